@@ -1,0 +1,168 @@
+#include "platform/FileIO.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+#include "platform/Strings.h"
+#include "platform/TextCodec.h"
+
+namespace ordana {
+
+std::string SystemMessage(int err) { return std::strerror(err); }
+
+EFOpenError MakeOpenError(std::u16string_view fileName, int err) {
+  return EFOpenError("Cannot open file \"" + Utf16ToUtf8(fileName) + "\". " + SystemMessage(err));
+}
+
+EFCreateError MakeCreateError(std::u16string_view fileName, int err) {
+  return EFCreateError("Cannot create file \"" + Utf16ToUtf8(fileName) + "\". " +
+                       SystemMessage(err));
+}
+
+// --- Path mapping ----------------------------------------------------------
+
+namespace {
+std::vector<PathMapping>& Mappings() {
+  static std::vector<PathMapping> m;
+  return m;
+}
+}  // namespace
+
+PathMapping ParsePathMapping(std::u16string_view spec) {
+  size_t eq = spec.find(u'=');
+  if (eq == std::u16string_view::npos || eq == 0)
+    throw std::invalid_argument("a path mapping is written FROM=TO, for example 'N:\\Music\\=/srv/music/'");
+  return PathMapping{std::u16string(spec.substr(0, eq)), std::u16string(spec.substr(eq + 1))};
+}
+
+void SetPathMappings(std::vector<PathMapping> mappings) { Mappings() = std::move(mappings); }
+const std::vector<PathMapping>& PathMappings() { return Mappings(); }
+
+std::u16string MapPath(std::u16string_view path) {
+  for (const PathMapping& m : Mappings()) {
+    if (m.windowsPrefix.size() > path.size()) continue;
+    if (LowerCase(path.substr(0, m.windowsPrefix.size())) != LowerCase(m.windowsPrefix)) continue;
+    std::u16string out = m.localPrefix + std::u16string(path.substr(m.windowsPrefix.size()));
+    for (auto& c : out)
+      if (c == u'\\') c = u'/';
+    return out;
+  }
+  return std::u16string(path);
+}
+
+std::string NativePath(std::u16string_view path) { return Utf16ToUtf8(MapPath(path)); }
+
+// --- Queries ------------------------------------------------------------------
+
+bool FileExists(std::u16string_view path) {
+  struct stat st {};
+  return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool DirectoryExists(std::u16string_view path) {
+  struct stat st {};
+  return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// --- InputFile ------------------------------------------------------------
+
+InputFile::~InputFile() { Close(); }
+
+InputFile::InputFile(InputFile&& o) noexcept : fd_(o.fd_), pos_(o.pos_) { o.fd_ = -1; }
+
+InputFile& InputFile::operator=(InputFile&& o) noexcept {
+  if (this != &o) {
+    Close();
+    fd_ = o.fd_;
+    pos_ = o.pos_;
+    o.fd_ = -1;
+  }
+  return *this;
+}
+
+InputFile InputFile::Open(std::u16string_view path, int* err) {
+  InputFile f;
+  int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (err) *err = errno;
+    return f;
+  }
+  // A directory opens on Linux but cannot be read as a file.
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (err) *err = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    ::close(fd);
+    return f;
+  }
+  f.fd_ = fd;
+  return f;
+}
+
+InputFile InputFile::OpenOrThrow(std::u16string_view path) {
+  int err = 0;
+  InputFile f = Open(path, &err);
+  if (!f) throw MakeOpenError(path, err);
+  return f;
+}
+
+int64_t InputFile::Size() const {
+  struct stat st {};
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+bool InputFile::Seek(int64_t pos) {
+  if (fd_ < 0 || pos < 0) return false;
+  pos_ = pos;
+  return true;
+}
+
+int64_t InputFile::Read(void* buf, size_t n) {
+  int64_t got = ReadAt(pos_, buf, n);
+  if (got > 0) pos_ += got;
+  return got;
+}
+
+bool InputFile::ReadExact(void* buf, size_t n) { return Read(buf, n) == static_cast<int64_t>(n); }
+
+int64_t InputFile::ReadAt(int64_t pos, void* buf, size_t n) const {
+  if (fd_ < 0 || pos < 0) return -1;
+  size_t done = 0;
+  auto* p = static_cast<char*>(buf);
+  while (done < n) {
+    ssize_t r = ::pread(fd_, p + done, n - done, static_cast<off_t>(pos + static_cast<int64_t>(done)));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (r == 0) break;
+    done += static_cast<size_t>(r);
+  }
+  return static_cast<int64_t>(done);
+}
+
+void InputFile::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  pos_ = 0;
+}
+
+std::string ReadWholeFile(std::u16string_view path) {
+  InputFile f = InputFile::OpenOrThrow(path);
+  std::string data;
+  char buf[1 << 16];
+  for (;;) {
+    int64_t n = f.Read(buf, sizeof buf);
+    if (n < 0) throw MakeOpenError(path, errno);
+    if (n == 0) break;
+    data.append(buf, static_cast<size_t>(n));
+  }
+  return data;
+}
+
+}  // namespace ordana

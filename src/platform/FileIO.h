@@ -1,0 +1,118 @@
+#pragma once
+// The file layer: RAII file handles, the failure classes a report build can
+// raise, and the mapping of paths written on Windows to local paths.
+//
+// Paths are UTF-16 text as the system holds them (a play log's path, a path
+// typed by the user). NativePath() turns one into the bytes the operating
+// system wants: the configured path mappings are applied first, then the text
+// is encoded as UTF-8. Every open in the system goes through NativePath().
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ordana {
+
+// A failure of a build: a class name ("EConvertError", "EFOpenError",
+// "EFCreateError", "EWriteError") and a message (UTF-8). The window and the
+// command line show them as ClassName + ":" + Message.
+class EOrdanaError : public std::exception {
+ public:
+  EOrdanaError(std::string className, std::string message)
+      : className_(std::move(className)), message_(std::move(message)) {}
+  const std::string& ClassName() const { return className_; }
+  const std::string& Message() const { return message_; }
+  const char* what() const noexcept override { return message_.c_str(); }
+
+ private:
+  std::string className_;
+  std::string message_;
+};
+
+struct EConvertError : EOrdanaError {
+  explicit EConvertError(std::string m) : EOrdanaError("EConvertError", std::move(m)) {}
+};
+struct EFOpenError : EOrdanaError {
+  explicit EFOpenError(std::string m) : EOrdanaError("EFOpenError", std::move(m)) {}
+};
+struct EFCreateError : EOrdanaError {
+  explicit EFCreateError(std::string m) : EOrdanaError("EFCreateError", std::move(m)) {}
+};
+struct EWriteError : EOrdanaError {
+  EWriteError() : EOrdanaError("EWriteError", "Stream write error") {}
+};
+
+// "Cannot open file "<name>". <system message>"
+EFOpenError MakeOpenError(std::u16string_view fileName, int err);
+// "Cannot create file "<name>". <system message>"
+EFCreateError MakeCreateError(std::u16string_view fileName, int err);
+// The operating system's text for an errno value.
+std::string SystemMessage(int err);
+
+// --- Path mapping ----------------------------------------------------------
+// A prefix written on Windows (for example "N:\Music\") and the local folder
+// it stands for ("/srv/music/"). The prefix matches without regard to letter
+// case; after a match, backslashes in the path become '/'.
+struct PathMapping {
+  std::u16string windowsPrefix;
+  std::u16string localPrefix;
+};
+// Parses "FROM=TO"; throws std::invalid_argument for text without '='.
+PathMapping ParsePathMapping(std::u16string_view spec);
+void SetPathMappings(std::vector<PathMapping> mappings);  // process-wide
+const std::vector<PathMapping>& PathMappings();
+// The path with the first matching mapping applied (UTF-16); unchanged when
+// no mapping matches.
+std::u16string MapPath(std::u16string_view path);
+// MapPath, encoded for the operating system.
+std::string NativePath(std::u16string_view path);
+
+// --- Queries ------------------------------------------------------------------
+bool FileExists(std::u16string_view path);       // a regular file (or a link to one)
+bool DirectoryExists(std::u16string_view path);
+
+// --- Reading --------------------------------------------------------------
+// A file opened for reading. Move-only; closed by its destructor on every
+// path. Reads never go past what the caller's buffer holds; a read at or past
+// the end of the file is a short read, not an error.
+class InputFile {
+ public:
+  InputFile() = default;
+  ~InputFile();
+  InputFile(InputFile&& o) noexcept;
+  InputFile& operator=(InputFile&& o) noexcept;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  // Opens for reading; on failure returns a closed file and sets err (errno).
+  static InputFile Open(std::u16string_view path, int* err = nullptr);
+  // Opens for reading or throws EFOpenError naming the file.
+  static InputFile OpenOrThrow(std::u16string_view path);
+
+  bool IsOpen() const { return fd_ >= 0; }
+  explicit operator bool() const { return IsOpen(); }
+  int64_t Size() const;          // -1 when unknown
+  int64_t Position() const { return pos_; }
+  // Moves the read position; positions past the end are allowed (reads there
+  // deliver nothing). Negative positions are refused.
+  bool Seek(int64_t pos);
+  bool Skip(int64_t n) { return Seek(pos_ + n); }
+  // Reads up to n bytes at the current position; returns the count read
+  // (0 at the end of the file), or -1 on an input/output error.
+  int64_t Read(void* buf, size_t n);
+  // Reads exactly n bytes or fails (false) leaving the position undefined.
+  bool ReadExact(void* buf, size_t n);
+  // Reads up to n bytes at an absolute position without moving the position.
+  int64_t ReadAt(int64_t pos, void* buf, size_t n) const;
+  void Close();
+
+ private:
+  int fd_ = -1;
+  int64_t pos_ = 0;
+};
+
+// The whole content of a file, or EFOpenError naming the file.
+std::string ReadWholeFile(std::u16string_view path);
+
+}  // namespace ordana

@@ -1,0 +1,64 @@
+#include "platform/TextCodec.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace ordana {
+namespace {
+
+struct CodePageGuard {
+  std::string saved = AnsiCodePage();
+  ~CodePageGuard() { SetAnsiCodePage(saved); }
+};
+
+TEST(TextCodec, DefaultCodePageIsWindows1251) {
+  EXPECT_EQ(AnsiCodePage(), "windows-1251");
+  // "Привет" in Windows-1251
+  EXPECT_EQ(AnsiToUtf16("\xCF\xF0\xE8\xE2\xE5\xF2"), u"Привет");
+  EXPECT_EQ(Utf16ToAnsi(u"Привет"), "\xCF\xF0\xE8\xE2\xE5\xF2");
+}
+
+TEST(TextCodec, UnmappableCharactersBecomeReplacementNotEntities) {
+  // Greek and CJK have no place in Windows-1251: the code page's own
+  // substitution byte ('?' = 0x3F for single-byte Windows code pages) stands in.
+  AnsiString out = Utf16ToAnsi(u"aΩ漢b");
+  EXPECT_EQ(out, "a??b");
+  EXPECT_EQ(out.find("&#"), std::string::npos);
+}
+
+TEST(TextCodec, SelectableCodePage) {
+  CodePageGuard guard;
+  SetAnsiCodePage("windows-1252");
+  EXPECT_EQ(AnsiToUtf16("caf\xE9"), u"café");
+  EXPECT_EQ(Utf16ToAnsi(u"Привет"), "??????");
+  EXPECT_THROW(SetAnsiCodePage("no-such-code-page"), std::invalid_argument);
+  EXPECT_EQ(AnsiCodePage(), "windows-1252");  // a bad name changes nothing
+}
+
+TEST(TextCodec, Utf8RoundTripAndMalformedInput) {
+  std::u16string s = u"Ärger – ☃ 𝄞";
+  EXPECT_EQ(Utf8ToUtf16(Utf16ToUtf8(s)), s);
+  EXPECT_EQ(Utf8ToUtf16("a\xFF" "b"), u"a\uFFFDb");
+  EXPECT_EQ(Utf8ToUtf16("\xE2\x82"), u"\uFFFD");  // cut sequence
+  // A lone surrogate cannot be encoded; it is replaced.
+  EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+}
+
+TEST(TextCodec, Utf16ByteOrders) {
+  EXPECT_EQ(Utf16LEToUtf16(std::string("A\0\x3F\x04", 4)), u"Aп");
+  EXPECT_EQ(Utf16BEToUtf16(std::string("\0A\x04\x3F", 4)), u"Aп");
+  EXPECT_EQ(Utf16LEToUtf16(std::string("A\0B", 3)), u"A");  // odd byte ignored
+  EXPECT_EQ(Utf16ToUtf16LE(u"Aп"), std::string("A\0\x3F\x04", 4));
+}
+
+TEST(TextCodec, ByteOrderMarkSelectsEncoding) {
+  EXPECT_EQ(DecodeTextWithBom(std::string("\xFF\xFE" "a\0;\0", 6)), u"a;");
+  EXPECT_EQ(DecodeTextWithBom(std::string("\xFE\xFF\0a\0;", 6)), u"a;");
+  EXPECT_EQ(DecodeTextWithBom("\xEF\xBB\xBF\xD0\xBF"), u"п");
+  EXPECT_EQ(DecodeTextWithBom("\xFF\xEC"), u"ям");  // no mark: Windows-1251
+  EXPECT_EQ(DecodeTextWithBom(""), u"");
+}
+
+}  // namespace
+}  // namespace ordana
