@@ -1,0 +1,17 @@
+#pragma once
+// BuildReport: CollectSongs for the period, then WriteHtmlReport.
+#include <string>
+
+#include "platform/Calendar.h"
+
+namespace ordana {
+
+// The name of the report file in the program's folder.
+inline constexpr char16_t kReportFileName[] = u"~~report_gen.htm";
+
+// Raises EOrdanaError (EConvertError, EFOpenError, EFCreateError,
+// EWriteError) on failure; the previous report is then left as it was.
+void BuildReport(const std::u16string& Folder, const std::u16string& OutputFile, TDate StartDate,
+                 TDate EndDate);
+
+}  // namespace ordana

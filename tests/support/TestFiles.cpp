@@ -1,0 +1,109 @@
+#include "support/TestFiles.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+#include "platform/TextCodec.h"
+
+namespace ordana::test {
+
+TempDir::TempDir() {
+  static std::mt19937_64 rng{std::random_device{}()};
+  auto base = std::filesystem::temp_directory_path();
+  for (int i = 0; i < 100; ++i) {
+    auto p = base / ("ordana-test-" + std::to_string(::getpid()) + "-" + std::to_string(rng() % 1000000000));
+    std::error_code ec;
+    if (std::filesystem::create_directory(p, ec)) {
+      path_ = p;
+      return;
+    }
+  }
+  throw std::runtime_error("cannot create a temporary folder");
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  // Make everything removable again (tests may leave read-only files).
+  for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+  }
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ec);
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string TempDir::File(std::string_view name) const { return (path_ / std::string(name)).string(); }
+std::u16string TempDir::File16(std::string_view name) const { return Utf8ToUtf16(File(name)); }
+
+void WriteBytes(const std::filesystem::path& p, std::string_view bytes) {
+  std::ofstream f(p, std::ios::binary | std::ios::trunc);
+  if (!f) throw std::runtime_error("cannot write " + p.string());
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ReadBytes(const std::filesystem::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  if (!f) throw std::runtime_error("cannot read " + p.string());
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+std::string LE16(uint32_t v) { return {char(v & 0xFF), char((v >> 8) & 0xFF)}; }
+std::string LE32(uint32_t v) { return LE16(v & 0xFFFF) + LE16(v >> 16); }
+std::string LE64(uint64_t v) { return LE32(uint32_t(v)) + LE32(uint32_t(v >> 32)); }
+std::string BE16(uint32_t v) { return {char((v >> 8) & 0xFF), char(v & 0xFF)}; }
+std::string BE24(uint32_t v) { return {char((v >> 16) & 0xFF), char((v >> 8) & 0xFF), char(v & 0xFF)}; }
+std::string BE32(uint32_t v) { return BE16(v >> 16) + BE16(v & 0xFFFF); }
+std::string Bytes(std::initializer_list<int> bytes) {
+  std::string s;
+  for (int b : bytes) s += static_cast<char>(b);
+  return s;
+}
+std::string Zeros(size_t n) { return std::string(n, '\0'); }
+
+int Run(const std::string& command, std::string* output) {
+  std::string cmd = command + (output ? " 2>&1" : " >/dev/null 2>&1");
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p) return -1;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+    if (output) output->append(buf, n);
+  int status = ::pclose(p);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string ShellQuote(std::string_view s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+bool HaveTool(const std::string& program) {
+  return Run("command -v " + ShellQuote(program)) == 0;
+}
+
+bool ToolsRequired() {
+  const char* v = std::getenv("ORDANA_REQUIRE_TOOLS");
+  return v && std::string(v) == "1";
+}
+
+std::string Digest(std::string_view bytes) {
+  uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : bytes) h = (h ^ c) * 1099511628211ull;
+  char buf[17];
+  std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(h));
+  return buf;
+}
+
+}  // namespace ordana::test
