@@ -30,7 +30,12 @@ std::u16string ExtractFileExt(std::u16string_view path) {
 
 std::u16string IncludeTrailingDelimiter(std::u16string_view path) {
   std::u16string r(path);
-  if (!r.empty() && !IsPathDelimiter(r.back())) r += u'/';
+  if (r.empty() || r.back() == u'\\' || r.back() == u'/') return r;
+  // A path written the Windows way gets a backslash, so that a path mapping
+  // for its folder still matches.
+  const bool windows = path.find(u'/') == std::u16string_view::npos &&
+                       (path.find(u'\\') != std::u16string_view::npos || (path.size() >= 2 && path[1] == u':'));
+  r += windows ? u'\\' : u'/';
   return r;
 }
 

@@ -16,8 +16,9 @@ std::u16string ExtractFileDir(std::u16string_view path);
 // The extension of the file-name part from its last '.', the dot included
 // ("a.tar.GZ" -> ".GZ"); empty when the file-name part has no dot.
 std::u16string ExtractFileExt(std::u16string_view path);
-// The path with a '/' added when it does not end in a delimiter (an empty
-// path stays empty).
+// The path with a delimiter added when it does not end in a backslash or '/': a
+// backslash for a path written the Windows way (backslashes or a drive, no
+// '/'), else '/'. An empty path stays empty.
 std::u16string IncludeTrailingDelimiter(std::u16string_view path);
 
 }  // namespace ordana

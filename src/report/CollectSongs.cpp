@@ -103,7 +103,7 @@ std::vector<TSongInfo> CollectSongs(const std::u16string& Folder, TDate StartDat
 
   // Every log name must carry a date, whether or not it lies in the period.
   std::vector<std::u16string> logs;
-  for (std::u16string& name : ListDirectory(Folder)) {
+  for (std::u16string& name : ListDirectory(folder)) {
     if (!IsLogName(name)) continue;
     TDate d = LogNameDate(name);
     if (d < StartDate || EndDate < d) continue;

@@ -34,6 +34,11 @@ TEST(Paths, TrailingDelimiter) {
   EXPECT_EQ(IncludeTrailingDelimiter(u"/srv/logs"), u"/srv/logs/");
   EXPECT_EQ(IncludeTrailingDelimiter(u"/srv/logs/"), u"/srv/logs/");
   EXPECT_EQ(IncludeTrailingDelimiter(u"N:\\Logs\\"), u"N:\\Logs\\");
+  EXPECT_EQ(IncludeTrailingDelimiter(u"N:\\Logs"), u"N:\\Logs\\");
+  EXPECT_EQ(IncludeTrailingDelimiter(u"N:"), u"N:\\");
+  EXPECT_EQ(IncludeTrailingDelimiter(u"logs"), u"logs/");
+  EXPECT_EQ(IncludeTrailingDelimiter(u"/srv/logs:2026"), u"/srv/logs:2026/");
+  EXPECT_EQ(IncludeTrailingDelimiter(u"/srv/a\\b/logs"), u"/srv/a\\b/logs/");
   EXPECT_EQ(IncludeTrailingDelimiter(u""), u"");
 }
 

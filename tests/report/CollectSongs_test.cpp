@@ -153,6 +153,17 @@ TEST(CollectSongs, EncodingsAndLineEnds) {
   EXPECT_EQ(rows[4].PlayCount, 1);
 }
 
+TEST(CollectSongs, LogFolderWrittenTheWindowsWay) {
+  TempDir dir;
+  WriteBytes(dir.File("2026-11-01.csv"), Play("N:\\a.mp3"));
+  SetPathMappings({ParsePathMapping(u"L:\\Logs\\=" + U16(dir.path().string()) + u"/")});
+  std::vector<TSongInfo> without = CollectSongs(u"l:\\logs", kNov1, kNov30);
+  std::vector<TSongInfo> with = CollectSongs(u"L:\\LOGS\\", kNov1, kNov30);
+  SetPathMappings({});
+  EXPECT_EQ(PathsOf(without), (std::vector<std::u16string>{u"N:\\a.mp3"}));
+  EXPECT_EQ(PathsOf(with), (std::vector<std::u16string>{u"N:\\a.mp3"}));
+}
+
 TEST(CollectSongs, EmptyResults) {
   TempDir dir;
   EXPECT_TRUE(CollectSongs(U16(dir.File("missing")), kNov1, kNov30).empty());
@@ -190,12 +201,28 @@ TEST(CollectSongs, UnreadableLogNamesTheFile) {
   }
   // Outside the period it is not opened at all.
   EXPECT_EQ(CollectSongs(U16(dir.path().string()), kNov1, kNov1).size(), 1u);
+}
 
+TEST(CollectSongs, LogThatCannotBeOpened) {
+  // A link to nothing: no log can be opened behind it, whoever runs the test.
+  TempDir dir;
+  WriteBytes(dir.File("2026-11-01.csv"), Play("N:\\a.mp3"));
+  std::filesystem::create_symlink(dir.File("gone.csv"), dir.path() / "2026-11-03.csv");
+  try {
+    CollectSongs(U16(dir.path().string()), kNov1, kNov30);
+    ADD_FAILURE() << "a dangling link was read";
+  } catch (const EOrdanaError& e) {
+    EXPECT_EQ(e.ClassName(), "EFOpenError");
+    EXPECT_EQ(e.Message(), "Cannot open file \"" + dir.File("2026-11-03.csv") + "\". " + SystemMessage(ENOENT));
+  }
+}
+
+TEST(CollectSongs, LogWithoutReadPermission) {
   if (geteuid() == 0) GTEST_SKIP() << "running as root: a mode-000 log stays readable";
-  TempDir dir2;
-  WriteBytes(dir2.File("2026-11-03.csv"), Play("N:\\a.mp3"));
-  ::chmod(dir2.File("2026-11-03.csv").c_str(), 0);
-  EXPECT_THROW(CollectSongs(U16(dir2.path().string()), kNov1, kNov30), EFOpenError);
+  TempDir dir;
+  WriteBytes(dir.File("2026-11-03.csv"), Play("N:\\a.mp3"));
+  ::chmod(dir.File("2026-11-03.csv").c_str(), 0);
+  EXPECT_THROW(CollectSongs(U16(dir.path().string()), kNov1, kNov30), EFOpenError);
 }
 
 TEST(CollectSongs, AYearOfPlaysInOneLog) {
