@@ -1,22 +1,52 @@
 #pragma once
 // ID3v1: the 128-byte tag at the end of a file, and the genre name table.
-// (Minimal interface; the reader fills it in.)
+#include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/TextCodec.h"
 
 namespace ordana {
 
+// The ID3v1 genre names, indices 0 to 147: the common list (0 to 79) with the
+// Winamp extensions (80 to 147). 8-bit (ASCII) text.
+inline constexpr int kGenreCount = 148;
+extern const std::array<std::string_view, kGenreCount> GenreNames;
+
+// Size of the tag block at the end of a file.
+inline constexpr int kID3v1Size = 128;
+
 class TID3v1 {
  public:
   TID3v1() { ResetData(); }
   void ResetData();
+  // True when the file's last 128 bytes could be read, tag or not; whether
+  // they are a tag is Exists(). Never throws.
   bool ReadFromFile(const std::u16string& FileName);
+
   bool Exists() const { return FExists; }
+  uint8_t VersionID() const { return FVersionID; }  // 1: version 1.0, 2: version 1.1
+  const AnsiString& Title() const { return FTitle; }
+  const AnsiString& Artist() const { return FArtist; }
+  const AnsiString& Album() const { return FAlbum; }
+  const AnsiString& Year() const { return FYear; }
+  const AnsiString& Comment() const { return FComment; }
+  uint8_t Track() const { return FTrack; }
+  uint8_t GenreID() const { return FGenreID; }
+  // GenreNames[GenreID] when below 148, otherwise empty.
+  AnsiString Genre() const;
 
  private:
-  bool FExists = false;
+  bool FExists;
+  uint8_t FVersionID;
+  AnsiString FTitle;
+  AnsiString FArtist;
+  AnsiString FAlbum;
+  AnsiString FYear;
+  AnsiString FComment;
+  uint8_t FTrack;
+  uint8_t FGenreID;
 };
 
 }  // namespace ordana
