@@ -241,13 +241,15 @@ bool ReadTrackInfo(const std::u16string& FileName, TPlaylistEntry& Entry, char* 
   if (!lineIn && (Options & (roPlayoutItems | roPlayoutItemsOnly)))
     ReadPlayoutItems(r.APETag, FileName, Entry);
 
-  if (haveSummary && InfoText) {
-    AnsiString s = Utf16ToAnsi(summary);
-    if (s.size() > kInfoTextSize - 1) s.resize(kInfoTextSize - 1);
-    std::memcpy(InfoText, s.data(), s.size());
-    InfoText[s.size()] = '\0';
-  }
+  if (haveSummary && InfoText) WriteInfoText(summary, InfoText);
   return result;
+}
+
+void WriteInfoText(const std::u16string& Summary, char* InfoText) {
+  AnsiString s = Utf16ToAnsi(Summary);
+  if (s.size() > kInfoTextSize - 1) s.resize(kInfoTextSize - 1);
+  std::memcpy(InfoText, s.data(), s.size());
+  InfoText[s.size()] = '\0';
 }
 
 }  // namespace ordana

@@ -42,4 +42,8 @@ bool ReadID3v1Block(const std::u16string& FileName, TID3v1Block& Block);
 // when the genre byte is below 148 (else genre is left as it was).
 void FillFromID3v1Block(const TID3v1Block& Block, TPlaylistEntry& Entry);
 
+// Writes Summary into InfoText as ANSI text: at most kInfoTextSize - 1 bytes
+// and a zero byte.
+void WriteInfoText(const std::u16string& Summary, char* InfoText);
+
 }  // namespace ordana
