@@ -1,5 +1,6 @@
 #include "platform/FileIO.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,6 +59,20 @@ std::u16string MapPath(std::u16string_view path) {
 std::string NativePath(std::u16string_view path) { return Utf16ToUtf8(MapPath(path)); }
 
 // --- Queries ------------------------------------------------------------------
+
+std::vector<std::u16string> ListDirectory(std::u16string_view folder) {
+  std::vector<std::u16string> names;
+  if (folder.empty()) return names;
+  DIR* d = ::opendir(NativePath(folder).c_str());
+  if (!d) return names;
+  while (const dirent* e = ::readdir(d)) {
+    std::string_view n = e->d_name;
+    if (n == "." || n == "..") continue;
+    names.push_back(Utf8ToUtf16(n));
+  }
+  ::closedir(d);
+  return names;
+}
 
 bool FileExists(std::u16string_view path) {
   struct stat st {};

@@ -71,6 +71,10 @@ std::string NativePath(std::u16string_view path);
 // --- Queries ------------------------------------------------------------------
 bool FileExists(std::u16string_view path);       // a regular file (or a link to one)
 bool DirectoryExists(std::u16string_view path);
+// The names of the entries of a folder (files, sub-folders, everything), in
+// the order the system lists them; "." and ".." are left out. A folder that
+// is missing or cannot be read, or an empty name, gives an empty list.
+std::vector<std::u16string> ListDirectory(std::u16string_view folder);
 
 // --- Reading --------------------------------------------------------------
 // A file opened for reading. Move-only; closed by its destructor on every

@@ -1,12 +1,15 @@
 #include "report/BuildReport.h"
 
-#include "platform/FileIO.h"
+#include "report/CollectSongs.h"
+#include "report/HtmlReport.h"
 
 namespace ordana {
 
-// Seam until the log collection and the page writer land.
-void BuildReport(const std::u16string&, const std::u16string&, TDate, TDate) {
-  throw EOrdanaError("EAbort", "report building is not available yet");
+void BuildReport(const std::u16string& Folder, const std::u16string& OutputFile, TDate StartDate,
+                 TDate EndDate) {
+  // The output file is touched only once every log has been read.
+  std::vector<TSongInfo> rows = CollectSongs(Folder, StartDate, EndDate);
+  WriteHtmlReport(rows, OutputFile, StartDate, EndDate);
 }
 
 }  // namespace ordana

@@ -1,0 +1,43 @@
+#pragma once
+// Turns the play logs of a period into report rows: every "*.csv" log in a
+// folder whose name begins with a date inside the period is read, the path
+// of each play line is kept, and every distinct path becomes one row with its
+// play count, tags and length.
+#include <cstddef>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Calendar.h"
+#include "report/SongInfo.h"
+
+namespace ordana {
+
+// Splits one log line into its fields: ';' separates, '"' quotes (a doubled
+// quote inside quotes is one quote), blanks (U+0001..U+0020) end an unquoted
+// field and are skipped around fields, and a ';' that is the line's last
+// character adds a final empty field. A quoted field without its closing
+// quote takes the rest of the line. Parsing stops after maxFields fields.
+std::vector<std::u16string> ParseLogLine(std::u16string_view line,
+                                         size_t maxFields = std::numeric_limits<size_t>::max());
+
+// The audio path of a play line (4 or more fields, the second empty, the
+// fourth not empty); empty for every other line.
+std::u16string PlayLinePath(std::u16string_view line);
+
+// The date a log's file name begins with: characters 1-4 year, 6-7 month,
+// 9-10 day; a part that is no number counts as 0. Throws EConvertError
+// "Invalid argument to date encode" when they form no valid date.
+TDate LogNameDate(std::u16string_view name);
+
+// True when a directory entry's name matches "*.csv" (letter case ignored).
+bool IsLogName(std::u16string_view name);
+
+// The rows for the logs in Folder dated StartDate..EndDate (both included),
+// sorted by path in the locale's case-insensitive order. Throws
+// EConvertError for a log name without a valid date (whatever its date) and
+// EFOpenError for a log of the period that cannot be read.
+std::vector<TSongInfo> CollectSongs(const std::u16string& Folder, TDate StartDate, TDate EndDate);
+
+}  // namespace ordana

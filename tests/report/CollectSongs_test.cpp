@@ -1,0 +1,218 @@
+#include "report/CollectSongs.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "platform/FileIO.h"
+#include "platform/TextCodec.h"
+#include "support/TestFiles.h"
+
+namespace ordana {
+namespace {
+
+using test::TempDir;
+using test::WriteBytes;
+using Fields = std::vector<std::u16string>;
+
+const TDate kNov1{2026, 11, 1};
+const TDate kNov30{2026, 11, 30};
+
+// A play line as Velmora writes it: time; empty flag; duration; path; title.
+std::string Play(const std::string& path) { return "10:00:00;;00:03:30;" + path + ";title\r\n"; }
+
+std::vector<std::u16string> PathsOf(const std::vector<TSongInfo>& rows) {
+  std::vector<std::u16string> r;
+  for (const TSongInfo& s : rows) r.push_back(s.FN);
+  return r;
+}
+
+TEST(LogLineParser, FieldsSeparatorsAndBlanks) {
+  EXPECT_EQ(ParseLogLine(u"a;;b;C:\\x.mp3"), (Fields{u"a", u"", u"b", u"C:\\x.mp3"}));
+  EXPECT_EQ(ParseLogLine(u"  \t a ; b"), (Fields{u"a", u"b"}));
+  EXPECT_EQ(ParseLogLine(u"a b;c"), (Fields{u"a", u"b", u"c"}));  // a blank ends the field
+  EXPECT_EQ(ParseLogLine(u"a ; ; b"), (Fields{u"a", u"", u"b"}));
+  EXPECT_EQ(ParseLogLine(u"a;"), (Fields{u"a", u""}));  // last character ';' adds a field
+  EXPECT_EQ(ParseLogLine(u"a; "), (Fields{u"a"}));      // ... a ';' and blanks do not
+  EXPECT_EQ(ParseLogLine(u"a;;"), (Fields{u"a", u"", u""}));
+  EXPECT_EQ(ParseLogLine(u";;"), (Fields{u"", u"", u""}));
+  EXPECT_EQ(ParseLogLine(u""), Fields{});
+  EXPECT_EQ(ParseLogLine(u" \t\x01 "), Fields{});
+  // U+0000 is no blank: it stays inside the value.
+  EXPECT_EQ(ParseLogLine(std::u16string(u"a\0b;c", 5)), (Fields{std::u16string(u"a\0b", 3), u"c"}));
+}
+
+TEST(LogLineParser, Quotes) {
+  EXPECT_EQ(ParseLogLine(u"t;;d;\"C:\\My Music\\x.mp3\";z"),
+            (Fields{u"t", u"", u"d", u"C:\\My Music\\x.mp3", u"z"}));
+  EXPECT_EQ(ParseLogLine(u"t;;d;C:\\My Music\\x.mp3"),
+            (Fields{u"t", u"", u"d", u"C:\\My", u"Music\\x.mp3"}));
+  EXPECT_EQ(ParseLogLine(u"\"a\"\"b\";\"\""), (Fields{u"a\"b", u""}));
+  EXPECT_EQ(ParseLogLine(u"\"ab\"cd;e"), (Fields{u"ab", u"cd", u"e"}));  // text after the quote
+  EXPECT_EQ(ParseLogLine(u"\"a;b\" ;c"), (Fields{u"a;b", u"c"}));
+  EXPECT_EQ(ParseLogLine(u"ab\"cd;e"), (Fields{u"ab\"cd", u"e"}));  // a quote inside a value
+  // Without its closing quote a field takes the rest of the line.
+  EXPECT_EQ(ParseLogLine(u"a;\"b c;d"), (Fields{u"a", u"b c;d"}));
+  EXPECT_EQ(ParseLogLine(u"a;\""), (Fields{u"a", u""}));
+  EXPECT_EQ(ParseLogLine(u"a;b;c;d;e", 3), (Fields{u"a", u"b", u"c"}));
+}
+
+TEST(LogLineParser, PlayLines) {
+  EXPECT_EQ(PlayLinePath(u"a;;b;C:\\x.mp3"), u"C:\\x.mp3");
+  EXPECT_EQ(PlayLinePath(u"a;;b;C:\\x.mp3;more;fields"), u"C:\\x.mp3");
+  EXPECT_EQ(PlayLinePath(u"a;b;c;C:\\x.mp3"), u"");  // second field not empty
+  EXPECT_EQ(PlayLinePath(u"a;;b"), u"");             // three fields
+  EXPECT_EQ(PlayLinePath(u"a;;b;"), u"");            // fourth field empty
+  EXPECT_EQ(PlayLinePath(u"a;\"\";b;\"\""), u"");
+  EXPECT_EQ(PlayLinePath(u"a;\"\";b;x"), u"x");  // a quoted empty second field is empty
+  EXPECT_EQ(PlayLinePath(u"12:00;;5;http://stream.example.net/live 30"), u"http://stream.example.net/live");
+}
+
+TEST(LogNames, DateFromFixedCharacters) {
+  EXPECT_EQ(LogNameDate(u"2011-10-05.csv"), (TDate{2011, 10, 5}));
+  EXPECT_EQ(LogNameDate(u"2011x10x05.csv"), (TDate{2011, 10, 5}));
+  EXPECT_EQ(LogNameDate(u"2024-02-29 night shift.csv"), (TDate{2024, 2, 29}));
+  for (const char16_t* bad : {u"list.csv", u"2011.csv", u"2011-10.csv", u"2011-1-05.csv",
+                              u"2023-02-29.csv", u"2011-13-01.csv", u"0000-01-01.csv", u".csv"}) {
+    try {
+      LogNameDate(bad);
+      ADD_FAILURE() << "no error for " << Utf16ToUtf8(bad);
+    } catch (const EOrdanaError& e) {
+      EXPECT_EQ(e.ClassName(), "EConvertError");
+      EXPECT_EQ(e.Message(), "Invalid argument to date encode");
+    }
+  }
+  EXPECT_TRUE(IsLogName(u"2026-11-01.csv"));
+  EXPECT_TRUE(IsLogName(u"2026-11-01.CSV"));
+  EXPECT_TRUE(IsLogName(u"x.Csv"));
+  EXPECT_FALSE(IsLogName(u"2026-11-01.csv.bak"));
+  EXPECT_FALSE(IsLogName(u"2026-11-01.txt"));
+  EXPECT_FALSE(IsLogName(u"csv"));
+}
+
+TEST(CollectSongs, PeriodBoundsAreInclusive) {
+  TempDir dir;
+  WriteBytes(dir.File("2026-10-31.csv"), Play("N:\\oct31.mp3"));
+  WriteBytes(dir.File("2026-11-01.csv"), Play("N:\\nov01.mp3"));
+  WriteBytes(dir.File("2026-11-30.CSV"), Play("N:\\nov30.mp3"));
+  WriteBytes(dir.File("2026-12-01.csv"), Play("N:\\dec01.mp3"));
+  WriteBytes(dir.File("2026-11-15.txt"), Play("N:\\not-a-log.mp3"));
+  std::vector<TSongInfo> rows = CollectSongs(U16(dir.path().string()), kNov1, kNov30);
+  EXPECT_EQ(PathsOf(rows), (std::vector<std::u16string>{u"N:\\nov01.mp3", u"N:\\nov30.mp3"}));
+  // One day, with a trailing delimiter on the folder.
+  rows = CollectSongs(U16(dir.path().string() + "/"), TDate{2026, 10, 31}, TDate{2026, 10, 31});
+  EXPECT_EQ(PathsOf(rows), (std::vector<std::u16string>{u"N:\\oct31.mp3"}));
+  // A start after the end selects nothing.
+  EXPECT_TRUE(CollectSongs(U16(dir.path().string()), kNov30, kNov1).empty());
+}
+
+TEST(CollectSongs, CountsRunsOfExactlyEqualPaths) {
+  TempDir dir;
+  WriteBytes(dir.File("2026-11-01.csv"), Play("N:\\b.mp3") + Play("N:\\a.mp3") + Play("N:\\C.mp3"));
+  WriteBytes(dir.File("2026-11-02.csv"),
+             Play("N:\\b.mp3") + "10:01;skipped;1;N:\\b.mp3\r\n" + Play("N:\\A.mp3"));
+  WriteBytes(dir.File("2026-11-03.csv"), Play("N:\\b.mp3") + "header;;only_three\r\n");
+  std::vector<TSongInfo> rows = CollectSongs(U16(dir.path().string()), kNov1, kNov30);
+  ASSERT_EQ(rows.size(), 4u);
+  // Case-insensitive order; case variants are separate rows.
+  EXPECT_EQ(PathsOf(rows), (std::vector<std::u16string>{u"N:\\A.mp3", u"N:\\a.mp3", u"N:\\b.mp3", u"N:\\C.mp3"}));
+  EXPECT_EQ(rows[0].PlayCount, 1);
+  EXPECT_EQ(rows[1].PlayCount, 1);
+  EXPECT_EQ(rows[2].PlayCount, 3);
+  EXPECT_EQ(rows[3].PlayCount, 1);
+  for (const TSongInfo& r : rows) {
+    EXPECT_EQ(r.Len, 0u);  // no such files
+    EXPECT_EQ(r.T.CueIn, -1);
+  }
+}
+
+TEST(CollectSongs, EncodingsAndLineEnds) {
+  TempDir dir;
+  const std::u16string song = u"N:\\Музыка\\Песня.mp3";
+  const std::u16string line = u"10:00;;1;\"" + song + u"\"\r\n";
+  WriteBytes(dir.File("2026-11-01.csv"), "\xFF\xFE" + Utf16ToUtf16LE(line));
+  std::string be;
+  for (char16_t c : line) be += static_cast<char>(c >> 8), be += static_cast<char>(c & 0xFF);
+  WriteBytes(dir.File("2026-11-02.csv"), "\xFE\xFF" + be);
+  WriteBytes(dir.File("2026-11-03.csv"), "\xEF\xBB\xBF" + Utf16ToUtf8(line));
+  // Windows-1251 bytes: "N:\Музыка\Песня.mp3"
+  WriteBytes(dir.File("2026-11-04.csv"),
+             "10:00;;1;N:\\\xCC\xF3\xE7\xFB\xEA\xE0\\\xCF\xE5\xF1\xED\xFF.mp3");
+  // CR, LF and CR LF, and a last line without an end.
+  WriteBytes(dir.File("2026-11-05.csv"), "a;;1;x1\ra;;1;x2\na;;1;x3\r\n\r\n\na;;1;x4");
+  // An empty log and one with only dropped lines.
+  WriteBytes(dir.File("2026-11-06.csv"), "");
+  WriteBytes(dir.File("2026-11-07.csv"), "a;b;c;d\r\n;;;\r\n");
+  std::vector<TSongInfo> rows = CollectSongs(U16(dir.path().string()), kNov1, kNov30);
+  ASSERT_EQ(rows.size(), 5u);
+  EXPECT_EQ(PathsOf(rows), (std::vector<std::u16string>{song, u"x1", u"x2", u"x3", u"x4"}));
+  EXPECT_EQ(rows[0].PlayCount, 4);
+  EXPECT_EQ(rows[4].PlayCount, 1);
+}
+
+TEST(CollectSongs, EmptyResults) {
+  TempDir dir;
+  EXPECT_TRUE(CollectSongs(U16(dir.File("missing")), kNov1, kNov30).empty());
+  EXPECT_TRUE(CollectSongs(U16(dir.path().string()), kNov1, kNov30).empty());
+  WriteBytes(dir.File("2026-11-01.csv"), "no play lines here\r\n");
+  EXPECT_TRUE(CollectSongs(U16(dir.path().string()), kNov1, kNov30).empty());
+}
+
+TEST(CollectSongs, UndatedLogFailsWhateverThePeriod) {
+  TempDir dir;
+  WriteBytes(dir.File("2026-11-01.csv"), Play("N:\\a.mp3"));
+  WriteBytes(dir.File("list.csv"), "");
+  for (TDate from : {kNov1, TDate{1990, 1, 1}}) {
+    try {
+      CollectSongs(U16(dir.path().string()), from, from);
+      ADD_FAILURE() << "list.csv was accepted";
+    } catch (const EOrdanaError& e) {
+      EXPECT_EQ(e.ClassName(), "EConvertError");
+      EXPECT_EQ(e.Message(), "Invalid argument to date encode");
+    }
+  }
+}
+
+TEST(CollectSongs, UnreadableLogNamesTheFile) {
+  TempDir dir;
+  WriteBytes(dir.File("2026-11-01.csv"), Play("N:\\a.mp3"));
+  std::filesystem::create_directory(dir.path() / "2026-11-02.csv");  // a folder named like a log
+  const std::string expected = "Cannot open file \"" + dir.File("2026-11-02.csv") + "\". ";
+  try {
+    CollectSongs(U16(dir.path().string()), kNov1, kNov30);
+    ADD_FAILURE() << "the folder was read as a log";
+  } catch (const EOrdanaError& e) {
+    EXPECT_EQ(e.ClassName(), "EFOpenError");
+    EXPECT_EQ(e.Message().substr(0, expected.size()), expected);
+  }
+  // Outside the period it is not opened at all.
+  EXPECT_EQ(CollectSongs(U16(dir.path().string()), kNov1, kNov1).size(), 1u);
+
+  if (geteuid() == 0) GTEST_SKIP() << "running as root: a mode-000 log stays readable";
+  TempDir dir2;
+  WriteBytes(dir2.File("2026-11-03.csv"), Play("N:\\a.mp3"));
+  ::chmod(dir2.File("2026-11-03.csv").c_str(), 0);
+  EXPECT_THROW(CollectSongs(U16(dir2.path().string()), kNov1, kNov30), EFOpenError);
+}
+
+TEST(CollectSongs, AYearOfPlaysInOneLog) {
+  TempDir dir;
+  std::string log;
+  for (int i = 0; i < 200000; ++i) log += Play("N:\\Music\\song" + std::to_string(i % 5000) + ".mp3");
+  WriteBytes(dir.File("2026-11-01 year.csv"), log);
+  auto t0 = std::chrono::steady_clock::now();
+  std::vector<TSongInfo> rows = CollectSongs(U16(dir.path().string()), kNov1, kNov30);
+  double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  ASSERT_EQ(rows.size(), 5000u);
+  for (const TSongInfo& r : rows) ASSERT_EQ(r.PlayCount, 40) << Utf16ToUtf8(r.FN);
+  EXPECT_EQ(rows[0].FN, u"N:\\Music\\song0.mp3");
+  EXPECT_EQ(rows[1].FN, u"N:\\Music\\song1.mp3");
+  EXPECT_EQ(rows[2].FN, u"N:\\Music\\song10.mp3");
+  EXPECT_LT(secs, 10.0);
+}
+
+}  // namespace
+}  // namespace ordana

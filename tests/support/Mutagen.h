@@ -1,0 +1,31 @@
+#pragma once
+// Running python3 with mutagen, the independent tag reader and writer of
+// some tests (Debian package python3-mutagen).
+#include <string>
+
+#include "support/TestFiles.h"
+
+namespace ordana::test {
+
+// A python interpreter that can import mutagen ("python3" on PATH, else the
+// system's /usr/bin/python3), or empty when there is none.
+const std::string& MutagenPython();
+
+// Runs a python script (given as text) with the arguments; returns the exit
+// status, the script's standard output (and error) in *output.
+int RunPython(const std::string& script, const std::string& args, std::string* output = nullptr);
+
+// Hex text of bytes (lower case), and back.
+std::string Hex(std::string_view bytes);
+std::string Unhex(std::string_view hex);
+
+}  // namespace ordana::test
+
+// Skips the test when mutagen is missing; fails when ORDANA_REQUIRE_TOOLS=1.
+#define ORDANA_REQUIRE_MUTAGEN()                                                        \
+  do {                                                                                  \
+    if (::ordana::test::MutagenPython().empty()) {                                      \
+      if (::ordana::test::ToolsRequired()) FAIL() << "missing tool: python3-mutagen";   \
+      GTEST_SKIP() << "python3-mutagen not installed";                                  \
+    }                                                                                   \
+  } while (0)
