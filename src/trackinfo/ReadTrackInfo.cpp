@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "platform/FileIO.h"
+#include "platform/Paths.h"
 #include "platform/Strings.h"
 #include "platform/TextCodec.h"
 #include "tags/ID3v1.h"
@@ -13,29 +14,10 @@
 namespace ordana {
 namespace {
 
-// Play-log paths are written on Windows: "\", "/" and a drive ":" all end a
-// folder part.
-bool IsPathDelimiter(char16_t c) { return c == u'\\' || c == u'/' || c == u':'; }
-
-size_t FileNameStart(std::u16string_view path) {
-  for (size_t i = path.size(); i > 0; --i)
-    if (IsPathDelimiter(path[i - 1])) return i;
-  return 0;
-}
-
-std::u16string_view FileNamePart(std::u16string_view path) { return path.substr(FileNameStart(path)); }
-
-// From the last "." of the file-name part, the dot included; empty without one.
-std::u16string ExtensionOf(std::u16string_view path) {
-  const std::u16string_view name = FileNamePart(path);
-  const size_t dot = name.rfind(u'.');
-  return dot == std::u16string_view::npos ? std::u16string() : std::u16string(name.substr(dot));
-}
-
-// The folder part of path with a trailing delimiter ("/" or "\" as the path
+// The folder part of path with a trailing delimiter ("/" or "\\" as the path
 // uses them); a lone delimiter when path has no folder part.
 std::u16string FolderWithDelimiter(std::u16string_view path) {
-  std::u16string dir(path.substr(0, FileNameStart(path)));
+  std::u16string dir = ExtractFileDir(path);
   if (!dir.empty() && (dir.back() == u'\\' || dir.back() == u'/')) return dir;
   const bool windows = path.find(u'\\') != std::u16string_view::npos || !dir.empty();
   return dir + (windows ? u'\\' : u'/');
@@ -102,8 +84,8 @@ bool IsOneOf(const std::u16string& ext, std::initializer_list<std::u16string_vie
 }  // namespace
 
 bool IsLineInEntry(const std::u16string& FileName) {
-  const std::u16string_view name = FileNamePart(FileName);
-  return name.size() >= 7 && LowerCase(name.substr(0, 7)) == u"line.in";
+  const std::u16string name = ExtractFileName(FileName);
+  return name.size() >= 7 && LowerCase(std::u16string_view(name).substr(0, 7)) == u"line.in";
 }
 
 bool ReadID3v1Block(const std::u16string& FileName, TID3v1Block& Block) {
@@ -143,7 +125,7 @@ bool ReadTrackInfo(const std::u16string& FileName, TPlaylistEntry& Entry, char* 
   const bool lineIn = IsLineInEntry(FileName);
   if (!lineIn && !FileExists(FileName)) return false;
 
-  const std::u16string ext = LowerCase(ExtensionOf(FileName));
+  const std::u16string ext = LowerCase(ExtractFileExt(FileName));
   Entry.tagtype = TTagType::ttTag;
   TTrackReaders& r = TrackReaders();
   std::u16string summary;

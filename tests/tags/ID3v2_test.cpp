@@ -5,6 +5,7 @@
 #include <random>
 
 #include "platform/TextCodec.h"
+#include "support/Mutagen.h"
 #include "support/TestFiles.h"
 #include "tags/ID3v1.h"
 
@@ -343,18 +344,17 @@ TEST_F(ID3v2Test, SurvivesRandomDamage) {
 
 // --- Files written by mutagen -------------------------------------------------
 
-// Runs a Python snippet with the system's Python (where python3-mutagen
-// lives); 'path' names the file to write.
+// Runs a Python snippet with mutagen; 'path' names the file to write.
 void Mutagen(const std::string& path, const std::string& code) {
-  const std::string py = std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
   std::string out;
-  const std::string script = "import sys\nfrom mutagen.id3 import ID3, TIT2, TPE1, TALB, TRCK, TDRC, TCON, COMM, TCOM, APIC\npath = sys.argv[1]\n" + code;
-  ASSERT_EQ(test::Run(py + " -c " + test::ShellQuote(script) + " " + test::ShellQuote(path), &out), 0)
-      << out;
+  const std::string script =
+      "import sys\nfrom mutagen.id3 import ID3, TIT2, TPE1, TALB, TRCK, TDRC, TCON, COMM, TCOM, APIC\n"
+      "path = sys.argv[1]\n" + code;
+  ASSERT_EQ(test::RunPython(script, test::ShellQuote(path), &out), 0) << out;
 }
 
 TEST_F(ID3v2Test, ReadsVersion23Utf16WrittenByMutagen) {
-  ORDANA_REQUIRE_TOOL("mid3v2");
+  ORDANA_REQUIRE_MUTAGEN();
   WriteBytes(dir.File("m.mp3"), kAudio);
   Mutagen(dir.File("m.mp3"), R"(
 t = ID3()
@@ -386,7 +386,7 @@ t.save(path, v2_version=3)
 }
 
 TEST_F(ID3v2Test, ReadsVersion24Utf8WrittenByMutagen) {
-  ORDANA_REQUIRE_TOOL("mid3v2");
+  ORDANA_REQUIRE_MUTAGEN();
   WriteBytes(dir.File("m.mp3"), kAudio);
   Mutagen(dir.File("m.mp3"), R"(
 t = ID3()
@@ -412,7 +412,7 @@ t.save(path, v2_version=4)
 }
 
 TEST_F(ID3v2Test, ReadsId3v1WrittenByMutagen) {
-  ORDANA_REQUIRE_TOOL("mid3v2");
+  ORDANA_REQUIRE_MUTAGEN();
   WriteBytes(dir.File("m.mp3"), kAudio);
   Mutagen(dir.File("m.mp3"), R"(
 t = ID3()

@@ -243,11 +243,10 @@ TEST_F(ReadTrackInfoTest, PlayoutItems) {
   EXPECT_EQ(e.Rating, 0);  // a digit followed by a letter is no number
   EXPECT_EQ(e.TrackLen, -1);
   EXPECT_EQ(e.Outro, -1);
-  if (TrackReaders().APETag.Exists()) {
-    EXPECT_EQ(e.CueIn, 1200);
-    EXPECT_EQ(e.Gender, 3);
-    EXPECT_EQ(e.Identifier, u"id-7");
-  }
+  EXPECT_TRUE(TrackReaders().APETag.Exists());
+  EXPECT_EQ(e.CueIn, 1200);
+  EXPECT_EQ(e.Gender, 3);
+  EXPECT_EQ(e.Identifier, u"id-7");
 }
 
 TEST_F(ReadTrackInfoTest, ReadersCanBeRecreated) {
