@@ -1,6 +1,9 @@
 #include "tags/ID3v1.h"
 
+#include <algorithm>
+
 #include "platform/FileIO.h"
+#include "platform/SafeWrite.h"
 #include "platform/Strings.h"
 
 namespace ordana {
@@ -86,6 +89,75 @@ bool TID3v1::ReadFromFile(const std::u16string& FileName) {
 
 AnsiString TID3v1::Genre() const {
   return FGenreID < kGenreCount ? AnsiString(GenreNames[FGenreID]) : AnsiString();
+}
+
+void TID3v1::SetTitle(const AnsiString& v) { FTitle = TrimRightBytes(v); }
+void TID3v1::SetArtist(const AnsiString& v) { FArtist = TrimRightBytes(v); }
+void TID3v1::SetAlbum(const AnsiString& v) { FAlbum = TrimRightBytes(v); }
+void TID3v1::SetYear(const AnsiString& v) { FYear = TrimRightBytes(v); }
+void TID3v1::SetComment(const AnsiString& v) { FComment = TrimRightBytes(v); }
+
+std::string TID3v1::Block() const {
+  std::string b(kID3v1Size, '\0');
+  b.replace(0, 3, "TAG");
+  auto put = [&](size_t offset, const AnsiString& v, size_t width) {
+    b.replace(offset, std::min(width, v.size()), v.substr(0, width));
+  };
+  put(3, FTitle, 30);
+  put(33, FArtist, 30);
+  put(63, FAlbum, 30);
+  put(93, FYear, 4);
+  put(97, FComment, 30);
+  if (FTrack != 0) {
+    b[125] = 0;
+    b[126] = static_cast<char>(FTrack);
+  }
+  b[127] = static_cast<char>(FGenreID);
+  return b;
+}
+
+namespace {
+
+// Size of the file and whether it ends with a tag; false when the last 128
+// bytes cannot be read.
+bool InspectEnd(const std::u16string& FileName, int64_t& size, bool& hasTag) {
+  InputFile f = InputFile::Open(FileName);
+  if (!f) return false;
+  size = f.Size();
+  uint8_t mark[3];
+  if (size < kID3v1Size || f.ReadAt(size - kID3v1Size, mark, 3) != 3) return false;
+  hasTag = mark[0] == 'T' && mark[1] == 'A' && mark[2] == 'G';
+  return true;
+}
+
+// Rewrites the file as its first keep bytes, followed by tail.
+bool RewriteAs(const std::u16string& FileName, int64_t keep, const std::string& tail) {
+  InputFile src = InputFile::Open(FileName);
+  if (!src) return false;
+  return RewriteFile(FileName, [&](OutputFile& out) {
+    return out.CopyFrom(src, 0, keep) && out.Write(tail);
+  });
+}
+
+}  // namespace
+
+bool TID3v1::RemoveFromFile(const std::u16string& FileName) const {
+  int64_t size = 0;
+  bool hasTag = false;
+  if (!InspectEnd(FileName, size, hasTag)) return false;
+  if (!hasTag) return true;
+  return RewriteAs(FileName, size - kID3v1Size, std::string());
+}
+
+bool TID3v1::SaveToFile(const std::u16string& FileName) const {
+  const std::string block = Block();
+  int64_t size = 0;
+  bool hasTag = false;
+  if (!InspectEnd(FileName, size, hasTag)) return false;
+  // The new block takes the old one's place byte for byte; without an old
+  // block the file is rewritten with the block appended.
+  if (hasTag) return OverwriteInPlace(FileName, size - kID3v1Size, block);
+  return RewriteAs(FileName, size, block);
 }
 
 }  // namespace ordana

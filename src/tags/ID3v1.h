@@ -37,6 +37,24 @@ class TID3v1 {
   // GenreNames[GenreID] when below 148, otherwise empty.
   AnsiString Genre() const;
 
+  // Texts are stored without trailing characters up to 0x20.
+  void SetTitle(const AnsiString& v);
+  void SetArtist(const AnsiString& v);
+  void SetAlbum(const AnsiString& v);
+  void SetYear(const AnsiString& v);
+  void SetComment(const AnsiString& v);
+  void SetTrack(uint8_t v) { FTrack = v; }
+  void SetGenreID(uint8_t v) { FGenreID = v; }
+
+  // The 128-byte block of the fields as written.
+  std::string Block() const;
+  // Writes the block at the end of the file, over an old tag (in place) or
+  // appended (the file is rewritten safely). False on any failure, the file
+  // then unchanged; false for a file shorter than 128 bytes.
+  bool SaveToFile(const std::u16string& FileName) const;
+  // Removes a trailing tag (true, untouched, when there is none).
+  bool RemoveFromFile(const std::u16string& FileName) const;
+
  private:
   bool FExists;
   uint8_t FVersionID;

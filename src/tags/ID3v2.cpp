@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/FileIO.h"
+#include "platform/SafeWrite.h"
 #include "platform/Strings.h"
 
 namespace ordana {
@@ -228,7 +229,9 @@ void WalkFramesV22(TagWindow& w, TagInfo& info, int64_t tagSize, bool keepAll) {
     const int64_t size = (int64_t{h[3]} << 16) | (int64_t{h[4]} << 8) | h[5];
     const int64_t dataPos = pos + 6;
     const int64_t len = keepAll ? size : std::min<int64_t>(size, kID3v2FrameLimitV22);
-    if (keepAll || SlotOf(id, info.Version) != 0) {
+    // Frames without a slot are not kept for rewriting: their 2.2 layout
+    // (three-letter identifiers, PIC) has no place in a 2.4 tag.
+    if (SlotOf(id, info.Version) != 0) {
       const uint8_t* d = len ? w.Get(dataPos, static_cast<size_t>(len)) : nullptr;
       if (len && !d) return;
       ByteString data(reinterpret_cast<const char*>(d), static_cast<size_t>(len));
@@ -316,6 +319,152 @@ bool TID3v2::ReadFromFile(const std::u16string& FileName) {
   FLanguage = Utf16ToAnsi(text(11));
   FLink = Utf16ToAnsi(TextAfterDescription(info.Frame[12], false));
   return true;
+}
+
+// --- Writing the tag -------------------------------------------------------
+
+void TID3v2::SetTitle(const std::u16string& v) { FTitle = Trim(v); }
+void TID3v2::SetArtist(const std::u16string& v) { FArtist = Trim(v); }
+void TID3v2::SetAlbum(const std::u16string& v) { FAlbum = Trim(v); }
+void TID3v2::SetYear(const std::u16string& v) { FYear = Trim(v); }
+void TID3v2::SetGenre(const std::u16string& v) { FGenre = Trim(v); }
+void TID3v2::SetComment(const std::u16string& v) { FComment = Trim(v); }
+void TID3v2::SetComposer(const std::u16string& v) { FComposer = Trim(v); }
+void TID3v2::SetEncoder(const std::u16string& v) { FEncoder = Utf16ToAnsi(Trim(v)); }
+void TID3v2::SetCopyright(const std::u16string& v) { FCopyright = Utf16ToAnsi(Trim(v)); }
+void TID3v2::SetLanguage(const std::u16string& v) { FLanguage = Utf16ToAnsi(Trim(v)); }
+void TID3v2::SetLink(const std::u16string& v) { FLink = Utf16ToAnsi(Trim(v)); }
+
+namespace {
+
+constexpr int64_t kRewritePadding = 2048;
+constexpr int64_t kMaxInPlaceTag = 20971520;  // 20 MiB
+
+// 01, FF FE, the text little-endian, 00 00; an empty text is one zero unit.
+ByteString Utf16FrameData(const std::u16string& text) {
+  ByteString d = "\x01\xFF\xFE";
+  d += Utf16ToUtf16LE(text.empty() ? std::u16string(1, u'\0') : text);
+  d.append(2, '\0');
+  return d;
+}
+
+ByteString CommentFrameData(const std::u16string& text) {
+  ByteString d("\x01\0\0\0\xFF\xFE\0\0\xFF\xFE", 10);
+  d += Utf16ToUtf16LE(text);
+  d.append(2, '\0');
+  return d;
+}
+
+std::string SyncSafe(int64_t v) {
+  return {char((v >> 21) & 0x7F), char((v >> 14) & 0x7F), char((v >> 7) & 0x7F), char(v & 0x7F)};
+}
+
+struct FileTag {
+  bool headerRead = false;
+  bool exists = false;
+  int64_t fileSize = 0;
+  int64_t totalSize = 0;  // with the footer, as other readers skip it
+  bool footer = false;
+};
+
+// The file's current tag header, and (when walk) its frames into info.
+FileTag InspectTag(const std::u16string& FileName, TagInfo* info, bool walk) {
+  FileTag t;
+  InputFile f = InputFile::Open(FileName);
+  if (!f) return t;
+  t.fileSize = f.Size();
+  if (t.fileSize < 10) return t;
+  TagWindow w(f, t.fileSize);
+  const uint8_t* h = w.Get(0, 10);
+  if (!h) return t;
+  t.headerRead = true;
+  t.exists = h[0] == 'I' && h[1] == 'D' && h[2] == '3';
+  if (!t.exists) return t;
+  t.totalSize = ID3v2TotalTagSize(h, t.fileSize);
+  t.footer = (h[5] & 0x10) != 0;
+  if (info && walk && h[3] >= 2 && h[3] <= 4 && t.totalSize > 0) {
+    info->Version = h[3];
+    w.SetAheadEnd(t.totalSize);
+    if (h[3] == 2)
+      WalkFramesV22(w, *info, t.totalSize, true);
+    else
+      WalkFramesV23(w, *info, t.totalSize, true);
+  }
+  return t;
+}
+
+// Rewrites the file as newTag followed by its content after the old tag.
+bool Rebuild(const std::u16string& FileName, const ByteString& newTag, int64_t skip) {
+  InputFile src = InputFile::Open(FileName);
+  if (!src) return false;
+  return RewriteFile(FileName, [&](OutputFile& out) {
+    return out.Write(newTag) && out.CopyFrom(src, skip);
+  });
+}
+
+}  // namespace
+
+bool TID3v2::SaveToFile(const std::u16string& FileName) {
+  try {
+    TagInfo info;
+    PrepareSlots(info);
+    const bool walk = FVersionID >= 2 && FVersionID <= 4 && FSize > 0;
+    const FileTag file = InspectTag(FileName, &info, walk);
+    if (!file.headerRead && file.fileSize == 0 && !FileExists(FileName)) return false;
+    // Slot frames go under their 2.3/2.4 identifiers (also those read from
+    // a 2.2 tag).
+    for (int i = 1; i <= kID3v2SlotCount; ++i) info.FrameIDs[i] = kID3v2SlotIDs[i];
+
+    if (FComment.empty()) FComment.assign(1, u' ');
+    info.Frame[1] = Utf16FrameData(FTitle);
+    info.Frame[2] = Utf16FrameData(FArtist);
+    info.Frame[3] = Utf16FrameData(FAlbum);
+    // The 8-bit texts are written with encoding byte 0 (digits) or as
+    // UTF-16, so that every reader finds a well-formed text frame.
+    if (FTrack != 0) info.Frame[4] = ByteString(1, '\0') + std::to_string(FTrack);
+    info.Frame[5] = Utf16FrameData(FYear);
+    info.Frame[6] = Utf16FrameData(FGenre);
+    info.Frame[7] = CommentFrameData(FComment);
+    info.Frame[8] = Utf16FrameData(FComposer);
+    const AnsiString* ansi[] = {&FEncoder, &FCopyright, &FLanguage};
+    for (int i = 0; i < 3; ++i)
+      info.Frame[9 + i] = ansi[i]->empty() ? ByteString() : Utf16FrameData(AnsiToUtf16(*ansi[i]));
+    // Encoding 0, an empty description and its terminator, then the link.
+    if (!FLink.empty()) info.Frame[12] = ByteString(2, '\0') + FLink;
+    info.OldTagSize = FOldTagSize;
+
+    ByteString tag = "ID3" + std::string("\x04\0\0", 3) + std::string(4, '\0');
+    for (size_t i = 1; i < info.FrameIDs.size(); ++i) {
+      const ByteString& data = info.Frame[i];
+      if (data.empty() || info.FrameIDs[i].size() != 4) continue;
+      tag += info.FrameIDs[i] + SyncSafe(static_cast<int64_t>(data.size())) + std::string(2, '\0') + data;
+    }
+    const int64_t built = static_cast<int64_t>(tag.size());
+    // In place only over the tag this object read, when the new one fits
+    // and the old one has no footer (which would be left behind).
+    const bool inPlace = file.exists && file.totalSize > 0 && !file.footer &&
+                         file.totalSize == info.OldTagSize && built <= info.OldTagSize &&
+                         info.OldTagSize <= kMaxInPlaceTag;
+    const int64_t total = inPlace ? file.totalSize : built + kRewritePadding;
+    if (total - 10 > 0x0FFFFFFF) return false;  // beyond what the size field holds
+    tag.resize(static_cast<size_t>(total), '\0');
+    const std::string size = SyncSafe(total - 10);
+    tag.replace(6, 4, size);
+    if (inPlace) return OverwriteInPlace(FileName, 0, tag);
+    return Rebuild(FileName, tag, file.exists ? file.totalSize : 0);
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool TID3v2::RemoveFromFile(const std::u16string& FileName) const {
+  try {
+    const FileTag file = InspectTag(FileName, nullptr, false);
+    if (!file.exists || file.totalSize == 0) return false;
+    return Rebuild(FileName, ByteString(), file.totalSize);
+  } catch (const std::exception&) {
+    return false;
+  }
 }
 
 }  // namespace ordana

@@ -85,6 +85,30 @@ class TID3v2 {
   // The total tag size found by the last read.
   int32_t OldTagSize() const { return FOldTagSize; }
 
+  // Texts are stored trimmed (characters up to U+0020 at both ends); the
+  // encoder, copyright, language and link as ANSI text.
+  void SetTitle(const std::u16string& v);
+  void SetArtist(const std::u16string& v);
+  void SetAlbum(const std::u16string& v);
+  void SetTrack(uint16_t v) { FTrack = v; }
+  void SetYear(const std::u16string& v);
+  void SetGenre(const std::u16string& v);
+  void SetComment(const std::u16string& v);
+  void SetComposer(const std::u16string& v);
+  void SetEncoder(const std::u16string& v);
+  void SetCopyright(const std::u16string& v);
+  void SetLanguage(const std::u16string& v);
+  void SetLink(const std::u16string& v);
+
+  // Writes the fields as a version 2.4 tag at the start of the file, keeping
+  // the file's other frames. The new tag takes the old one's place when it
+  // fits (same size, in place); otherwise the file is rewritten safely with
+  // 2048 bytes of padding. An empty comment is written (and kept) as one
+  // blank. False on any failure, the file then unchanged. Never throws.
+  bool SaveToFile(const std::u16string& FileName);
+  // Rewrites the file without its leading tag; false when there is none.
+  bool RemoveFromFile(const std::u16string& FileName) const;
+
  private:
   bool FExists;
   uint8_t FVersionID;
