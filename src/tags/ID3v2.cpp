@@ -1,6 +1,20 @@
 #include "tags/ID3v2.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "platform/FileIO.h"
+#include "platform/SafeWrite.h"
+#include "platform/Strings.h"
+
 namespace ordana {
+
+const char* const kID3v2SlotIDs[kID3v2SlotCount + 1] = {
+    "",     "TIT2", "TPE1", "TALB", "TRCK", "TYER", "TCON", "COMM", "TCOM",
+    "TENC", "TCOP", "TLAN", "WXXX", "TDRC", "TOPE", "TIT1", "TOAL"};
+const char* const kID3v2SlotIDsV22[kID3v2SlotCount + 1] = {
+    "",    "TT2", "TP1", "TAL", "TRK", "TYE", "TCO", "COM", "TCM",
+    "TEN", "TCR", "TLA", "WXX", "TOR", "TOA", "TT1", "TOT"};
 
 int32_t ID3v2TotalTagSize(const uint8_t h[10], int64_t fileSize) {
   if (h[0] != 'I' || h[1] != 'D' || h[2] != '3') return 0;
@@ -10,14 +24,447 @@ int32_t ID3v2TotalTagSize(const uint8_t h[10], int64_t fileSize) {
   return static_cast<int32_t>(size);
 }
 
-void TID3v2::ResetData() {
-  FExists = false;
-  FSize = 0;
+// --- Text of frames --------------------------------------------------------
+
+namespace {
+
+uint8_t At(std::string_view s, size_t i) { return static_cast<uint8_t>(s[i]); }
+
+bool IsByteOrderMark(uint8_t first, uint8_t second) {
+  return (first == 0xFF && second == 0xFE) || (first == 0xFE && second == 0xFF);
 }
 
-bool TID3v2::ReadFromFile(const std::u16string&) {
+}  // namespace
+
+std::u16string DecodeFrameText(std::string_view Data) {
+  if (!Data.empty() && At(Data, 0) == 1) {
+    // UTF-16: the byte order is little-endian unless the data starts with FE.
+    size_t start = 1;
+    bool bigEndian = false;
+    if (Data.size() >= 2) {
+      const uint8_t b1 = At(Data, 1);
+      const uint8_t b2 = Data.size() > 2 ? At(Data, 2) : 0;
+      if (b1 == 0xFE) bigEndian = true;
+      if (IsByteOrderMark(b1, b2)) start = 2;
+    }
+    // Units i = start..n occupy bytes 2i-1 and 2i. A zero unit ends the text.
+    // Byte-order marks met inside the text (strings joined with their own
+    // marks) are left out; every other unit is kept.
+    const size_t n = (Data.size() - 1) / 2;
+    ByteString units;
+    units.reserve(Data.size());
+    for (size_t i = start; i <= n; ++i) {
+      const uint8_t a = At(Data, 2 * i - 1), b = At(Data, 2 * i);
+      if (a == 0 && b == 0) break;
+      if (IsByteOrderMark(a, b)) continue;
+      units.push_back(static_cast<char>(a));
+      units.push_back(static_cast<char>(b));
+    }
+    return Trim(bigEndian ? Utf16BEToUtf16(units) : Utf16LEToUtf16(units));
+  }
+  if (!Data.empty() && At(Data, 0) == 3) {
+    // UTF-8, untrimmed. A zero byte ends the text, as a zero unit does in
+    // UTF-16: version 2.4 writers terminate their strings (and separate
+    // several values) with one, and it is no part of the text.
+    std::string_view s = Data.substr(1);
+    return Utf8ToUtf16(s.substr(0, s.find('\0')));
+  }
+  // Encoding 0 or 2, or anything else: the whole data in the ANSI code page;
+  // trimming removes the encoding byte and the zero padding.
+  return Trim(AnsiToUtf16(Data));
+}
+
+std::u16string TextAfterDescription(std::string_view Data, bool WithLanguage) {
+  if (Data.empty()) return {};
+  const char enc = Data[0];
+  const bool wide = enc == 1;
+  std::string_view rest = Data.substr(std::min<size_t>(Data.size(), WithLanguage ? 4 : 1));
+  if (wide) {
+    // The description is UTF-16: its terminator is a zero unit, looked for
+    // on unit boundaries (a letter's zero high byte followed by the
+    // terminator must not be taken for it).
+    size_t p = 0;
+    while (p + 1 < rest.size() && !(rest[p] == 0 && rest[p + 1] == 0)) p += 2;
+    rest = p + 1 < rest.size() ? rest.substr(p + 2) : rest.substr(std::min<size_t>(1, rest.size()));
+  } else {
+    const size_t p = rest.find('\0');
+    if (p != std::string_view::npos) rest = rest.substr(p + 1);
+  }
+  ByteString data(1, enc);
+  data.append(rest);
+  return DecodeFrameText(data);
+}
+
+uint16_t ParseTrackNumber(std::string_view Data) {
+  AnsiString t = Utf16ToAnsi(DecodeFrameText(Data));
+  const size_t slash = t.find('/');
+  if (slash != AnsiString::npos) t.resize(slash);
+  return static_cast<uint16_t>(static_cast<uint32_t>(TryStrToInt(std::string_view(t)).value_or(0)));
+}
+
+std::u16string StripGenreReference(std::string_view Data) {
+  std::u16string g = DecodeFrameText(Data);
+  const size_t p = g.rfind(u')');
+  if (p != std::u16string::npos) g.erase(0, p + 1);
+  return g;
+}
+
+// --- Reading the tag ---------------------------------------------------------
+
+namespace {
+
+// Serves byte ranges of the file from one buffer, so that a tag is read in one
+// or a few reads. A range is only read when the file really holds it.
+class TagWindow {
+ public:
+  TagWindow(const InputFile& f, int64_t fileSize) : f_(f), fileSize_(fileSize) {}
+  // Read-ahead stops at this offset (the end of the tag once known).
+  void SetAheadEnd(int64_t end) { aheadEnd_ = end; }
+  // n bytes at pos, or nullptr when the file ends before them or cannot be read.
+  const uint8_t* Get(int64_t pos, size_t n) {
+    if (pos < 0 || n > static_cast<uint64_t>(fileSize_) || pos > fileSize_ - static_cast<int64_t>(n))
+      return nullptr;
+    if (pos >= bufPos_ && pos + static_cast<int64_t>(n) <= bufPos_ + static_cast<int64_t>(buf_.size()))
+      return reinterpret_cast<const uint8_t*>(buf_.data()) + (pos - bufPos_);
+    int64_t len = std::clamp<int64_t>(aheadEnd_ - pos, 0, kReadAhead);
+    len = std::min(std::max<int64_t>(len, static_cast<int64_t>(n)), fileSize_ - pos);
+    buf_.resize(static_cast<size_t>(len));
+    bufPos_ = pos;
+    const int64_t got = f_.ReadAt(pos, buf_.data(), buf_.size());
+    if (got < static_cast<int64_t>(n)) {
+      buf_.clear();
+      return nullptr;
+    }
+    buf_.resize(static_cast<size_t>(got));
+    return reinterpret_cast<const uint8_t*>(buf_.data());
+  }
+  int64_t FileSize() const { return fileSize_; }
+
+ private:
+  static constexpr int64_t kReadAhead = 16384;
+  const InputFile& f_;
+  int64_t fileSize_;
+  int64_t aheadEnd_ = kReadAhead;
+  ByteString buf_;
+  int64_t bufPos_ = 0;
+};
+
+void PrepareSlots(TagInfo& info) {
+  info.FrameIDs.assign(kID3v2SlotCount + 1, ByteString());
+  info.Frame.assign(kID3v2SlotCount + 1, ByteString());
+  for (int i = 1; i <= kID3v2SlotCount; ++i) info.FrameIDs[i] = kID3v2SlotIDs[i];
+}
+
+int SlotOf(std::string_view id, uint8_t version) {
+  const char* const* ids = version < 3 ? kID3v2SlotIDsV22 : kID3v2SlotIDs;
+  for (int i = 1; i <= kID3v2SlotCount; ++i)
+    if (id == ids[i]) return i;
+  return 0;
+}
+
+// Puts a frame into its slot (the last frame of an identifier wins), or, when
+// keepOthers, appends a frame that has no slot.
+void StoreFrame(TagInfo& info, std::string_view id, ByteString data, bool keepOthers) {
+  const int slot = SlotOf(id, info.Version);
+  if (slot && !data.empty()) {
+    info.Frame[slot] = std::move(data);
+    info.FrameIDs[slot] = ByteString(id);
+    return;
+  }
+  if (!keepOthers) return;
+  info.FrameIDs.emplace_back(id);
+  info.Frame.push_back(std::move(data));
+}
+
+bool IsIdStart(uint8_t c) { return c >= 'A' && c <= 'Z'; }
+
+// Frames of versions 2.3 and 2.4, from offset 10 while below the tag's end.
+// Reading keeps the slot frames only, each cut to kID3v2FrameLimit bytes;
+// keepAll keeps every frame whole (for rewriting the tag). A frame that the
+// file cannot hold, a negative size or a bad identifier ends the walk.
+void WalkFramesV23(TagWindow& w, TagInfo& info, int64_t tagSize, bool keepAll) {
+  int64_t pos = 10;
+  while (pos < tagSize && pos < w.FileSize()) {
+    const uint8_t* h = w.Get(pos, 10);
+    if (!h || !IsIdStart(h[0])) return;
+    const std::string id(reinterpret_cast<const char*>(h), 4);
+    const uint8_t b0 = h[4], b1 = h[5], b2 = h[6], b3 = h[7];
+    const bool skip = (h[9] & 0x80) != 0;
+    const int64_t plain = (int64_t{b0} << 24) | (int64_t{b1} << 16) | (int64_t{b2} << 8) | b3;
+    int64_t size;
+    if (info.Version == 4) {
+      size = ((b0 | b1 | b2) & 0x80) ? plain
+                                      : (int64_t{b0} << 21) + (int64_t{b1} << 14) + (int64_t{b2} << 7) + b3;
+    } else {
+      size = plain;
+      if (size <= 0x7FFFFFFF && size > tagSize)
+        size = (int64_t{b3} << 24) | (int64_t{b2} << 16) | (int64_t{b1} << 8) | b0;
+    }
+    if (size > 0x7FFFFFFF) return;  // negative as a signed 32-bit size
+    const int64_t dataPos = pos + 10;
+    const bool wanted = !skip && (keepAll || SlotOf(id, info.Version) != 0);
+    const int64_t len = keepAll ? size : std::min<int64_t>(size, kID3v2FrameLimit);
+    if (size == 0) {
+      if (!skip) StoreFrame(info, id, ByteString(1, '\0'), keepAll);
+    } else if (wanted) {
+      const uint8_t* d = w.Get(dataPos, static_cast<size_t>(len));
+      if (!d) return;
+      StoreFrame(info, id, ByteString(reinterpret_cast<const char*>(d), static_cast<size_t>(len)),
+                 keepAll);
+    } else if (len > w.FileSize() - dataPos) {
+      return;  // the frame reaches past the end of the file
+    }
+    pos = dataPos + size;
+  }
+}
+
+// Frames of version 2.2 (6-byte headers). When reading, a frame's data is
+// held as exactly 500 bytes: cut, or padded with zero bytes.
+void WalkFramesV22(TagWindow& w, TagInfo& info, int64_t tagSize, bool keepAll) {
+  int64_t pos = 10;
+  while (pos < tagSize && pos < w.FileSize()) {
+    const uint8_t* h = w.Get(pos, 6);
+    if (!h || !IsIdStart(h[0])) return;
+    const std::string id(reinterpret_cast<const char*>(h), 3);
+    const int64_t size = (int64_t{h[3]} << 16) | (int64_t{h[4]} << 8) | h[5];
+    const int64_t dataPos = pos + 6;
+    const int64_t len = keepAll ? size : std::min<int64_t>(size, kID3v2FrameLimitV22);
+    // Frames without a slot are not kept for rewriting: their 2.2 layout
+    // (three-letter identifiers, PIC) has no place in a 2.4 tag.
+    if (SlotOf(id, info.Version) != 0) {
+      const uint8_t* d = len ? w.Get(dataPos, static_cast<size_t>(len)) : nullptr;
+      if (len && !d) return;
+      ByteString data(reinterpret_cast<const char*>(d), static_cast<size_t>(len));
+      if (!keepAll) data.resize(kID3v2FrameLimitV22, '\0');
+      StoreFrame(info, id, std::move(data), keepAll);
+    } else if (len > w.FileSize() - dataPos) {
+      return;
+    }
+    pos = dataPos + size;
+  }
+}
+
+}  // namespace
+
+void TID3v2::ResetData() {
+  FExists = false;
+  FVersionID = 0;
+  FSize = 0;
+  FTitle.clear();
+  FArtist.clear();
+  FAlbum.clear();
+  FTrack = 0;
+  FTrackString.clear();
+  FYear.clear();
+  FGenre.clear();
+  FComment.clear();
+  FComposer.clear();
+  FEncoder.clear();
+  FCopyright.clear();
+  FLanguage.clear();
+  FLink.clear();
+}
+
+bool TID3v2::ReadFromFile(const std::u16string& FileName) {
   ResetData();
-  return false;
+  FOldTagSize = 0;
+  TagInfo info;
+  PrepareSlots(info);
+
+  InputFile f = InputFile::Open(FileName);
+  if (!f) return false;
+  const int64_t fileSize = f.Size();
+  if (fileSize < 10) return false;
+  TagWindow w(f, fileSize);
+  const uint8_t* h = w.Get(0, 10);
+  if (!h) return false;
+  std::memcpy(info.ID, h, 3);
+  info.Version = h[3];
+  info.Revision = h[4];
+  info.Flags = h[5];
+  std::memcpy(info.Size, h + 6, 4);
+  info.FileSize = fileSize;
+  if (std::memcmp(info.ID, "ID3", 3) != 0) return true;
+
+  FExists = true;
+  FVersionID = info.Version;
+  FSize = ID3v2TotalTagSize(h, fileSize);
+  FOldTagSize = FSize;
+  if (info.Version < 2 || info.Version > 4 || FSize == 0) return true;
+
+  w.SetAheadEnd(FSize);
+  if (info.Version == 2)
+    WalkFramesV22(w, info, FSize, false);
+  else
+    WalkFramesV23(w, info, FSize, false);
+  f.Close();
+
+  auto text = [&](int slot) { return DecodeFrameText(info.Frame[slot]); };
+  auto textOr = [&](int slot, int fallback) {
+    std::u16string t = text(slot);
+    return t.empty() ? text(fallback) : t;
+  };
+  FTitle = textOr(1, 15);
+  FArtist = textOr(2, 14);
+  FAlbum = textOr(3, 16);
+  FTrack = ParseTrackNumber(info.Frame[4]);
+  FTrackString = Utf16ToAnsi(text(4));
+  FYear = text(5);
+  if (FYear.empty()) FYear = Trim(text(13));
+  FGenre = StripGenreReference(info.Frame[6]);
+  FComment = TextAfterDescription(info.Frame[7], true);
+  FComposer = text(8);
+  FEncoder = Utf16ToAnsi(text(9));
+  FCopyright = Utf16ToAnsi(text(10));
+  FLanguage = Utf16ToAnsi(text(11));
+  FLink = Utf16ToAnsi(TextAfterDescription(info.Frame[12], false));
+  return true;
+}
+
+// --- Writing the tag -------------------------------------------------------
+
+void TID3v2::SetTitle(const std::u16string& v) { FTitle = Trim(v); }
+void TID3v2::SetArtist(const std::u16string& v) { FArtist = Trim(v); }
+void TID3v2::SetAlbum(const std::u16string& v) { FAlbum = Trim(v); }
+void TID3v2::SetYear(const std::u16string& v) { FYear = Trim(v); }
+void TID3v2::SetGenre(const std::u16string& v) { FGenre = Trim(v); }
+void TID3v2::SetComment(const std::u16string& v) { FComment = Trim(v); }
+void TID3v2::SetComposer(const std::u16string& v) { FComposer = Trim(v); }
+void TID3v2::SetEncoder(const std::u16string& v) { FEncoder = Utf16ToAnsi(Trim(v)); }
+void TID3v2::SetCopyright(const std::u16string& v) { FCopyright = Utf16ToAnsi(Trim(v)); }
+void TID3v2::SetLanguage(const std::u16string& v) { FLanguage = Utf16ToAnsi(Trim(v)); }
+void TID3v2::SetLink(const std::u16string& v) { FLink = Utf16ToAnsi(Trim(v)); }
+
+namespace {
+
+constexpr int64_t kRewritePadding = 2048;
+constexpr int64_t kMaxInPlaceTag = 20971520;  // 20 MiB
+
+// 01, FF FE, the text little-endian, 00 00; an empty text is one zero unit.
+ByteString Utf16FrameData(const std::u16string& text) {
+  ByteString d = "\x01\xFF\xFE";
+  d += Utf16ToUtf16LE(text.empty() ? std::u16string(1, u'\0') : text);
+  d.append(2, '\0');
+  return d;
+}
+
+ByteString CommentFrameData(const std::u16string& text) {
+  ByteString d("\x01\0\0\0\xFF\xFE\0\0\xFF\xFE", 10);
+  d += Utf16ToUtf16LE(text);
+  d.append(2, '\0');
+  return d;
+}
+
+std::string SyncSafe(int64_t v) {
+  return {char((v >> 21) & 0x7F), char((v >> 14) & 0x7F), char((v >> 7) & 0x7F), char(v & 0x7F)};
+}
+
+struct FileTag {
+  bool headerRead = false;
+  bool exists = false;
+  int64_t fileSize = 0;
+  int64_t totalSize = 0;  // with the footer, as other readers skip it
+  bool footer = false;
+};
+
+// The file's current tag header, and (when walk) its frames into info.
+FileTag InspectTag(const std::u16string& FileName, TagInfo* info, bool walk) {
+  FileTag t;
+  InputFile f = InputFile::Open(FileName);
+  if (!f) return t;
+  t.fileSize = f.Size();
+  if (t.fileSize < 10) return t;
+  TagWindow w(f, t.fileSize);
+  const uint8_t* h = w.Get(0, 10);
+  if (!h) return t;
+  t.headerRead = true;
+  t.exists = h[0] == 'I' && h[1] == 'D' && h[2] == '3';
+  if (!t.exists) return t;
+  t.totalSize = ID3v2TotalTagSize(h, t.fileSize);
+  t.footer = (h[5] & 0x10) != 0;
+  if (info && walk && h[3] >= 2 && h[3] <= 4 && t.totalSize > 0) {
+    info->Version = h[3];
+    w.SetAheadEnd(t.totalSize);
+    if (h[3] == 2)
+      WalkFramesV22(w, *info, t.totalSize, true);
+    else
+      WalkFramesV23(w, *info, t.totalSize, true);
+  }
+  return t;
+}
+
+// Rewrites the file as newTag followed by its content after the old tag.
+bool Rebuild(const std::u16string& FileName, const ByteString& newTag, int64_t skip) {
+  InputFile src = InputFile::Open(FileName);
+  if (!src) return false;
+  return RewriteFile(FileName, [&](OutputFile& out) {
+    return out.Write(newTag) && out.CopyFrom(src, skip);
+  });
+}
+
+}  // namespace
+
+bool TID3v2::SaveToFile(const std::u16string& FileName) {
+  try {
+    TagInfo info;
+    PrepareSlots(info);
+    const bool walk = FVersionID >= 2 && FVersionID <= 4 && FSize > 0;
+    const FileTag file = InspectTag(FileName, &info, walk);
+    if (!file.headerRead && file.fileSize == 0 && !FileExists(FileName)) return false;
+    // Slot frames go under their 2.3/2.4 identifiers (also those read from
+    // a 2.2 tag).
+    for (int i = 1; i <= kID3v2SlotCount; ++i) info.FrameIDs[i] = kID3v2SlotIDs[i];
+
+    if (FComment.empty()) FComment.assign(1, u' ');
+    info.Frame[1] = Utf16FrameData(FTitle);
+    info.Frame[2] = Utf16FrameData(FArtist);
+    info.Frame[3] = Utf16FrameData(FAlbum);
+    // The 8-bit texts are written with encoding byte 0 (digits) or as
+    // UTF-16, so that every reader finds a well-formed text frame.
+    if (FTrack != 0) info.Frame[4] = ByteString(1, '\0') + std::to_string(FTrack);
+    info.Frame[5] = Utf16FrameData(FYear);
+    info.Frame[6] = Utf16FrameData(FGenre);
+    info.Frame[7] = CommentFrameData(FComment);
+    info.Frame[8] = Utf16FrameData(FComposer);
+    const AnsiString* ansi[] = {&FEncoder, &FCopyright, &FLanguage};
+    for (int i = 0; i < 3; ++i)
+      info.Frame[9 + i] = ansi[i]->empty() ? ByteString() : Utf16FrameData(AnsiToUtf16(*ansi[i]));
+    // Encoding 0, an empty description and its terminator, then the link.
+    if (!FLink.empty()) info.Frame[12] = ByteString(2, '\0') + FLink;
+    info.OldTagSize = FOldTagSize;
+
+    ByteString tag = "ID3" + std::string("\x04\0\0", 3) + std::string(4, '\0');
+    for (size_t i = 1; i < info.FrameIDs.size(); ++i) {
+      const ByteString& data = info.Frame[i];
+      if (data.empty() || info.FrameIDs[i].size() != 4) continue;
+      tag += info.FrameIDs[i] + SyncSafe(static_cast<int64_t>(data.size())) + std::string(2, '\0') + data;
+    }
+    const int64_t built = static_cast<int64_t>(tag.size());
+    // In place only over the tag this object read, when the new one fits
+    // and the old one has no footer (which would be left behind).
+    const bool inPlace = file.exists && file.totalSize > 0 && !file.footer &&
+                         file.totalSize == info.OldTagSize && built <= info.OldTagSize &&
+                         info.OldTagSize <= kMaxInPlaceTag;
+    const int64_t total = inPlace ? file.totalSize : built + kRewritePadding;
+    if (total - 10 > 0x0FFFFFFF) return false;  // beyond what the size field holds
+    tag.resize(static_cast<size_t>(total), '\0');
+    const std::string size = SyncSafe(total - 10);
+    tag.replace(6, 4, size);
+    if (inPlace) return OverwriteInPlace(FileName, 0, tag);
+    return Rebuild(FileName, tag, file.exists ? file.totalSize : 0);
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool TID3v2::RemoveFromFile(const std::u16string& FileName) const {
+  try {
+    const FileTag file = InspectTag(FileName, nullptr, false);
+    if (!file.exists || file.totalSize == 0) return false;
+    return Rebuild(FileName, ByteString(), file.totalSize);
+  } catch (const std::exception&) {
+    return false;
+  }
 }
 
 }  // namespace ordana

@@ -1,8 +1,15 @@
 #pragma once
 // ID3v2: the tag at the start of a file (versions 2.2 to 2.4).
-// (Minimal interface; the reader fills it in.)
+//
+// The reader looks at the tag header and the frames only: it does not undo
+// unsynchronisation, skip an extended header, or decompress/decrypt frames.
+// Sixteen frame slots carry the text the fields are filled from.
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/TextCodec.h"
 
 namespace ordana {
 
@@ -13,17 +20,113 @@ namespace ordana {
 // skip a leading tag by this rule.
 int32_t ID3v2TotalTagSize(const uint8_t header[10], int64_t fileSize);
 
+// Frame slots 1 to 16 and their identifiers (2.3/2.4 and 2.2).
+inline constexpr int kID3v2SlotCount = 16;
+extern const char* const kID3v2SlotIDs[kID3v2SlotCount + 1];     // [0] unused
+extern const char* const kID3v2SlotIDsV22[kID3v2SlotCount + 1];  // [0] unused
+
+// A frame's data is read in at most this many bytes (versions 2.3 and 2.4);
+// version 2.2 frames are held as exactly kID3v2FrameLimitV22 bytes.
+inline constexpr int32_t kID3v2FrameLimit = 500000;
+inline constexpr int32_t kID3v2FrameLimitV22 = 500;
+
+// The working record of one read or save.
+struct TagInfo {
+  char ID[3] = {0, 0, 0};
+  uint8_t Version = 0;
+  uint8_t Revision = 0;
+  uint8_t Flags = 0;
+  uint8_t Size[4] = {0, 0, 0, 0};
+  int64_t FileSize = 0;
+  // Index 0 holds no slot, 1 to 16 the slots, further entries are frames
+  // without a slot. Parallel arrays.
+  std::vector<ByteString> FrameIDs;
+  std::vector<ByteString> Frame;
+  bool NeedRewrite = false;
+  int32_t PaddingSize = 0;
+  int32_t OldTagSize = 0;
+};
+
+// Text of a text frame's data (encoding byte first): encoding 1 is UTF-16
+// with or without byte-order mark, 3 is UTF-8 (untrimmed); anything else is
+// read in the ANSI code page, encoding byte included, and trimmed.
+std::u16string DecodeFrameText(std::string_view Data);
+// The text after a comment's (WithLanguage) or user link's description.
+std::u16string TextAfterDescription(std::string_view Data, bool WithLanguage);
+// The number before the first "/" of a track frame; 0 when not a number.
+uint16_t ParseTrackNumber(std::string_view Data);
+// Genre text without a leading "(nn)" reference (everything up to the last ")").
+std::u16string StripGenreReference(std::string_view Data);
+
 class TID3v2 {
  public:
   TID3v2() { ResetData(); }
   void ResetData();
+  // True when the file could be opened and its first 10 bytes read, tag or
+  // not; whether they are a tag is Exists(). Never throws.
   bool ReadFromFile(const std::u16string& FileName);
+
   bool Exists() const { return FExists; }
+  uint8_t VersionID() const { return FVersionID; }
   int32_t Size() const { return FSize; }
+  const std::u16string& Title() const { return FTitle; }
+  const std::u16string& Artist() const { return FArtist; }
+  const std::u16string& Album() const { return FAlbum; }
+  uint16_t Track() const { return FTrack; }
+  const AnsiString& TrackString() const { return FTrackString; }
+  const std::u16string& Year() const { return FYear; }
+  const std::u16string& Genre() const { return FGenre; }
+  const std::u16string& Comment() const { return FComment; }
+  const std::u16string& Composer() const { return FComposer; }
+  const AnsiString& Encoder() const { return FEncoder; }
+  const AnsiString& Copyright() const { return FCopyright; }
+  const AnsiString& Language() const { return FLanguage; }
+  const AnsiString& Link() const { return FLink; }
+  // The total tag size found by the last read.
+  int32_t OldTagSize() const { return FOldTagSize; }
+
+  // Texts are stored trimmed (characters up to U+0020 at both ends); the
+  // encoder, copyright, language and link as ANSI text.
+  void SetTitle(const std::u16string& v);
+  void SetArtist(const std::u16string& v);
+  void SetAlbum(const std::u16string& v);
+  void SetTrack(uint16_t v) { FTrack = v; }
+  void SetYear(const std::u16string& v);
+  void SetGenre(const std::u16string& v);
+  void SetComment(const std::u16string& v);
+  void SetComposer(const std::u16string& v);
+  void SetEncoder(const std::u16string& v);
+  void SetCopyright(const std::u16string& v);
+  void SetLanguage(const std::u16string& v);
+  void SetLink(const std::u16string& v);
+
+  // Writes the fields as a version 2.4 tag at the start of the file, keeping
+  // the file's other frames. The new tag takes the old one's place when it
+  // fits (same size, in place); otherwise the file is rewritten safely with
+  // 2048 bytes of padding. An empty comment is written (and kept) as one
+  // blank. False on any failure, the file then unchanged. Never throws.
+  bool SaveToFile(const std::u16string& FileName);
+  // Rewrites the file without its leading tag; false when there is none.
+  bool RemoveFromFile(const std::u16string& FileName) const;
 
  private:
-  bool FExists = false;
-  int32_t FSize = 0;
+  bool FExists;
+  uint8_t FVersionID;
+  int32_t FSize;
+  std::u16string FTitle;
+  std::u16string FArtist;
+  std::u16string FAlbum;
+  uint16_t FTrack;
+  AnsiString FTrackString;
+  std::u16string FYear;
+  std::u16string FGenre;
+  std::u16string FComment;
+  std::u16string FComposer;
+  AnsiString FEncoder;
+  AnsiString FCopyright;
+  AnsiString FLanguage;
+  AnsiString FLink;
+  int32_t FOldTagSize = 0;
 };
 
 }  // namespace ordana

@@ -1,15 +1,237 @@
 #include "trackinfo/ReadTrackInfo.h"
 
-namespace ordana {
+#include <charconv>
+#include <cstring>
+#include <string_view>
 
-// Seam until the tag readers are wired in: the entry is reset and named, and
-// no tag is found.
+#include "platform/FileIO.h"
+#include "platform/Paths.h"
+#include "platform/Strings.h"
+#include "platform/TextCodec.h"
+#include "tags/ID3v1.h"
+#include "trackinfo/TrackReaders.h"
+
+namespace ordana {
+namespace {
+
+// The folder part of path with a trailing delimiter ("/" or "\\" as the path
+// uses them); a lone delimiter when path has no folder part.
+std::u16string FolderWithDelimiter(std::u16string_view path) {
+  std::u16string dir = ExtractFileDir(path);
+  if (!dir.empty() && (dir.back() == u'\\' || dir.back() == u'/')) return dir;
+  const bool windows = path.find(u'\\') != std::u16string_view::npos || !dir.empty();
+  return dir + (windows ? u'\\' : u'/');
+}
+
+std::u16string Text(const AnsiString& s) { return AnsiToUtf16(s); }
+const std::u16string& Text(const std::u16string& s) { return s; }
+
+// ChannelMode + "   " + BitRate + "kbit   " + SampleRate + "Hz".
+template <class Reader>
+std::u16string StreamSummary(const Reader& r) {
+  return Text(r.ChannelMode()) + u"   " + IntToStr(r.BitRate()) + u"kbit   " +
+         IntToStr(r.SampleRate()) + u"Hz";
+}
+
+// A number with one decimal, always with "." (no locale applies).
+std::u16string OneDecimal(double v) {
+  char buf[64];
+  auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 1);
+  return AnsiToUtf16(std::string_view(buf, static_cast<size_t>(res.ptr - buf)));
+}
+
+std::u16string ApeText(const TAPETag& ape, const char* name) { return Utf8ToUtf16(ape.SeekField(name)); }
+
+int32_t ApeNumber(const TAPETag& ape, const char* name, int32_t def) {
+  return StrToIntDef(std::string_view(ape.SeekField(name)), def);
+}
+
+void ReadPlayoutItems(TAPETag& ape, const std::u16string& FileName, TPlaylistEntry& e) {
+  ape.ReadFromFile(FileName);
+  e.BPM = ApeText(ape, "BPM");
+  e.Rating = ApeNumber(ape, "Rating", 0);
+  e.Gender = ApeNumber(ape, "Gender", 0);
+  e.Language = ApeText(ape, "Language");
+  e.DateLastPlayed = ApeText(ape, "VelmoraLastPlayed");
+  e.PlayCount = ApeNumber(ape, "PlayCount", 0);
+  e.Intro = ApeNumber(ape, "Intro", -1);
+  e.Outro = ApeNumber(ape, "Outro", -1);
+  e.CueIn = ApeNumber(ape, "CueIn", -1);
+  e.CueOut = ApeNumber(ape, "CueOut", -1);
+  e.FadeIn = ApeNumber(ape, "FadeIn", -1);
+  e.FadeOut = ApeNumber(ape, "FadeOut", -1);
+  e.MixPoint = ApeNumber(ape, "MixPoint", -1);
+  e.TrackLen = ApeNumber(ape, "TrackLen", -1);
+  e.Identifier = ApeText(ape, "VelmoraIdentifier");
+}
+
+template <class Reader>
+void CopyTags(const Reader& r, TPlaylistEntry& e) {
+  e.title = r.Title();
+  e.artist = r.Artist();
+  e.album = r.Album();
+  e.year = r.Year();
+  e.comment = r.Comment();
+  e.genre = r.Genre();
+}
+
+bool IsOneOf(const std::u16string& ext, std::initializer_list<std::u16string_view> list) {
+  for (auto x : list)
+    if (ext == x) return true;
+  return false;
+}
+
+}  // namespace
+
+bool IsLineInEntry(const std::u16string& FileName) {
+  const std::u16string name = ExtractFileName(FileName);
+  return name.size() >= 7 && LowerCase(std::u16string_view(name).substr(0, 7)) == u"line.in";
+}
+
+bool ReadID3v1Block(const std::u16string& FileName, TID3v1Block& Block) {
+  Block.fill(0);
+  if (!FileExists(FileName)) return false;
+  InputFile f = InputFile::Open(FileName);
+  if (!f) return false;
+  const int64_t size = f.Size();
+  if (size < static_cast<int64_t>(Block.size())) return false;
+  if (f.ReadAt(size - static_cast<int64_t>(Block.size()), Block.data(), Block.size()) !=
+      static_cast<int64_t>(Block.size())) {
+    Block.fill(0);
+    return false;
+  }
+  return Block[0] == 'T' && Block[1] == 'A' && Block[2] == 'G';
+}
+
+void FillFromID3v1Block(const TID3v1Block& Block, TPlaylistEntry& Entry) {
+  auto field = [&](size_t offset, size_t width) {
+    return AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(Block.data()) + offset, width));
+  };
+  Entry.title = field(3, 30);
+  Entry.artist = field(33, 30);
+  Entry.album = field(63, 30);
+  Entry.year = field(93, 4);
+  Entry.comment = field(97, 30);
+  if (Block[127] < kGenreCount) Entry.genre = AnsiToUtf16(GenreNames[Block[127]]);
+}
+
 bool ReadTrackInfo(const std::u16string& FileName, TPlaylistEntry& Entry, char* InfoText,
                    int Options) {
   if (!(Options & roKeepEntry)) Entry = EmptyPlaylistEntry;
   Entry.filename = FileName;
+  // The buffer never keeps stale text: it is empty unless a summary is made.
   if (InfoText) InfoText[0] = '\0';
-  return false;
+  bool result = false;
+  const bool lineIn = IsLineInEntry(FileName);
+  if (!lineIn && !FileExists(FileName)) return false;
+
+  const std::u16string ext = LowerCase(ExtractFileExt(FileName));
+  Entry.tagtype = TTagType::ttTag;
+  TTrackReaders& r = TrackReaders();
+  std::u16string summary;
+  bool haveSummary = false;
+
+  if (!(Options & roPlayoutItemsOnly)) {
+    if (ext == u".mp3" || ext == u".tta") {
+      if (!r.ID3v2.ReadFromFile(FileName)) r.ID3v2.ReadFromFile(FileName);
+      if (r.ID3v2.Exists()) {
+        Entry.tagtype = TTagType::ttID3v2;
+        CopyTags(r.ID3v2, Entry);
+        result = true;
+      } else {
+        Entry.tagtype = TTagType::ttID3v1;
+        TID3v1Block block;
+        if (ReadID3v1Block(FileName, block)) {
+          FillFromID3v1Block(block, Entry);
+          result = true;
+        } else {
+          Entry.tagtype = TTagType::ttID3v2;
+        }
+      }
+      if (InfoText) {
+        r.MPEGaudio.ReadFromFile(FileName);
+        summary = StreamSummary(r.MPEGaudio);
+        haveSummary = true;
+      }
+    } else if (lineIn) {
+      TID3v1Block block;
+      result = ReadID3v1Block(FolderWithDelimiter(FileName) + u"line.in", block);
+      if (result) FillFromID3v1Block(block, Entry);
+    } else if (ext == u".wav") {
+      if (InfoText) {
+        r.WAVfile.ReadFromFile(FileName);
+        summary = Text(r.WAVfile.ChannelMode()) + u"   " + IntToStr(r.WAVfile.SampleRate()) +
+                  u"Hz   " + OneDecimal(r.WAVfile.BytesPerSecond() / 1000.0) + u"kbps";
+        haveSummary = true;
+      }
+    } else if (ext == u".wma") {
+      r.WMA.LoadFromFile(FileName);
+      if (r.WMA.Valid()) {
+        result = true;
+        CopyTags(r.WMA, Entry);
+        if (InfoText) {
+          summary = StreamSummary(r.WMA);
+          haveSummary = true;
+        }
+      }
+    } else if (ext == u".ogg") {
+      r.OggVorbis.ReadFromFile(FileName);  // may throw EFOpenError: passed on
+      if (r.OggVorbis.Valid()) {
+        result = true;
+        Entry.title = r.OggVorbis.Title();
+        Entry.artist = r.OggVorbis.Artist();
+        Entry.album = r.OggVorbis.Album();
+        Entry.year = r.OggVorbis.Date();
+        Entry.comment = r.OggVorbis.Comment();
+        Entry.genre = r.OggVorbis.Genre();
+        if (InfoText) {
+          summary = StreamSummary(r.OggVorbis);
+          haveSummary = true;
+        }
+      }
+    } else if (ext == u".flac") {
+      r.FLACfile.ReadFromFile(FileName);
+      if (r.FLACfile.Valid()) {
+        result = true;
+        CopyTags(r.FLACfile, Entry);
+        if (InfoText) {
+          summary = u"Channels: " + IntToStr(r.FLACfile.Channels()) + u"   " +
+                    IntToStr(r.FLACfile.SampleRate()) + u"Hz";
+          haveSummary = true;
+        }
+      }
+    } else if (IsOneOf(ext, {u".ape", u".mpc", u".mp+", u".mpp"})) {
+      r.APETag.ReadFromFile(FileName);
+      if (r.APETag.Exists()) {
+        result = true;
+        Entry.title = ApeText(r.APETag, "Title");
+        Entry.artist = ApeText(r.APETag, "Artist");
+        Entry.album = ApeText(r.APETag, "Album");
+        Entry.year = ApeText(r.APETag, "Year");
+        Entry.comment = ApeText(r.APETag, "Comment");
+        Entry.genre = ApeText(r.APETag, "Genre");
+      }
+    } else if (IsOneOf(ext, {u".m4a", u".m4b", u".m4p", u".mp4"})) {
+      r.Mp4Tag.ReadFromFile(FileName);
+      if (r.Mp4Tag.Exists()) {
+        result = true;
+        CopyTags(r.Mp4Tag, Entry);
+      }
+    }
+  }
+
+  if (!lineIn && (Options & (roPlayoutItems | roPlayoutItemsOnly)))
+    ReadPlayoutItems(r.APETag, FileName, Entry);
+
+  if (haveSummary && InfoText) WriteInfoText(summary, InfoText);
+  return result;
+}
+
+void WriteInfoText(const std::u16string& Summary, char* InfoText) {
+  AnsiString s = Utf16ToAnsi(Summary);
+  if (s.size() > kInfoTextSize - 1) s.resize(kInfoTextSize - 1);
+  std::memcpy(InfoText, s.data(), s.size());
+  InfoText[s.size()] = '\0';
 }
 
 }  // namespace ordana
