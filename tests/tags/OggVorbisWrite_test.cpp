@@ -240,6 +240,39 @@ TEST(OggVorbisWriteRefuse, FilesWithoutAReplaceableCommentHeader) {
   EXPECT_TRUE(r.ReadFromFile(dir.File16("a.ogg")));
 }
 
+// A leading ID3v2 tag and the first page are copied as they are; the new
+// second page starts where the old one did.
+TEST(OggVorbisWriteBuilt, LeadingID3v2TagIsKept) {
+  test::TempDir dir;
+  test::OggFileSpec spec;
+  spec.prefix = "ID3" + test::Bytes({3, 0, 0, 0, 0, 1, 0}) + std::string(128, 'i');
+  spec.comments = {"TITLE=Old", "ENCODER=x"};
+  spec.lastGranule = 88200;
+  const std::string before = test::MakeOggFile(spec);
+  test::WriteBytes(dir.File("a.ogg"), before);
+  TOggVorbis w;
+  ASSERT_TRUE(w.ReadFromFile(dir.File16("a.ogg")));
+  ASSERT_TRUE(w.ID3v2());
+  w.SetTitle(u"New title");
+  w.SetTrack(12);
+  ASSERT_TRUE(w.SaveTag(dir.File16("a.ogg")));
+  const std::string after = test::ReadBytes(dir.File("a.ogg"));
+  const size_t second = 138 + 58;
+  EXPECT_EQ(after.substr(0, second), before.substr(0, second));
+  const size_t oldEnd = PageEnd(before, second), newEnd = PageEnd(after, second);
+  EXPECT_EQ(after.substr(newEnd), before.substr(oldEnd));
+  TOggVorbis back;
+  ASSERT_TRUE(back.ReadFromFile(dir.File16("a.ogg")));
+  EXPECT_EQ(back.Title(), u"New title");
+  EXPECT_EQ(back.Track(), 12);
+  EXPECT_DOUBLE_EQ(back.Duration(), 2.0);
+  // The rebuilt page's checksum covers its header and its body.
+  std::string page = after.substr(second, newEnd - second);
+  const std::string stored = page.substr(22, 4);
+  page.replace(22, 4, test::Zeros(4));
+  EXPECT_EQ(test::LE32(OggPageCrc(page.data(), page.size())), stored);
+}
+
 // Every write, sync and rename along the save fails once in turn: the
 // original stays byte-identical and the save reports false.
 TEST_F(OggVorbisWrite, EveryInjectedFaultLeavesTheFileIntact) {

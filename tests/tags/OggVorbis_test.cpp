@@ -348,22 +348,5 @@ TEST(OggVorbisRead, FilesEncodedByOggencAndTaggedByVorbiscomment) {
   EXPECT_DOUBLE_EQ(r.Duration(), 3.5);
 }
 
-TEST(OggVorbisRead, MonoFileFromOggenc) {
-  ORDANA_REQUIRE_TOOL("oggenc");
-  ORDANA_REQUIRE_TOOL("sox");
-  test::TempDir dir;
-  const std::string wav = dir.File("in.wav"), ogg = dir.File("m.ogg");
-  ASSERT_EQ(test::Run("sox -n -r 22050 -c 1 -b 16 " + test::ShellQuote(wav) +
-                      " synth 1.25 sine 300"), 0);
-  ASSERT_EQ(test::Run("oggenc -Q -o " + test::ShellQuote(ogg) + " " + test::ShellQuote(wav)), 0);
-  TOggVorbis r;
-  ASSERT_TRUE(r.ReadFromFile(dir.File16("m.ogg")));
-  EXPECT_TRUE(r.Valid());
-  EXPECT_EQ(r.ChannelMode(), u"Mono");
-  EXPECT_EQ(r.SampleRate(), 22050);
-  EXPECT_DOUBLE_EQ(r.Duration(), double(SoxSamples(ogg)) / 22050);
-  EXPECT_EQ(r.Title(), u"");
-}
-
 }  // namespace
 }  // namespace ordana
