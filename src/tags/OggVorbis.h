@@ -1,31 +1,144 @@
 #pragma once
-// Ogg Vorbis: identification and comment headers, last page granule.
-// (Minimal interface; the reader fills it in.)
+// Ogg Vorbis: the identification header on the first page, the Vorbis
+// comment header on the second page and the granule position of the last
+// page; from them duration, average bit rate and a validity verdict. A file
+// may begin with an ID3v2 tag, whose length is skipped.
+//
+// Writing (SaveTag, ClearTag) replaces the comment header, rewriting only the
+// second page; the file is rebuilt through a temporary file that takes the
+// original's place atomically, so a failed save leaves the file untouched.
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "platform/TextCodec.h"
 
 namespace ordana {
+
+// An Ogg page header: 27 fixed bytes and up to 255 lacing values (282 bytes
+// as read; only the first Segments lacing values belong to the page).
+struct OggHeader {
+  char ID[4] = {};                  // "OggS"
+  uint8_t StreamVersion = 0;
+  uint8_t TypeFlag = 0;
+  int64_t AbsolutePosition = 0;     // granule position
+  uint32_t Serial = 0;
+  uint32_t PageNumber = 0;
+  uint32_t Checksum = 0;
+  uint8_t Segments = 0;
+  uint8_t LacingValues[255] = {};
+
+  static constexpr size_t kSize = 282;
+  static constexpr size_t kFixedSize = 27;
+  // From the bytes as read (missing bytes count as zero).
+  static OggHeader Parse(const uint8_t* bytes, size_t n);
+  // The 27 fixed bytes followed by the first Segments lacing values.
+  ByteString Serialize() const;
+};
+
+// The Vorbis identification header, 30 bytes.
+struct VorbisHeader {
+  char ID[7] = {};                  // 0x01 "vorbis"
+  uint32_t BitstreamVersion = 0;
+  uint8_t ChannelMode = 0;          // number of channels
+  uint32_t SampleRate = 0;
+  int32_t BitRateMaximal = 0;
+  int32_t BitRateNominal = 0;
+  int32_t BitRateMinimal = 0;
+  uint8_t BlockSize = 0;
+  uint8_t StopFlag = 0;
+
+  static constexpr size_t kSize = 30;
+  static VorbisHeader Parse(const uint8_t* bytes, size_t n);
+};
+
+// The comment header in memory: slot 0 the vendor, slots 1..9 the values of
+// the nine known names (UTF-8).
+struct VorbisTag {
+  char ID[7] = {};                  // 0x03 "vorbis"
+  int32_t Fields = 0;               // comment count as stored
+  std::array<Utf8String, 10> FieldData;
+};
+
+// Working record of one read.
+struct FileInfo {
+  OggHeader FPage, SPage, LPage;
+  VorbisHeader Parameters;
+  VorbisTag Tag;
+  int64_t FileSize = 0;
+  int32_t Samples = 0;
+  int32_t ID3v2Size = 0;
+  int64_t SPagePos = 0;   // file position of the second page
+  int64_t TagEndPos = 0;  // file position just after the last comment
+  // Not stored in the file: whether a comment header was found and read to
+  // its last comment without running out of data.
+  bool HasTag = false;
+  bool TagComplete = false;
+};
+
+// The comment names in slot order (slot = index + 1).
+inline constexpr std::array<const char16_t*, 9> kVorbisFieldNames = {
+    u"TITLE", u"ARTIST", u"ALBUM", u"TRACKNUMBER", u"DATE", u"GENRE", u"COMMENT", u"PERFORMER",
+    u"DESCRIPTION"};
+
+// The Ogg page checksum (CRC-32, polynomial 0x04C11DB7, initial value 0, no
+// reflection, no final inversion), continued from crc.
+uint32_t OggPageCrc(const void* data, size_t n, uint32_t crc = 0);
 
 class TOggVorbis {
  public:
   TOggVorbis() { ResetData(); }
   void ResetData();
-  // Lets the open error of the file pass to the caller (EFOpenError).
+  // Reads the file. True when, after any leading ID3v2 tag, it starts with an
+  // Ogg page whose body begins with a Vorbis identification header. A file
+  // that cannot be opened raises EFOpenError (the fields are reset first).
   bool ReadFromFile(const std::u16string& FileName);
-  bool Valid() const { return false; }
-  std::u16string ChannelMode() const { return u"Unknown"; }
-  uint16_t BitRate() const { return 0; }
+  // Replaces the file's comment header with one built from Title, Artist,
+  // Album, Track, Date, Genre and Comment (the vendor is kept). True when the
+  // file was rewritten; on false the file is unchanged.
+  bool SaveTag(const std::u16string& FileName);
+  // Empties the seven values, then SaveTag.
+  bool ClearTag(const std::u16string& FileName);
+
+  int32_t FileSize() const { return FFileSize; }
+  uint8_t ChannelModeID() const { return FChannelModeID; }
+  std::u16string ChannelMode() const;
   uint16_t SampleRate() const { return FSampleRate; }
+  uint16_t BitRateNominal() const { return FBitRateNominal; }
   const std::u16string& Title() const { return FTitle; }
   const std::u16string& Artist() const { return FArtist; }
   const std::u16string& Album() const { return FAlbum; }
+  uint16_t Track() const { return FTrack; }
   const std::u16string& Date() const { return FDate; }
   const std::u16string& Genre() const { return FGenre; }
   const std::u16string& Comment() const { return FComment; }
+  const std::u16string& Vendor() const { return FVendor; }
+  double Duration() const;
+  uint16_t BitRate() const;
+  bool ID3v2() const { return FID3v2Size > 0; }
+  bool Valid() const;
+
+  void SetTitle(std::u16string v) { FTitle = std::move(v); }
+  void SetArtist(std::u16string v) { FArtist = std::move(v); }
+  void SetAlbum(std::u16string v) { FAlbum = std::move(v); }
+  void SetTrack(uint16_t v) { FTrack = v; }
+  void SetDate(std::u16string v) { FDate = std::move(v); }
+  void SetGenre(std::u16string v) { FGenre = std::move(v); }
+  void SetComment(std::u16string v) { FComment = std::move(v); }
 
  private:
+  int32_t FFileSize = 0;
+  uint8_t FChannelModeID = 0;
   uint16_t FSampleRate = 0;
-  std::u16string FTitle, FArtist, FAlbum, FDate, FGenre, FComment;
+  uint16_t FBitRateNominal = 0;
+  int32_t FSamples = 0;
+  int32_t FID3v2Size = 0;
+  std::u16string FTitle, FArtist, FAlbum;
+  uint16_t FTrack = 0;
+  std::u16string FDate, FGenre, FComment;
+  std::u16string FVendor;
 };
 
 }  // namespace ordana

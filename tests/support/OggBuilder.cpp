@@ -1,0 +1,56 @@
+#include "support/OggBuilder.h"
+
+#include "support/TestFiles.h"
+#include "tags/OggVorbis.h"
+
+namespace ordana::test {
+
+std::vector<uint8_t> Lace(size_t n) {
+  std::vector<uint8_t> v(n / 255, 255);
+  v.push_back(static_cast<uint8_t>(n % 255));
+  return v;
+}
+
+std::string OggPage(uint8_t flags, int64_t granule, uint32_t serial, uint32_t sequence,
+                    const std::vector<uint8_t>& lacing, const std::string& body) {
+  std::string h = "OggS" + Bytes({0, flags}) + LE64(static_cast<uint64_t>(granule)) + LE32(serial) +
+                  LE32(sequence) + LE32(0) + Bytes({static_cast<int>(lacing.size())});
+  for (uint8_t v : lacing) h += static_cast<char>(v);
+  uint32_t crc = OggPageCrc(h.data(), h.size());
+  crc = OggPageCrc(body.data(), body.size(), crc);
+  h.replace(22, 4, LE32(crc));
+  return h + body;
+}
+
+std::string VorbisIdentification(int channels, uint32_t rate, uint32_t nominal) {
+  return "\x01vorbis" + LE32(0) + Bytes({channels}) + LE32(rate) + LE32(0) + LE32(nominal) +
+         LE32(0) + Bytes({0xB8, 1});
+}
+
+std::string VorbisComments(const std::string& vendor, const std::vector<std::string>& comments) {
+  std::string s = "\x03vorbis" + LE32(static_cast<uint32_t>(vendor.size())) + vendor +
+                  LE32(static_cast<uint32_t>(comments.size()));
+  for (const auto& c : comments) s += LE32(static_cast<uint32_t>(c.size())) + c;
+  return s + Bytes({1});
+}
+
+std::string MakeOggFile(const OggFileSpec& spec) {
+  const uint32_t serial = 0x1234;
+  std::string out = spec.prefix;
+  out += OggPage(2, 0, serial, 0, {30},
+                 VorbisIdentification(spec.channels, spec.sampleRate, spec.nominalBitRate));
+  const std::string tag = VorbisComments(spec.vendor, spec.comments);
+  std::string setup = "\x05vorbis" + std::string(spec.setupSize > 7 ? spec.setupSize - 7 : 0, 'S');
+  std::vector<uint8_t> lacing = Lace(tag.size());
+  for (uint8_t v : Lace(setup.size())) lacing.push_back(v);
+  // A comment header too long for one page: the page claims 255 full
+  // segments and the rest follows raw (enough for the reader, which reads
+  // the header as consecutive bytes).
+  if (lacing.size() > 255) lacing.resize(255);
+  out += OggPage(0, 0, serial, 1, lacing, tag + setup);
+  const std::string last = OggPage(4, spec.lastGranule, serial, 2, {255, 216}, std::string(471, 'A'));
+  if (spec.totalSize > out.size() + last.size()) out += Zeros(spec.totalSize - out.size() - last.size());
+  return out + last;
+}
+
+}  // namespace ordana::test
