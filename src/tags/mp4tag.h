@@ -1,6 +1,13 @@
 #pragma once
 // MP4 item list (moov/udta/meta/ilst).
-// (Minimal interface; the reader fills it in.)
+//
+// TMp4Tag walks the atoms of an MPEG-4 file from its start down the path
+// moov, udta, meta, ilst and takes the text items it knows from the item
+// list. It reads no stream parameters.
+//
+// The walk is flat (no stack of open containers) and stops at the first atom
+// with more than 1 MiB of payload, so a file whose media data comes before
+// "moov" yields no items.
 #include <string>
 
 #include "tags/Tagger.h"
@@ -9,6 +16,9 @@ namespace ordana {
 
 class TMp4Tag : public TTagger {
  public:
+  // Empties the texts and the track number, walks the file and returns
+  // Exists(): true whenever the file could be opened, also when it holds no
+  // item list.
   bool ReadFromFile(const std::u16string& FileName);
 };
 

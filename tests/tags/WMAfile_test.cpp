@@ -1,0 +1,430 @@
+#include "tags/WMAfile.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "platform/TextCodec.h"
+#include "support/TestFiles.h"
+
+namespace ordana {
+namespace {
+
+using test::LE16;
+using test::LE32;
+using test::LE64;
+using test::Zeros;
+
+// --- ASF builders ----------------------------------------------------------
+const std::string kHeaderGuid = test::Bytes({0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11, 0xA6,
+                                             0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C});
+const std::string kFilePropsGuid = test::Bytes({0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
+                                                0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65});
+const std::string kStreamPropsGuid = test::Bytes({0x91, 0x07, 0xDC, 0xB7, 0xB7, 0xA9, 0xCF, 0x11,
+                                                  0x8E, 0xE6, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65});
+const std::string kContentDescGuid = test::Bytes({0x33, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                                  0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C});
+const std::string kExtContentGuid = test::Bytes({0x40, 0xA4, 0xD0, 0xD2, 0x07, 0xE3, 0xD2, 0x11,
+                                                 0x97, 0xF0, 0x00, 0xA0, 0xC9, 0x5E, 0xA8, 0x50});
+const std::string kCodecListGuid = test::Bytes({0x40, 0x52, 0xD1, 0x86, 0x1D, 0x31, 0xD0, 0x11,
+                                                0xA3, 0xA4, 0x00, 0xA0, 0xC9, 0x03, 0x48, 0xF6});
+const std::string kDataGuid = test::Bytes({0x36, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11, 0xA6,
+                                           0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C});
+const std::string kPaddingGuid = test::Bytes({0x74, 0xD4, 0x06, 0x18, 0xDF, 0xCA, 0x09, 0x45,
+                                              0xA4, 0xBA, 0x9A, 0xAB, 0xCB, 0x96, 0xAA, 0xE8});
+
+std::string Obj(const std::string& guid, const std::string& body) {
+  return guid + LE64(24 + body.size()) + body;
+}
+// UTF-16LE of UTF-8 text, with a terminating zero unit unless told otherwise.
+std::string W(std::string_view utf8, bool zero = true) {
+  return Utf16ToUtf16LE(U16(utf8)) + (zero ? std::string(2, '\0') : std::string());
+}
+std::string Header(const std::vector<std::string>& objects, int64_t countOverride = -1) {
+  std::string body;
+  for (const auto& o : objects) body += o;
+  uint32_t count = countOverride >= 0 ? static_cast<uint32_t>(countOverride)
+                                      : static_cast<uint32_t>(objects.size());
+  return kHeaderGuid + LE64(30 + body.size()) + LE32(count) + test::Bytes({1, 2}) + body;
+}
+std::string FileProps(uint64_t playDuration100ns, uint64_t prerollMs, uint32_t maxBitRate) {
+  return Obj(kFilePropsGuid, Zeros(16) + LE64(123456) + Zeros(16) + LE64(playDuration100ns) +
+                                 LE64(playDuration100ns) + LE64(prerollMs) + LE32(2) + LE32(3200) +
+                                 LE32(3200) + LE32(maxBitRate));
+}
+std::string StreamProps(uint16_t channels, uint32_t rate, uint32_t byteRate) {
+  return Obj(kStreamPropsGuid, Zeros(32) + LE64(0) + LE32(18) + LE32(0) + LE16(1) + LE32(0) +
+                                   LE16(0x161) + LE16(channels) + LE32(rate) + LE32(byteRate) +
+                                   LE16(2973) + LE16(16) + LE16(0));
+}
+std::string ContentDesc(std::string_view title, std::string_view author, std::string_view copyright,
+                        std::string_view desc, std::string_view rating) {
+  std::string lens, texts;
+  for (auto t : {title, author, copyright, desc, rating}) {
+    std::string w = t.empty() ? std::string() : W(t);
+    lens += LE16(w.size());
+    texts += w;
+  }
+  return Obj(kContentDescGuid, lens + texts);
+}
+std::string TextDesc(std::string_view name, std::string_view value) {
+  std::string n = W(name), v = W(value);
+  return LE16(n.size()) + n + LE16(0) + LE16(v.size()) + v;
+}
+std::string RawDesc(std::string_view name, uint16_t type, const std::string& value) {
+  std::string n = W(name);
+  return LE16(n.size()) + n + LE16(type) + LE16(value.size()) + value;
+}
+std::string ExtContent(const std::vector<std::string>& descriptors) {
+  std::string body = LE16(descriptors.size());
+  for (const auto& d : descriptors) body += d;
+  return Obj(kExtContentGuid, body);
+}
+// A codec list with one entry of the given type and counted texts.
+std::string CodecList(uint16_t type, const std::vector<std::string>& texts) {
+  std::string body = Zeros(16) + LE32(1) + LE16(type);
+  for (const auto& t : texts) body += LE16(U16(t).size()) + W(t, false);
+  return Obj(kCodecListGuid, body);
+}
+std::string DataObj(size_t payload) {
+  std::string body = Zeros(16) + LE64(1) + test::Bytes({1, 1});
+  for (size_t i = 0; i < payload; ++i) body += static_cast<char>(i * 7 + 3);
+  return Obj(kDataGuid, body);
+}
+// A padding object that makes the whole header exactly headerSize bytes.
+std::string PadTo(size_t headerSize, const std::vector<std::string>& objects) {
+  size_t used = 30;
+  for (const auto& o : objects) used += o.size();
+  return Obj(kPaddingGuid, Zeros(headerSize - used - 24));
+}
+
+struct Loaded {
+  test::TempDir dir;
+  TWMA wma;
+  bool ok = false;
+};
+void Load(Loaded& l, const std::string& bytes) {
+  test::WriteBytes(l.dir.File("a.wma"), bytes);
+  l.ok = l.wma.LoadFromFile(l.dir.File16("a.wma"));
+}
+
+// --- Tests -------------------------------------------------------------------
+
+TEST(WMAfile, StreamFactsAndPlausibility) {
+  struct Case {
+    uint16_t channels;
+    uint32_t rate, byteRate, maxBitRate;
+    bool plausible;
+  } cases[] = {
+      {2, 44100, 16000, 128000, true}, {1, 22050, 4000, 32000, true}, {2, 7000, 4000, 32000, false},
+      {2, 96000, 40000, 320000, true}, {6, 48000, 40000, 320000, false},
+      {2, 44100, 16000, 0, false},     {2, 44100, 0, 128000, false},  {2, 44100, 400000, 128000, false},
+  };
+  for (const auto& c : cases) {
+    Loaded l;
+    Load(l, Header({FileProps(0, 0, c.maxBitRate), StreamProps(c.channels, c.rate, c.byteRate)}) +
+                DataObj(100));
+    ASSERT_TRUE(l.ok);
+    SCOPED_TRACE(c.rate);
+    EXPECT_TRUE(l.wma.Valid());
+    EXPECT_EQ(l.wma.IsValidSize(), c.plausible);
+    EXPECT_EQ(l.wma.SampleRate(), static_cast<int32_t>(c.rate));
+    EXPECT_EQ(l.wma.ChannelModeID(), c.channels);
+    EXPECT_EQ(l.wma.BitRate(), static_cast<int32_t>(c.byteRate * 8 / 1000));
+    EXPECT_EQ(l.wma.ChannelMode(), c.channels == 1 ? "Mono" : c.channels == 2 ? "Stereo" : "Unknown");
+  }
+}
+
+TEST(WMAfile, LaterStreamPropertiesWinAndSizesAreKept) {
+  Loaded l;
+  std::string header = Header({StreamProps(1, 8000, 1000), FileProps(0, 0, 64000),
+                               StreamProps(2, 48000, 24000)});
+  std::string file = header + DataObj(500);
+  Load(l, file);
+  EXPECT_EQ(l.wma.SampleRate(), 48000);
+  EXPECT_EQ(l.wma.ChannelMode(), "Stereo");
+  EXPECT_EQ(l.wma.BitRate(), 192);
+  EXPECT_EQ(l.wma.FileSize(), static_cast<int32_t>(file.size()));
+  EXPECT_EQ(l.wma.TagSize(), static_cast<int32_t>(header.size()));
+  EXPECT_FALSE(l.wma.IsTAG());
+}
+
+TEST(WMAfile, DurationCorrectionByEncoderVersion) {
+  auto ext = [](std::string_view version) {
+    return ExtContent({TextDesc("WMFSDKVERSION", version)});
+  };
+  // Version 9: a plausible header duration (200 s - 3 s preroll) is kept.
+  {
+    Loaded l;
+    Load(l, Header({FileProps(2000000000, 3000, 128000), StreamProps(2, 44100, 16000),
+                    ext("9.00.00.2980")}) +
+                DataObj(1000));
+    EXPECT_DOUBLE_EQ(l.wma.Duration(), 197.0);
+    EXPECT_EQ(l.wma.Encoder(), u"9.00.00.2980");
+  }
+  // Version 9 with a header duration under 100 s: from the sizes and byte rate.
+  {
+    Loaded l;
+    std::string header = Header({FileProps(500000000, 0, 128000), StreamProps(2, 44100, 16000),
+                                 ext("9.00.00.2980")});
+    std::string file = header + DataObj(400000);
+    Load(l, file);
+    double expected = static_cast<double>(file.size() - header.size() - 128000 / 8) / 16000 - 2;
+    EXPECT_DOUBLE_EQ(l.wma.Duration(), expected);
+  }
+  // Any other version: from the sizes and the maximal bit rate, whatever the
+  // header says. 3,200,000 bytes with a 5,000-byte header give 199.6875 s.
+  {
+    Loaded l;
+    std::vector<std::string> objs = {FileProps(2000000000, 3000, 128000),
+                                     StreamProps(2, 44100, 16000), ext("12.0.7601")};
+    objs.push_back(PadTo(5000, objs));
+    std::string header = Header(objs);
+    ASSERT_EQ(header.size(), 5000u);
+    std::string data = DataObj(3200000 - 5000 - 50);
+    Load(l, header + data);
+    ASSERT_EQ(l.wma.FileSize(), 3200000);
+    EXPECT_DOUBLE_EQ(l.wma.Duration(), 199.6875);
+  }
+  // No version: likewise; without a maximal bit rate the duration is 0.
+  {
+    Loaded l;
+    std::string header = Header({FileProps(2000000000, 0, 64000), StreamProps(2, 44100, 8000)});
+    std::string file = header + DataObj(80000);
+    Load(l, file);
+    EXPECT_DOUBLE_EQ(l.wma.Duration(), (file.size() - header.size()) * 8.0 / 64000);
+    Load(l, Header({FileProps(2000000000, 0, 0), StreamProps(2, 44100, 8000)}) + DataObj(80000));
+    EXPECT_EQ(l.wma.Duration(), 0.0);
+  }
+  // Version 9 with a zero byte rate gives 0; a preroll longer than the play
+  // duration never gives a negative length.
+  {
+    Loaded l;
+    Load(l, Header({FileProps(100000000, 0, 128000), StreamProps(2, 44100, 0), ext("9.0")}) +
+                DataObj(10));
+    EXPECT_EQ(l.wma.Duration(), 0.0);
+    Load(l, Header({FileProps(10000000, 5000, 300000), StreamProps(2, 44100, 16000), ext("9.0")}) +
+                DataObj(10));
+    EXPECT_EQ(l.wma.Duration(), 0.0);
+  }
+}
+
+TEST(WMAfile, TextsFromBothDescriptionObjectsLaterWins) {
+  {
+    Loaded l;
+    Load(l, Header({ContentDesc("CD title", "CD author", "(c) 2001", "CD comment", "5"),
+                    ExtContent({TextDesc("wm/title", "Ext title"), TextDesc("WM/AlbumTitle", "Альбом"),
+                                TextDesc("WM/Genre", "Rock"), TextDesc("WM/Year", "1999"),
+                                TextDesc("WM/Lyrics", "la la"), TextDesc("Unknown/Thing", "x"),
+                                TextDesc("WM/Genre", "Pop")})}) +
+                DataObj(10));
+    EXPECT_TRUE(l.wma.IsTAG());
+    EXPECT_EQ(l.wma.Title(), u"Ext title");  // the extended object came later
+    EXPECT_EQ(l.wma.Artist(), u"CD author");
+    EXPECT_EQ(l.wma.Copyright(), u"(c) 2001");
+    EXPECT_EQ(l.wma.Comment(), u"CD comment");
+    EXPECT_EQ(l.wma.Rating(), u"5");
+    EXPECT_EQ(l.wma.Album(), U16("Альбом"));
+    EXPECT_EQ(l.wma.Genre(), u"Pop");  // a later descriptor replaces an earlier one
+    EXPECT_EQ(l.wma.Year(), u"1999");
+    EXPECT_EQ(l.wma.Lyrics(), u"la la");
+  }
+  {
+    Loaded l;
+    Load(l, Header({ExtContent({TextDesc("WM/TITLE", "Ext title"), TextDesc("WM/AUTHOR", "Ext")}),
+                    ContentDesc("CD title", "", "", "", "")}) +
+                DataObj(10));
+    EXPECT_EQ(l.wma.Title(), u"CD title");
+    EXPECT_EQ(l.wma.Artist(), u"Ext");  // a zero length leaves the slot alone
+  }
+}
+
+TEST(WMAfile, NumericDescriptorsAndTrackTypes) {
+  Loaded l;
+  Load(l, Header({ExtContent({RawDesc("WM/TRACK", 3, LE32(7)), RawDesc("WM/GENREID", 3, LE64(12)),
+                              RawDesc("WM/RATING", 3, test::Bytes({1, 2, 3})),
+                              RawDesc("WM/YEAR", 1, "\x01\x02"), TextDesc("WM/Genre", "Jazz")})}) +
+              DataObj(10));
+  EXPECT_EQ(l.wma.Track(), u"7");
+  EXPECT_EQ(l.wma.GenreID(), u"12");
+  EXPECT_EQ(l.wma.Rating(), u"0");  // a 3-byte number is 0 and read past
+  EXPECT_EQ(l.wma.Year(), u"");     // byte arrays give no text
+  EXPECT_EQ(l.wma.Genre(), u"Jazz");
+
+  Load(l, Header({ExtContent({RawDesc("WM/TRACK", 5, LE16(7))})}) + DataObj(10));
+  EXPECT_EQ(l.wma.Track(), u"");
+}
+
+TEST(WMAfile, CodecListFirstEntry) {
+  Loaded l;
+  Load(l, Header({CodecList(2, {"Windows Media Audio 9.2", "128 kbps, 44 kHz, stereo VBR"})}) +
+              DataObj(10));
+  EXPECT_EQ(l.wma.EncoderName(), u"Windows Media Audio 9.2");
+  EXPECT_EQ(l.wma.StreamName(), u"128 kbps, 44 kHz, stereo VBR");
+  EXPECT_TRUE(l.wma.IsVBR());
+
+  Load(l, Header({CodecList(1, {"Video codec", "not read"})}) + DataObj(10));
+  EXPECT_EQ(l.wma.EncoderName(), u"Video codec");
+  EXPECT_EQ(l.wma.StreamName(), u"");
+  EXPECT_FALSE(l.wma.IsVBR());
+}
+
+TEST(WMAfile, LongTextIsCutAndTheWalkGoesOn) {
+  std::string longTitle(5000, 'x');
+  Loaded l;
+  Load(l, Header({ContentDesc(longTitle, "After", "", "", ""),
+                  ExtContent({TextDesc("WM/Lyrics", std::string(6000, 'y')),
+                              TextDesc("WM/Genre", "Folk")}),
+                  StreamProps(2, 32000, 8000)}) +
+              DataObj(10));
+  EXPECT_EQ(l.wma.Title(), std::u16string(4096, u'x'));
+  EXPECT_EQ(l.wma.Artist(), u"After");
+  EXPECT_EQ(l.wma.Lyrics(), std::u16string(4096, u'y'));
+  EXPECT_EQ(l.wma.Genre(), u"Folk");
+  EXPECT_EQ(l.wma.SampleRate(), 32000);
+}
+
+TEST(WMAfile, NotAsfAndMissingFiles) {
+  Loaded l;
+  Load(l, std::string(1000, 'R'));
+  EXPECT_TRUE(l.ok);
+  EXPECT_TRUE(l.wma.Valid());
+  EXPECT_EQ(l.wma.FileSize(), 1000);
+  EXPECT_GT(l.wma.DateTime(), 40000.0);
+  EXPECT_EQ(l.wma.TagSize(), 0);
+  EXPECT_FALSE(l.wma.IsValidSize());
+  EXPECT_EQ(l.wma.SampleRate(), 0);
+
+  // A reader that has read a tagged file forgets it on the next read.
+  Load(l, Header({ContentDesc("T", "A", "", "", "")}) + DataObj(10));
+  EXPECT_EQ(l.wma.Title(), u"T");
+  EXPECT_FALSE(l.wma.LoadFromFile(l.dir.File16("missing.wma")));
+  EXPECT_FALSE(l.wma.Valid());
+  EXPECT_EQ(l.wma.Title(), u"");
+  EXPECT_EQ(l.wma.FileSize(), 0);
+  EXPECT_EQ(l.wma.DateTime(), -1.0);
+}
+
+TEST(WMAfile, LastWriteTimeInUtcDays) {
+  Loaded l;
+  Load(l, Header({}) + DataObj(1));
+  // 2024-03-01 12:00:00.500 UTC: day 45352 since 1899-12-30, half a day, 500 ms.
+  struct timespec times[2] = {{1709294400, 500000000}, {1709294400, 500000000}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, l.dir.File("a.wma").c_str(), times, 0), 0);
+  ASSERT_TRUE(l.wma.LoadFromFile(l.dir.File16("a.wma")));
+  EXPECT_NEAR(l.wma.DateTime(), 45352.5 + 0.5 / 86400, 1e-9);
+}
+
+// Damaged headers: sizes of zero, below the object header, past the end of
+// the file or huge, and an object count far above the objects present. The
+// walk must stop without looping, keep what it read before, and never fail
+// a file it could open.
+TEST(WMAfile, DamagedObjectSizesStopTheWalk) {
+  const std::string cd = ContentDesc("Before", "", "", "", "");
+  const std::string sp = StreamProps(2, 44100, 16000);
+  auto withSize = [](std::string obj, uint64_t size) { return obj.replace(16, 8, LE64(size)); };
+  for (uint64_t bad : {uint64_t{0}, uint64_t{1}, uint64_t{23}, uint64_t{0xFFFFFFF0},
+                       uint64_t{0xFFFFFFFFFFFFFFFF}, uint64_t{1} << 40}) {
+    SCOPED_TRACE(bad);
+    Loaded l;
+    // A bad size on an unknown object: what came before it stays, nothing
+    // after it is read (a size of exactly 2^40 has zero low bits).
+    Load(l, Header({cd, withSize(Obj(kPaddingGuid, Zeros(40)), bad), sp}) + DataObj(10));
+    ASSERT_TRUE(l.ok);
+    EXPECT_EQ(l.wma.Title(), u"Before");
+    EXPECT_EQ(l.wma.SampleRate(), 0);
+  }
+  // A Content Description whose text lengths point past its own size and the
+  // file's end: the texts that do not fit are left empty.
+  {
+    Loaded l;
+    std::string broken = Obj(kContentDescGuid, LE16(60000) + LE16(4) + LE16(0) + LE16(0) + LE16(0) +
+                                                   W("A"));
+    Load(l, Header({broken}, 1000000));
+    EXPECT_TRUE(l.ok);
+    EXPECT_EQ(l.wma.Title(), u"");
+  }
+  // An object count of 2^31 - 1 with only two objects present.
+  {
+    Loaded l;
+    Load(l, Header({cd, sp}, 0x7FFFFFFF));
+    EXPECT_EQ(l.wma.SampleRate(), 44100);
+    EXPECT_EQ(l.wma.Title(), u"Before");
+  }
+}
+
+// Every prefix of a well-formed file reads without failing and never shows
+// a value the prefix does not hold in full.
+TEST(WMAfile, EveryTruncationReadsSafely) {
+  const std::string file =
+      Header({FileProps(2000000000, 3000, 128000), StreamProps(2, 44100, 16000),
+              ContentDesc("Title", "Artist", "", "", ""),
+              ExtContent({TextDesc("WM/AlbumTitle", "Album"), RawDesc("WM/TRACK", 3, LE32(4))}),
+              CodecList(2, {"Codec", "Desc"})}) +
+      DataObj(64);
+  Loaded l;
+  for (size_t n = 0; n <= file.size(); ++n) {
+    Load(l, file.substr(0, n));
+    ASSERT_TRUE(l.ok) << n;
+    const auto& t = l.wma.Title();
+    ASSERT_TRUE(t.empty() || t == u"Title") << n;
+    const auto& a = l.wma.Album();
+    ASSERT_TRUE(a.empty() || a == u"Album") << n;
+    ASSERT_TRUE(l.wma.SampleRate() == 0 || l.wma.SampleRate() == 44100) << n;
+  }
+  EXPECT_EQ(l.wma.Album(), u"Album");
+  EXPECT_EQ(l.wma.Track(), u"4");
+  EXPECT_EQ(l.wma.StreamName(), u"Desc");
+}
+
+// --- Files made by ffmpeg's WMA encoder ----------------------------------------
+
+// ffmpeg maps title and artist into the Content Description object and album
+// and genre to "WM/AlbumTitle" and "WM/Genre". Its plain "date" and "comment"
+// keys become descriptors named "date" and "Description", which are none of
+// the names this reader takes, so the year and comment are given under their
+// WM/ names.
+TEST(WMAfile, ReadsWhatFfmpegWrites) {
+  ORDANA_REQUIRE_TOOL("ffmpeg");
+  test::TempDir dir;
+  const std::string path = dir.File("enc.wma");
+  const std::string cmd =
+      "ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=44100:duration=3 -ac 2 "
+      "-c:a wmav2 -b:a 128k -metadata title=" + test::ShellQuote("Песня о ветре") +
+      " -metadata artist=" + test::ShellQuote("Ансамбль") + " -metadata album=" +
+      test::ShellQuote("Album One") + " -metadata genre=Folk -metadata WM/Year=2003" +
+      " -metadata WM/Description=" + test::ShellQuote("Запись с эфира") + " " +
+      test::ShellQuote(path);
+  ASSERT_EQ(test::Run(cmd), 0) << cmd;
+
+  TWMA wma;
+  ASSERT_TRUE(wma.LoadFromFile(dir.File16("enc.wma")));
+  EXPECT_TRUE(wma.Valid());
+  EXPECT_EQ(wma.Title(), U16("Песня о ветре"));
+  EXPECT_EQ(wma.Artist(), U16("Ансамбль"));
+  EXPECT_EQ(wma.Album(), u"Album One");
+  EXPECT_EQ(wma.Genre(), u"Folk");
+  EXPECT_EQ(wma.Year(), u"2003");
+  EXPECT_EQ(wma.Comment(), U16("Запись с эфира"));
+  EXPECT_EQ(wma.SampleRate(), 44100);
+  EXPECT_EQ(wma.ChannelMode(), "Stereo");
+  EXPECT_EQ(wma.BitRate(), 128);
+  EXPECT_TRUE(wma.IsValidSize());
+
+  // The duration comes from the sizes and the maximal bit rate (ffmpeg writes
+  // no encoder version); it must stay near what ffprobe measures.
+  std::string out;
+  ASSERT_EQ(test::Run("ffprobe -v error -show_entries format=duration -of csv=p=0 " +
+                          test::ShellQuote(path),
+                      &out),
+            0);
+  double probed = std::stod(out);
+  EXPECT_NEAR(wma.Duration(), probed, 0.5) << "ffprobe " << probed;
+}
+
+}  // namespace
+}  // namespace ordana
