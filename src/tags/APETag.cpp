@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/FileIO.h"
+#include "platform/SafeWrite.h"
 #include "platform/Strings.h"
 
 namespace ordana {
@@ -13,6 +14,10 @@ constexpr int64_t kFooterSize = 32;
 constexpr int64_t kID3v1Size = 128;
 // The smallest stored item: value size, flags and the key's zero byte.
 constexpr int64_t kMinItemSize = 9;
+
+void PutLE32(std::string& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out += static_cast<char>(v >> (8 * i));
+}
 
 uint32_t GetLE32(const unsigned char* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
@@ -86,11 +91,13 @@ void TAPETag::ReadItems(const InputFile& f, const Footer& footer) {
   for (uint32_t i = 0; i < footer.Fields; ++i) {
     if (end - pos < kMinItemSize) break;
     const int32_t valueSize = static_cast<int32_t>(GetLE32(data + pos));
-    pos += 8;  // value size and item flags
+    const uint32_t flags = GetLE32(data + pos + 4);
+    pos += 8;
     const void* zero = std::memchr(data + pos, 0, end - pos);
     if (!zero) break;  // the key runs to the end of the tag
     const size_t keyEnd = static_cast<size_t>(static_cast<const unsigned char*>(zero) - data);
     RField item;
+    item.Flags = flags;
     item.Name = Utf16ToUtf8(Trim(AnsiToUtf16(area.substr(pos, keyEnd - pos))));
     pos = keyEnd + 1;
     const bool fits = valueSize >= 0 && static_cast<uint64_t>(valueSize) <= end - pos;
@@ -106,6 +113,140 @@ Utf8String TAPETag::SeekField(const Utf8String& Field) const {
   for (const RField& item : pField)
     if (UpperAscii(std::string_view(item.Name)) == wanted) return item.Value;
   return {};
+}
+
+// --- Editing ------------------------------------------------------------------
+
+void TAPETag::InsertField(int32_t pos, const Utf8String& name, const Utf8String& value) {
+  if (pos < 0 || static_cast<size_t>(pos) >= pField.size()) return;
+  pField.insert(pField.begin() + pos, RField{name, value});
+}
+
+void TAPETag::RemoveField(int32_t pos) {
+  if (pos < 0 || static_cast<size_t>(pos) >= pField.size()) return;
+  pField.erase(pField.begin() + pos);
+}
+
+void TAPETag::DeleteField(const std::u16string& name) {
+  const Utf8String n = Utf16ToUtf8(name);
+  for (auto it = pField.begin(); it != pField.end(); ++it)
+    if (it->Name == n) {
+      pField.erase(it);
+      return;
+    }
+}
+
+void TAPETag::AppendField(const Utf8String& name, const Utf8String& value) {
+  pField.push_back(RField{name, value});
+}
+
+void TAPETag::AppendField(const std::u16string& name, const std::u16string& value) {
+  AppendField(Utf16ToUtf8(name), Utf16ToUtf8(value));
+}
+
+void TAPETag::EditField(const Utf8String& name, const Utf8String& value) {
+  if (name.empty() || value.empty()) return;
+  for (RField& item : pField)
+    if (item.Name == name) {
+      item.Value = value;
+      return;
+    }
+  AppendField(name, value);
+}
+
+void TAPETag::EditField(const std::u16string& name, const std::u16string& value) {
+  EditField(Utf16ToUtf8(name), Utf16ToUtf8(value));
+}
+
+void TAPETag::EditField(const std::u16string& name, int32_t value) {
+  EditField(Utf16ToUtf8(name), std::to_string(value));
+}
+
+void TAPETag::SwapFields(int32_t pos1, int32_t pos2) {
+  const auto n = static_cast<int64_t>(pField.size());
+  if (pos1 < 0 || pos2 < 0 || pos1 >= n || pos2 >= n) return;
+  std::swap(pField[static_cast<size_t>(pos1)], pField[static_cast<size_t>(pos2)]);
+}
+
+// --- Writing -------------------------------------------------------------------
+
+ByteString TAPETag::BuildTag() const {
+  std::string items;
+  for (const RField& item : pField) {
+    // A zero byte inside a name would end the key early and garble the list.
+    if (item.Name.find('\0') != std::string::npos) return {};
+    if (item.Value.size() > 0x7FFFFFFF) return {};
+    PutLE32(items, static_cast<uint32_t>(item.Value.size()));
+    PutLE32(items, item.Flags);
+    items += item.Name;
+    items += '\0';
+    items += item.Value;
+  }
+  if (items.size() > 0x7FFFFFFF - kFooterSize) return {};
+  const auto size = static_cast<uint32_t>(items.size() + kFooterSize);
+  const auto count = static_cast<uint32_t>(pField.size());
+  auto frame = [&](uint32_t flags) {
+    std::string b = "APETAGEX";
+    PutLE32(b, 2000);
+    PutLE32(b, size);
+    PutLE32(b, count);
+    PutLE32(b, flags);
+    b.append(8, '\0');
+    return b;
+  };
+  return frame(0xA0000000) + items + frame(0x80000000);
+}
+
+int64_t TAPETag::AudioEnd(const InputFile& f, const Footer& footer) {
+  const int64_t tagEnd = footer.FileSize - footer.ID3v1Shift;
+  int64_t extent = footer.Size;
+  if (extent < kFooterSize || extent > tagEnd) return -1;
+  // With the header flag set, the 32 header bytes before the items go too,
+  // when they really are a header.
+  if ((footer.Flags & 0x80000000u) && tagEnd - extent >= kFooterSize) {
+    char id[8];
+    if (f.ReadAt(tagEnd - extent - kFooterSize, id, 8) == 8 && std::memcmp(id, "APETAGEX", 8) == 0)
+      extent += kFooterSize;
+  }
+  return tagEnd - extent;
+}
+
+bool TAPETag::WriteTagInFile(const std::u16string& sFile) const {
+  InputFile f = InputFile::Open(sFile);
+  if (!f) return false;
+  Footer footer;
+  const bool read = ReadFooter(f, footer);
+  const int64_t size = f.Size();
+  if (size < 0) return false;
+  const int64_t shift = read ? footer.ID3v1Shift : 0;
+  const int64_t audioEnd = read && footer.IsAPE() ? AudioEnd(f, footer) : size - shift;
+  if (audioEnd < 0) return false;
+  const ByteString tag = BuildTag();
+  if (tag.empty()) return false;
+  std::string id3v1(static_cast<size_t>(shift), '\0');
+  if (shift && f.ReadAt(size - shift, id3v1.data(), id3v1.size()) != shift) return false;
+  return RewriteFile(sFile, [&](OutputFile& out) {
+    return out.CopyFrom(f, 0, audioEnd) && out.Write(tag) && out.Write(id3v1);
+  });
+}
+
+bool TAPETag::RemoveTagFromFile(const std::u16string& sFile) const {
+  InputFile f = InputFile::Open(sFile);
+  if (!f) return false;
+  Footer footer;
+  if (!ReadFooter(f, footer)) return false;
+  if (!footer.IsAPE()) return true;
+  const int64_t audioEnd = AudioEnd(f, footer);
+  if (audioEnd < 0) return false;
+  const int64_t shift = footer.ID3v1Shift;
+  std::string id3v1(static_cast<size_t>(shift), '\0');
+  if (shift && f.ReadAt(footer.FileSize - shift, id3v1.data(), id3v1.size()) != shift)
+    throw EWriteError();
+  if (!RewriteFile(sFile, [&](OutputFile& out) {
+        return out.CopyFrom(f, 0, audioEnd) && out.Write(id3v1);
+      }))
+    throw EWriteError();
+  return true;
 }
 
 }  // namespace ordana

@@ -16,6 +16,10 @@ class InputFile;
 struct RField {
   Utf8String Name;   // the key, blanks and control characters trimmed
   Utf8String Value;  // the value bytes exactly as stored
+  // The item flags as stored (bits 1-2: text, binary, link); 0, a text item,
+  // for items added in memory. Kept so that a binary item stays binary when
+  // the tag is written back.
+  uint32_t Flags = 0;
 };
 // The items, in file order.
 using AField = std::vector<RField>;
@@ -40,6 +44,40 @@ class TAPETag {
   // there is none.
   Utf8String SeekField(const Utf8String& Field) const;
 
+  // --- Editing the item list (positions count from 0) ----------------------
+  // Inserts at pos when 0 <= pos < item count; otherwise nothing.
+  void InsertField(int32_t pos, const Utf8String& name, const Utf8String& value);
+  // Removes the item at pos when 0 <= pos < item count; otherwise nothing.
+  void RemoveField(int32_t pos);
+  // Removes the first item whose name equals name byte for byte.
+  void DeleteField(const std::u16string& name);
+  // Appends an item, without looking for one of that name.
+  void AppendField(const Utf8String& name, const Utf8String& value);
+  void AppendField(const std::u16string& name, const std::u16string& value);
+  // Sets the value of the first item whose name equals name byte for byte,
+  // or appends the item; nothing when name or value is empty. The number
+  // form writes the value as decimal text.
+  void EditField(const Utf8String& name, const Utf8String& value);
+  void EditField(const std::u16string& name, const std::u16string& value);
+  void EditField(const std::u16string& name, int32_t value);
+  // Exchanges two items when both positions lie in the list; otherwise nothing.
+  void SwapFields(int32_t pos1, int32_t pos2);
+
+  // --- Writing to files ------------------------------------------------------
+  // Replaces the file's APE tag (or adds one) by the item list, keeping a
+  // trailing ID3v1 tag after it. True on success; on any failure false, with
+  // the file left as it was.
+  bool WriteTagInFile(const std::u16string& sFile) const;
+  // Removes the file's APE tag, keeping a trailing ID3v1 tag. False when the
+  // file cannot be opened or is too short, or when the footer's tag size does
+  // not fit the file (then nothing is changed); true when there is no tag or
+  // it was removed. A failure while changing the file throws EWriteError and
+  // leaves the file as it was.
+  bool RemoveTagFromFile(const std::u16string& sFile) const;
+  // The tag as written: header, items, footer (no ID3v1 tag). Empty when the
+  // list cannot be stored (a name holding a zero byte, a tag over 2 GiB).
+  ByteString BuildTag() const;
+
   // The footer of a file as found by the first step of a read: the 32 bytes
   // before a trailing ID3v1 tag, with the reading's own values.
   struct Footer {
@@ -55,6 +93,9 @@ class TAPETag {
 
  private:
   static bool ReadFooter(const InputFile& f, Footer& footer);
+  // Where the audio before an existing tag ends (-1 when the footer's tag
+  // size does not fit the file).
+  static int64_t AudioEnd(const InputFile& f, const Footer& footer);
   void ReadItems(const InputFile& f, const Footer& footer);
 
   AField pField;

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "platform/FileIO.h"
+#include "platform/SafeWrite.h"
 #include "platform/Strings.h"
 
 namespace ordana {
@@ -12,7 +13,20 @@ namespace {
 
 constexpr int64_t kFirstBlockHeader = 42;  // marker + STREAMINFO (4 + 4 + 34)
 constexpr int kMaxBlockHeaders = 100;
+constexpr int kPadding = 1;
 constexpr int kVorbisComment = 4;
+constexpr int kInvalidBlock = 127;  // what a frame sync looks like as a header
+constexpr int64_t kRewritePadding = 2048;
+constexpr uint32_t kMaxBlockLength = 0xFFFFFF;
+
+void PutLE32(std::string& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out += static_cast<char>(v >> (8 * i));
+}
+
+std::string BlockHeader(int type, uint32_t length) {
+  return {static_cast<char>(type), static_cast<char>(length >> 16), static_cast<char>(length >> 8),
+          static_cast<char>(length)};
+}
 
 uint32_t GetLE32(const unsigned char* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
@@ -156,6 +170,120 @@ void TFLACfile::ParseVorbisComment(std::string_view body) {
 void TFLACfile::SetComments(std::vector<std::u16string> comments) {
   FComments = std::move(comments);
   FCommentLines = SplitLines(FComments);
+}
+
+// --- Saving ------------------------------------------------------------------
+
+// Reads the marker and STREAMINFO (42 bytes, into head) and every metadata
+// block after it: PADDING and VORBIS_COMMENT blocks are dropped, the others
+// kept with their headers. Refuses (false) whatever would make the audio's
+// start uncertain: no marker, a first block that is not a 34-byte STREAMINFO,
+// a block running past the end of the file, a frame sync met as a header, or
+// no last-block flag within 100 headers.
+bool TFLACfile::CollectBlocks(const InputFile& f, std::string& head) {
+  FlacBlocks.clear();
+  TotalBlocksSize = 0;
+  PaddingSize = 0;
+  const int64_t size = f.Size();
+  head.assign(static_cast<size_t>(kFirstBlockHeader), '\0');
+  if (size < kFirstBlockHeader || f.ReadAt(0, head.data(), head.size()) != kFirstBlockHeader)
+    return false;
+  const auto* b = reinterpret_cast<const unsigned char*>(head.data());
+  if (!IsFlacMarker(b) || (b[4] & 0x7F) != 0 || (b[5] << 16 | b[6] << 8 | b[7]) != 34) return false;
+
+  bool last = (b[4] & 0x80) != 0;  // STREAMINFO alone: no further blocks
+  int64_t pos = kFirstBlockHeader;
+  for (int n = 0; n < kMaxBlockHeaders && !last; ++n) {
+    unsigned char h[4];
+    if (f.ReadAt(pos, h, sizeof h) != 4) return false;
+    last = (h[0] & 0x80) != 0;
+    const int type = h[0] & 0x7F;
+    const int64_t length = static_cast<int64_t>(h[1]) << 16 | h[2] << 8 | h[3];
+    if (type == kInvalidBlock || pos + 4 + length > size) return false;
+    if (type == kPadding) {
+      PaddingSize = static_cast<int32_t>(length);
+    } else if (type != kVorbisComment) {
+      std::string block(static_cast<size_t>(4 + length), '\0');
+      if (f.ReadAt(pos, block.data(), block.size()) != 4 + length) return false;
+      FlacBlocks.push_back(std::move(block));
+    }
+    TotalBlocksSize += static_cast<int32_t>(length + 4);
+    pos += 4 + length;
+  }
+  return last;
+}
+
+// The six named fields replace (or join, or leave) the comments: the first
+// comment of each name, compared without regard to case.
+void TFLACfile::MergeNamedFields() {
+  std::vector<std::u16string> comments = FComments;
+  const std::pair<const char16_t*, const std::u16string*> fields[] = {
+      {u"ARTIST", &FArtist}, {u"TITLE", &FTitle}, {u"ALBUM", &FAlbum},
+      {u"GENRE", &FGenre},   {u"DATE", &FYear},   {u"COMMENT", &FComment}};
+  for (const auto& [name, value] : fields) {
+    auto it = std::find_if(comments.begin(), comments.end(), [&](const std::u16string& c) {
+      size_t eq = c.find(u'=');
+      return eq != std::u16string::npos && SameName(std::u16string_view(c).substr(0, eq), name);
+    });
+    if (value->empty()) {
+      if (it != comments.end()) comments.erase(it);
+    } else if (it != comments.end()) {
+      *it = std::u16string(name) + u"=" + *value;
+    } else {
+      comments.push_back(std::u16string(name) + u"=" + *value);
+    }
+  }
+  SetComments(std::move(comments));
+}
+
+bool TFLACfile::SaveToFile(const std::u16string& FileName) {
+  if (!Valid()) return false;
+  InputFile f = InputFile::Open(FileName);
+  if (!f) return false;
+  std::string head;
+  if (!CollectBlocks(f, head)) return false;
+  MergeNamedFields();
+
+  std::string body;
+  const Utf8String vendor = Utf16ToUtf8(FVendor);
+  PutLE32(body, static_cast<uint32_t>(vendor.size()));
+  body += vendor;
+  PutLE32(body, static_cast<uint32_t>(FComments.size()));
+  for (const std::u16string& c : FComments) {
+    const Utf8String text = Utf16ToUtf8(c);
+    PutLE32(body, static_cast<uint32_t>(text.size()));
+    body += text;
+  }
+  if (body.size() > kMaxBlockLength) return false;
+
+  Blocks.clear();
+  Blocks.push_back(BlockHeader(kVorbisComment, static_cast<uint32_t>(body.size())) + body);
+  int64_t s = static_cast<int64_t>(Blocks[0].size());
+  for (const ByteString& block : FlacBlocks) {
+    Blocks.push_back(block);
+    s += static_cast<int64_t>(block.size());
+  }
+  // The padding fills the old space exactly; a gap of 1 to 3 bytes cannot
+  // hold a block header, so it is treated like too little space.
+  const int64_t room = TotalBlocksSize - s;
+  const bool inPlace = room == 0 || room >= 4;
+  const int64_t padding = inPlace ? room : 4 + kRewritePadding;
+  if (padding > 0)
+    Blocks.push_back(BlockHeader(kPadding, static_cast<uint32_t>(padding - 4)) +
+                     std::string(static_cast<size_t>(padding - 4), '\0'));
+  // Exactly the final block carries the last-block flag.
+  for (ByteString& block : Blocks) block[0] = static_cast<char>(block[0] & 0x7F);
+  Blocks.back()[0] = static_cast<char>(Blocks.back()[0] | 0x80);
+
+  std::string all;
+  for (const ByteString& block : Blocks) all += block;
+  if (inPlace) return OverwriteInPlace(FileName, kFirstBlockHeader, all);
+
+  head[4] = static_cast<char>(head[4] & 0x7F);  // STREAMINFO is no longer the last block
+  const int64_t audio = kFirstBlockHeader + TotalBlocksSize;
+  return RewriteFile(FileName, [&](OutputFile& out) {
+    return out.Write(head) && out.Write(all) && out.CopyFrom(f, audio);
+  });
 }
 
 }  // namespace ordana

@@ -9,6 +9,8 @@
 
 namespace ordana {
 
+class InputFile;
+
 class TFLACfile {
  public:
   TFLACfile() { ResetData(); }
@@ -17,6 +19,13 @@ class TFLACfile {
   // False only when the file could not be opened or read; true also for a
   // file that is not FLAC (then Valid() is false).
   bool ReadFromFile(const std::u16string& FileName);
+  // Writes Vendor and the comments (the six named fields merged into
+  // CommentValues) into the file read last. In place when the new blocks fill
+  // the old metadata space exactly (the padding taking up the difference),
+  // else the file is rewritten with 2048 bytes of padding. False, with the
+  // file unchanged, when Valid() is false, the file's metadata cannot be
+  // walked safely, or any step fails.
+  bool SaveToFile(const std::u16string& FileName);
 
   uint8_t Channels() const { return FChannels; }
   int32_t SampleRate() const { return FSampleRate; }
@@ -50,6 +59,8 @@ class TFLACfile {
  private:
   void ParseVorbisComment(std::string_view body);
   void SetComments(std::vector<std::u16string> comments);
+  bool CollectBlocks(const InputFile& f, std::string& head);
+  void MergeNamedFields();
 
   uint8_t FChannels = 0;
   int32_t FSampleRate = 0;

@@ -4,6 +4,8 @@
 
 #include <sstream>
 
+#include "platform/FileIO.h"
+#include "support/FaultInjection.h"
 #include "support/Mutagen.h"
 #include "support/TestFiles.h"
 
@@ -233,6 +235,256 @@ for k in t.keys():
   // The ID3v1 tag still ends the MP3 file.
   std::string bytes = test::ReadBytes(dir.File("song.mp3"));
   EXPECT_EQ(bytes.substr(bytes.size() - 128, 6), "TAGold");
+}
+
+// --- Editing and writing ---------------------------------------------------
+
+std::vector<std::string> Names(const TAPETag& tag) {
+  std::vector<std::string> names;
+  for (const RField& f : tag.Fields()) names.push_back(f.Name);
+  return names;
+}
+
+TEST(APETagEditing, PositionsOutsideTheListChangeNothing) {
+  TAPETag tag;
+  tag.AppendField("A", "1");
+  tag.AppendField(u"B", u"2");
+  tag.AppendField("A", "3");  // appended although "A" exists
+  EXPECT_EQ(Names(tag), (std::vector<std::string>{"A", "B", "A"}));
+
+  tag.InsertField(3, "X", "x");   // at the end: nothing (AppendField does that)
+  tag.InsertField(-1, "X", "x");
+  tag.RemoveField(3);
+  tag.RemoveField(-1);
+  tag.SwapFields(0, 3);
+  tag.SwapFields(-1, 0);
+  EXPECT_EQ(Names(tag), (std::vector<std::string>{"A", "B", "A"}));
+
+  tag.InsertField(1, "I", "i");
+  EXPECT_EQ(Names(tag), (std::vector<std::string>{"A", "I", "B", "A"}));
+  tag.SwapFields(0, 2);
+  EXPECT_EQ(Names(tag), (std::vector<std::string>{"B", "I", "A", "A"}));
+  tag.RemoveField(1);
+  EXPECT_EQ(Names(tag), (std::vector<std::string>{"B", "A", "A"}));
+  EXPECT_EQ(tag.Fields()[1].Value, "1");
+}
+
+TEST(APETagEditing, EditAndDeleteMatchNamesByteForByte) {
+  TAPETag tag;
+  tag.AppendField("Title", "old");
+  tag.EditField("title", "new");  // another name: appended
+  EXPECT_EQ(Names(tag), (std::vector<std::string>{"Title", "title"}));
+  EXPECT_EQ(tag.Fields()[0].Value, "old");
+  tag.EditField(u"Title", u"Новое");
+  EXPECT_EQ(tag.Fields()[0].Value, "Новое");
+  tag.EditField(u"Rating", -5);
+  EXPECT_EQ(tag.SeekField("rating"), "-5");
+  tag.EditField(u"Rating", 0);
+  EXPECT_EQ(tag.SeekField("rating"), "0");
+  // Empty names or values leave the list alone.
+  tag.EditField("Title", "");
+  tag.EditField(u"", u"x");
+  tag.EditField(u"", 7);
+  EXPECT_EQ(tag.Fields().size(), 3u);
+  EXPECT_EQ(tag.Fields()[0].Value, "Новое");
+
+  tag.DeleteField(u"TITLE");  // no such name in this case
+  EXPECT_EQ(tag.Fields().size(), 3u);
+  tag.DeleteField(u"title");
+  EXPECT_EQ(Names(tag), (std::vector<std::string>{"Title", "Rating"}));
+}
+
+struct ApeFile {
+  test::TempDir dir;
+  std::string name = "song.mp3";
+  std::string Path() const { return dir.File(name); }
+  std::u16string Path16() const { return dir.File16(name); }
+  std::string Bytes() const { return test::ReadBytes(Path()); }
+};
+
+TAPETag SampleItems() {
+  TAPETag tag;
+  tag.AppendField(u"Title", u"Город золотой");
+  tag.AppendField(u"Artist", u"Аквариум");
+  tag.EditField(u"PlayCount", 12);
+  tag.AppendField("Comment", "c");
+  return tag;
+}
+
+TEST(APETagWriting, AddsTagBeforeID3v1AndReplacesItOnTheNextWrite) {
+  ApeFile f;
+  const std::string id3 = ID3v1("v1");
+  test::WriteBytes(f.Path(), kAudio + id3);
+  TAPETag tag = SampleItems();
+  const std::string built = tag.BuildTag();
+  ASSERT_TRUE(tag.WriteTagInFile(f.Path16()));
+  std::string once = f.Bytes();
+  EXPECT_EQ(once, kAudio + built + id3);  // grows by the tag only
+  // The layout: header and footer flags, version, size without the header.
+  EXPECT_EQ(built.substr(0, 8), "APETAGEX");
+  EXPECT_EQ(built.substr(8, 4), LE32(2000));
+  EXPECT_EQ(built.substr(12, 4), LE32(static_cast<uint32_t>(built.size() - 32)));
+  EXPECT_EQ(built.substr(16, 4), LE32(4));
+  EXPECT_EQ(built.substr(20, 4), LE32(0xA0000000));
+  EXPECT_EQ(built.substr(built.size() - 12, 4), LE32(0x80000000));
+
+  TAPETag back;
+  ASSERT_TRUE(back.ReadFromFile(f.Path16()));
+  ASSERT_EQ(back.Fields().size(), 4u);
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(back.Fields()[i].Name, tag.Fields()[i].Name);
+    EXPECT_EQ(back.Fields()[i].Value, tag.Fields()[i].Value);
+    EXPECT_EQ(back.Fields()[i].Flags, 0u);
+  }
+  // Writing again gives the same file; a changed list replaces the old tag.
+  ASSERT_TRUE(back.WriteTagInFile(f.Path16()));
+  EXPECT_EQ(f.Bytes(), once);
+  back.RemoveField(3);
+  ASSERT_TRUE(back.WriteTagInFile(f.Path16()));
+  EXPECT_EQ(f.Bytes(), kAudio + back.BuildTag() + id3);
+
+  // Removing keeps the audio and the ID3v1 tag; a second removal is a no-op.
+  EXPECT_TRUE(back.RemoveTagFromFile(f.Path16()));
+  EXPECT_EQ(f.Bytes(), kAudio + id3);
+  EXPECT_TRUE(back.RemoveTagFromFile(f.Path16()));
+  EXPECT_EQ(f.Bytes(), kAudio + id3);
+  EXPECT_FALSE(back.RemoveTagFromFile(f.dir.File16("missing")));
+  EXPECT_FALSE(back.WriteTagInFile(f.dir.File16("missing")));
+}
+
+TEST(APETagWriting, OldTagExtentFollowsTheHeaderFlagAndTheRealHeader) {
+  ApeFile f;
+  TAPETag tag;
+  tag.AppendField("Title", "t");
+  const std::string built = tag.BuildTag();
+  // A version 1 tag without header: the 32 bytes before it are audio.
+  const std::string before = "APETAGEX" + std::string(24, 'a');
+  test::WriteBytes(f.Path(), kAudio + before + Tag({Item("Old", "o")}, false));
+  ASSERT_TRUE(tag.WriteTagInFile(f.Path16()));
+  EXPECT_EQ(f.Bytes(), kAudio + before + built);
+  ASSERT_TRUE(tag.RemoveTagFromFile(f.Path16()));
+  EXPECT_EQ(f.Bytes(), kAudio + before);
+
+  // The header flag set but no header in front: those bytes stay too.
+  std::string items = Item("Old", "o");
+  std::string noHeader = items + HeaderOrFooter(2000, uint32_t(items.size() + 32), 1, 0x80000000);
+  test::WriteBytes(f.Path(), kAudio + noHeader);
+  ASSERT_TRUE(tag.WriteTagInFile(f.Path16()));
+  EXPECT_EQ(f.Bytes(), kAudio + built);
+
+  // A tag size larger than the file: nothing is changed.
+  const std::string broken = kAudio + HeaderOrFooter(2000, 0x10000000, 1, 0);
+  test::WriteBytes(f.Path(), broken);
+  EXPECT_FALSE(tag.WriteTagInFile(f.Path16()));
+  EXPECT_FALSE(tag.RemoveTagFromFile(f.Path16()));
+  EXPECT_EQ(f.Bytes(), broken);
+
+  // A file too short for a footer gets the tag appended.
+  test::WriteBytes(f.Path(), "tiny");
+  ASSERT_TRUE(tag.WriteTagInFile(f.Path16()));
+  EXPECT_EQ(f.Bytes(), "tiny" + built);
+  test::WriteBytes(f.Path(), "tiny");
+  EXPECT_FALSE(tag.RemoveTagFromFile(f.Path16()));
+
+  // A name holding a zero byte cannot be stored: refused, file unchanged.
+  TAPETag bad;
+  bad.AppendField(std::string("Ti\0tle", 6), "x");
+  test::WriteBytes(f.Path(), kAudio);
+  EXPECT_FALSE(bad.WriteTagInFile(f.Path16()));
+  EXPECT_EQ(f.Bytes(), kAudio);
+}
+
+// Every write, sync and rename along the save fails once in turn: the file
+// must stay byte-identical and the save must say it failed.
+template <class Save>
+int CheckFaults(const std::string& path, const std::string& expected, Save save) {
+  const std::string original = test::ReadBytes(path);
+  int survived = 0;
+  for (int n = 1; n < 100; ++n) {
+    test::FailingOps ops(n);
+    SetFileOps(&ops);
+    const bool ok = save();
+    SetFileOps(nullptr);
+    if (!ops.Fired()) {
+      EXPECT_TRUE(ok);
+      EXPECT_EQ(test::ReadBytes(path), expected);
+      break;
+    }
+    if (ok) {
+      // Only the folder sync after the rename may fail: the save is complete.
+      EXPECT_EQ(test::ReadBytes(path), expected) << "fault " << n;
+    } else {
+      EXPECT_EQ(test::ReadBytes(path), original) << "fault " << n;
+      ++survived;
+    }
+    test::WriteBytes(path, original);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(
+                                std::filesystem::path(path).parent_path()), {}), 1)
+        << "a temporary file was left behind at fault " << n;
+  }
+  return survived;
+}
+
+TEST(APETagWriting, InjectedFaultsNeverDamageTheFile) {
+  ApeFile f;
+  const std::string id3 = ID3v1("v1");
+  const std::string old = Tag({Item("Old", std::string(70000, 'o'))});
+  test::WriteBytes(f.Path(), kAudio + old + id3);
+  TAPETag tag = SampleItems();
+  int write = CheckFaults(f.Path(), kAudio + tag.BuildTag() + id3,
+                          [&] { return tag.WriteTagInFile(f.Path16()); });
+  int thrown = 0;
+  int remove = CheckFaults(f.Path(), kAudio + id3, [&] {
+    try {
+      return tag.RemoveTagFromFile(f.Path16());
+    } catch (const EWriteError&) {
+      ++thrown;  // removal reports a failed change by an exception
+      return false;
+    }
+  });
+  EXPECT_EQ(thrown, remove);
+  EXPECT_GE(write, 3);
+  EXPECT_GE(remove, 3);
+  RecordProperty("faults_survived", write + remove);
+  std::printf("APE save faults survived: write %d, remove %d\n", write, remove);
+}
+
+// Tags we write read back the same with mutagen, before an ID3v1 tag too.
+// A binary item read from a file stays binary.
+TEST(APETagWriting, MutagenReadsWhatWeWrite) {
+  ORDANA_REQUIRE_MUTAGEN();
+  ApeFile f;
+  const std::string cover("\x00\xFF\xD8", 3);
+  test::WriteBytes(f.Path(), kAudio + Tag({Item("Cover Art (Front)", cover, 2)}) + ID3v1("v1"));
+  TAPETag tag;
+  ASSERT_TRUE(tag.ReadFromFile(f.Path16()));
+  const TAPETag more = SampleItems();
+  for (const RField& item : more.Fields()) tag.AppendField(item.Name, item.Value);
+  tag.EditField("Title", "Новое имя");
+  ASSERT_TRUE(tag.WriteTagInFile(f.Path16()));
+  std::string out;
+  ASSERT_EQ(test::RunPython(R"(
+import sys
+from mutagen.apev2 import APEv2
+t = APEv2(sys.argv[1])
+for k in t.keys():
+    v = t[k].value
+    print(k.encode('utf-8').hex(), (v if isinstance(v, bytes) else v.encode('utf-8')).hex(), t[k].kind)
+)", test::ShellQuote(f.Path()), &out),
+            0)
+      << out;
+  std::istringstream lines(out);
+  std::string key, value;
+  uint32_t kind = 0;
+  size_t n = 0;
+  for (; lines >> key >> value >> kind; ++n) {
+    ASSERT_LT(n, tag.Fields().size());
+    EXPECT_EQ(test::Unhex(key), tag.Fields()[n].Name);
+    EXPECT_EQ(test::Unhex(value), tag.Fields()[n].Value);
+    EXPECT_EQ(kind, n == 0 ? 1u : 0u);  // mutagen's kinds: 0 text, 1 binary
+  }
+  EXPECT_EQ(n, 5u);
+  EXPECT_EQ(tag.Fields()[0].Value, cover);
 }
 
 }  // namespace
