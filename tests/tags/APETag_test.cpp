@@ -111,19 +111,6 @@ TEST(APETag, WhereNoTagIsFound) {
   EXPECT_EQ(tag.SeekField("Title"), "");
 }
 
-TEST(APETag, SmallFilesLookForNoID3v1Mark) {
-  test::TempDir dir;
-  // 128 bytes in all, starting with "TAG": the tag still ends the file.
-  std::string tag = Tag({Item("Title", "t")}, false);
-  std::string file = "TAG" + std::string(128 - 3 - tag.size(), 'x') + tag;
-  ASSERT_EQ(file.size(), 128u);
-  test::WriteBytes(dir.File("a"), file);
-  TAPETag t;
-  ASSERT_TRUE(t.ReadFromFile(dir.File16("a")));
-  EXPECT_TRUE(t.Exists());
-  EXPECT_EQ(t.SeekField("title"), "t");
-}
-
 // Damaged item lists end where the damage is; nothing outside the tag is read.
 TEST(APETag, DamagedItemListsStopAtTheDamage) {
   test::TempDir dir;

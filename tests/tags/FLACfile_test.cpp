@@ -180,21 +180,6 @@ TEST(FLACfile, BlockWalkStopsAtLastFlagAndAfterHundredHeaders) {
   EXPECT_EQ(two.flac.Vendor(), u"v");
 }
 
-TEST(FLACfile, ReusedReaderForgetsThePreviousFile) {
-  test::TempDir dir;
-  test::WriteBytes(dir.File("a.flac"),
-                   StreamInfo(44100, 2, 16, 44100) + Block(4, VorbisComment("v", {"TITLE=t"}), true));
-  test::WriteBytes(dir.File("b.flac"), StreamInfo(8000, 1, 8, 10, true) + kFrames);
-  TFLACfile f;
-  ASSERT_TRUE(f.ReadFromFile(dir.File16("a.flac")));
-  EXPECT_EQ(f.Title(), u"t");
-  ASSERT_TRUE(f.ReadFromFile(dir.File16("b.flac")));
-  EXPECT_EQ(f.Title(), u"");
-  EXPECT_EQ(f.Vendor(), u"");
-  EXPECT_TRUE(f.CommentValues().empty());
-  EXPECT_EQ(f.SampleRate(), 8000);
-}
-
 // --- Files made by the reference encoder and metaflac ----------------------
 
 // Raw little-endian PCM of a sine, for the encoder.
