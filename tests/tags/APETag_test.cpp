@@ -5,8 +5,8 @@
 #include <sstream>
 
 #include "platform/FileIO.h"
-#include "support/FaultInjection.h"
 #include "support/Mutagen.h"
+#include "support/SaveFaults.h"
 #include "support/TestFiles.h"
 
 namespace ordana {
@@ -109,19 +109,6 @@ TEST(APETag, WhereNoTagIsFound) {
   EXPECT_EQ(tag.Version(), 0);
   EXPECT_TRUE(tag.Fields().empty());
   EXPECT_EQ(tag.SeekField("Title"), "");
-}
-
-TEST(APETag, SmallFilesLookForNoID3v1Mark) {
-  test::TempDir dir;
-  // 128 bytes in all, starting with "TAG": the tag still ends the file.
-  std::string tag = Tag({Item("Title", "t")}, false);
-  std::string file = "TAG" + std::string(128 - 3 - tag.size(), 'x') + tag;
-  ASSERT_EQ(file.size(), 128u);
-  test::WriteBytes(dir.File("a"), file);
-  TAPETag t;
-  ASSERT_TRUE(t.ReadFromFile(dir.File16("a")));
-  EXPECT_TRUE(t.Exists());
-  EXPECT_EQ(t.SeekField("title"), "t");
 }
 
 // Damaged item lists end where the damage is; nothing outside the tag is read.
@@ -394,47 +381,16 @@ TEST(APETagWriting, OldTagExtentFollowsTheHeaderFlagAndTheRealHeader) {
   EXPECT_EQ(f.Bytes(), kAudio);
 }
 
-// Every write, sync and rename along the save fails once in turn: the file
-// must stay byte-identical and the save must say it failed.
-template <class Save>
-int CheckFaults(const std::string& path, const std::string& expected, Save save) {
-  const std::string original = test::ReadBytes(path);
-  int survived = 0;
-  for (int n = 1; n < 100; ++n) {
-    test::FailingOps ops(n);
-    SetFileOps(&ops);
-    const bool ok = save();
-    SetFileOps(nullptr);
-    if (!ops.Fired()) {
-      EXPECT_TRUE(ok);
-      EXPECT_EQ(test::ReadBytes(path), expected);
-      break;
-    }
-    if (ok) {
-      // Only the folder sync after the rename may fail: the save is complete.
-      EXPECT_EQ(test::ReadBytes(path), expected) << "fault " << n;
-    } else {
-      EXPECT_EQ(test::ReadBytes(path), original) << "fault " << n;
-      ++survived;
-    }
-    test::WriteBytes(path, original);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(
-                                std::filesystem::path(path).parent_path()), {}), 1)
-        << "a temporary file was left behind at fault " << n;
-  }
-  return survived;
-}
-
 TEST(APETagWriting, InjectedFaultsNeverDamageTheFile) {
   ApeFile f;
   const std::string id3 = ID3v1("v1");
   const std::string old = Tag({Item("Old", std::string(70000, 'o'))});
   test::WriteBytes(f.Path(), kAudio + old + id3);
   TAPETag tag = SampleItems();
-  int write = CheckFaults(f.Path(), kAudio + tag.BuildTag() + id3,
+  int write = test::CountSurvivedFaults(f.Path(), kAudio + tag.BuildTag() + id3,
                           [&] { return tag.WriteTagInFile(f.Path16()); });
   int thrown = 0;
-  int remove = CheckFaults(f.Path(), kAudio + id3, [&] {
+  int remove = test::CountSurvivedFaults(f.Path(), kAudio + id3, [&] {
     try {
       return tag.RemoveTagFromFile(f.Path16());
     } catch (const EWriteError&) {

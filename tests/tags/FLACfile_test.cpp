@@ -5,6 +5,7 @@
 #include <cmath>
 #include <sstream>
 
+#include "support/SaveFaults.h"
 #include "support/TestFiles.h"
 
 namespace ordana {
@@ -179,21 +180,6 @@ TEST(FLACfile, BlockWalkStopsAtLastFlagAndAfterHundredHeaders) {
   EXPECT_EQ(two.flac.Vendor(), u"v");
 }
 
-TEST(FLACfile, ReusedReaderForgetsThePreviousFile) {
-  test::TempDir dir;
-  test::WriteBytes(dir.File("a.flac"),
-                   StreamInfo(44100, 2, 16, 44100) + Block(4, VorbisComment("v", {"TITLE=t"}), true));
-  test::WriteBytes(dir.File("b.flac"), StreamInfo(8000, 1, 8, 10, true) + kFrames);
-  TFLACfile f;
-  ASSERT_TRUE(f.ReadFromFile(dir.File16("a.flac")));
-  EXPECT_EQ(f.Title(), u"t");
-  ASSERT_TRUE(f.ReadFromFile(dir.File16("b.flac")));
-  EXPECT_EQ(f.Title(), u"");
-  EXPECT_EQ(f.Vendor(), u"");
-  EXPECT_TRUE(f.CommentValues().empty());
-  EXPECT_EQ(f.SampleRate(), 8000);
-}
-
 // --- Files made by the reference encoder and metaflac ----------------------
 
 // Raw little-endian PCM of a sine, for the encoder.
@@ -294,6 +280,272 @@ TEST(FLACfile, CommentsSetByMetaflacIncludingAfterABigPicture) {
   std::string vendor = Metaflac("--show-vendor-tag " + q);
   while (!vendor.empty() && vendor.back() == '\n') vendor.pop_back();
   EXPECT_EQ(f.Vendor(), Utf8ToUtf16(vendor));
+}
+
+// --- Saving -----------------------------------------------------------------
+
+struct BlockInfo {
+  int type;
+  bool last;
+  size_t offset;  // of the header
+  size_t length;  // of the body
+};
+
+// The metadata blocks of a file as stored, STREAMINFO first.
+std::vector<BlockInfo> Walk(const std::string& file) {
+  std::vector<BlockInfo> blocks;
+  size_t pos = 4;
+  while (pos + 4 <= file.size()) {
+    const auto* h = reinterpret_cast<const unsigned char*>(file.data() + pos);
+    BlockInfo b{h[0] & 0x7F, (h[0] & 0x80) != 0, pos, size_t(h[1]) << 16 | h[2] << 8 | h[3]};
+    blocks.push_back(b);
+    pos += 4 + b.length;
+    if (b.last) break;
+  }
+  return blocks;
+}
+
+size_t AudioStart(const std::string& file) {
+  const BlockInfo b = Walk(file).back();
+  return b.offset + 4 + b.length;
+}
+
+std::vector<int> Types(const std::string& file) {
+  std::vector<int> types;
+  for (const BlockInfo& b : Walk(file)) types.push_back(b.type);
+  return types;
+}
+
+// Only the final block carries the last-block flag.
+bool OnlyFinalIsLast(const std::string& file) {
+  const auto blocks = Walk(file);
+  for (size_t i = 0; i + 1 < blocks.size(); ++i)
+    if (blocks[i].last) return false;
+  return !blocks.empty() && blocks.back().last;
+}
+
+// The number of comments stored in the first VORBIS_COMMENT block.
+uint32_t StoredCommentCount(const std::string& file) {
+  for (const BlockInfo& b : Walk(file)) {
+    if (b.type != 4) continue;
+    const auto* p = reinterpret_cast<const unsigned char*>(file.data() + b.offset + 4);
+    const uint32_t vendor = p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24;
+    p += 4 + vendor;
+    return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24;
+  }
+  return 0;
+}
+
+struct Saved {
+  test::TempDir dir;
+  TFLACfile flac;
+  std::string Path() const { return dir.File("s.flac"); }
+  std::u16string Path16() const { return dir.File16("s.flac"); }
+  std::string Bytes() const { return test::ReadBytes(Path()); }
+  explicit Saved(const std::string& bytes) {
+    test::WriteBytes(Path(), bytes);
+    EXPECT_TRUE(flac.ReadFromFile(Path16()));
+  }
+};
+
+TEST(FLACSave, PaddingAbsorbsTheChangeOrTheFileIsRewritten) {
+  const std::string si = StreamInfo(44100, 2, 16, 44100);
+  const std::string vc = Block(4, VorbisComment("v", {"TITLE=a", "ARTIST=b"}));
+  const std::string file = si + vc + Block(1, Zeros(10), true) + kFrames;  // 14 bytes of padding
+
+  struct Case {
+    size_t grow;  // bytes the title grows by
+    bool sameSize;
+    std::vector<int> types;
+    size_t padding;  // body length of the new padding block
+  };
+  for (const Case& c : {Case{14, true, {0, 4}, 0}, Case{10, true, {0, 4, 1}, 0},
+                        Case{0, true, {0, 4, 1}, 10}, Case{12, false, {0, 4, 1}, 2048},
+                        Case{11, false, {0, 4, 1}, 2048}, Case{100, false, {0, 4, 1}, 2048}}) {
+    SCOPED_TRACE(c.grow);
+    Saved s(file);
+    s.flac.SetTitle(u"a" + std::u16string(c.grow, u'x'));
+    ASSERT_TRUE(s.flac.SaveToFile(s.Path16()));
+    const std::string out = s.Bytes();
+    EXPECT_EQ(out.size() == file.size(), c.sameSize);
+    EXPECT_EQ(Types(out), c.types);
+    EXPECT_TRUE(OnlyFinalIsLast(out));
+    if (c.types.size() == 3) {
+      EXPECT_EQ(Walk(out).back().length, c.padding);
+    }
+    EXPECT_EQ(out.substr(0, 42), si);
+    EXPECT_EQ(out.substr(AudioStart(out)), kFrames);
+    TFLACfile back;
+    ASSERT_TRUE(back.ReadFromFile(s.Path16()));
+    EXPECT_EQ(back.Title(), s.flac.Title());
+    EXPECT_EQ(back.Artist(), u"b");
+    // A second save gives the same file.
+    ASSERT_TRUE(s.flac.SaveToFile(s.Path16()));
+    EXPECT_EQ(s.Bytes(), out);
+  }
+}
+
+TEST(FLACSave, KeptBlocksAndLastFlags) {
+  const std::string app = Block(2, "ORDAxyz");
+  // STREAMINFO alone, flagged last: the new blocks follow it, unflagged.
+  Saved alone(StreamInfo(44100, 2, 16, 44100, true) + kFrames);
+  alone.flac.SetTitle(u"t");
+  ASSERT_TRUE(alone.flac.SaveToFile(alone.Path16()));
+  std::string out = alone.Bytes();
+  EXPECT_EQ(Types(out), (std::vector<int>{0, 4, 1}));
+  EXPECT_TRUE(OnlyFinalIsLast(out));
+  EXPECT_EQ(out.substr(AudioStart(out)), kFrames);
+
+  // A kept block that was the last one: exactly the final block is flagged.
+  const std::string si = StreamInfo(44100, 2, 16, 44100);
+  Saved kept(si + Block(3, Zeros(18)) + Block(4, VorbisComment("v", {})) +
+             Block(2, "ORDAxyz", true) + kFrames);
+  kept.flac.SetArtist(u"Исполнитель");
+  ASSERT_TRUE(kept.flac.SaveToFile(kept.Path16()));
+  out = kept.Bytes();
+  EXPECT_EQ(Types(out), (std::vector<int>{0, 4, 3, 2, 1}));
+  EXPECT_TRUE(OnlyFinalIsLast(out));
+  EXPECT_EQ(out.substr(Walk(out)[3].offset, app.size()), app);  // flag cleared, body kept
+  EXPECT_EQ(out.substr(AudioStart(out)), kFrames);
+
+  // Empty fields remove their comment; a comment with line breaks stays one.
+  Saved multi(si + Block(4, VorbisComment("v", {"genre=Rock", "LYRICS=one\ntwo", "TITLE=t"})) +
+              Block(1, Zeros(100), true) + kFrames);
+  EXPECT_EQ(multi.flac.CommentValues().size(), 4u);
+  multi.flac.SetGenre(u"");
+  multi.flac.SetAlbum(u"Альбом");
+  ASSERT_TRUE(multi.flac.SaveToFile(multi.Path16()));
+  out = multi.Bytes();
+  EXPECT_EQ(StoredCommentCount(out), 3u);
+  TFLACfile back;
+  ASSERT_TRUE(back.ReadFromFile(multi.Path16()));
+  EXPECT_EQ(back.CommentValues(),
+            (std::vector<std::u16string>{u"LYRICS=one", u"two", u"TITLE=t", u"ALBUM=Альбом"}));
+  EXPECT_EQ(back.Genre(), u"");
+}
+
+TEST(FLACSave, RefusesWhatItCannotWalkSafelyAndLeavesTheFile) {
+  const std::string si = StreamInfo(44100, 2, 16, 44100);
+  auto refused = [](const std::string& before, const std::string& bytes) {
+    Saved s(before);
+    test::WriteBytes(s.Path(), bytes);
+    s.flac.SetTitle(u"new");
+    EXPECT_FALSE(s.flac.SaveToFile(s.Path16()));
+    EXPECT_EQ(s.Bytes(), bytes);
+  };
+  const std::string good = si + Block(1, Zeros(100), true) + kFrames;
+  refused(good, "ID3\x03" + good);                                     // no longer FLAC
+  refused(good, "fLaC" + Block(2, Zeros(34)) + Block(0, Zeros(34), true));  // no STREAMINFO first
+  refused(good, si + Block(1, Zeros(10)) + kFrames);       // no last flag: frames met as a header
+  refused(good, si + Block(2, Zeros(10)) + "\x81" + BE24(100000) + Zeros(50));  // past the end
+  std::string many = si;
+  for (int i = 0; i < 101; ++i) many += Block(2, "appl");
+  refused(good, many + Block(1, Zeros(4), true) + kFrames);  // over 100 headers
+
+  // Nothing valid read: refused.
+  test::TempDir dir;
+  test::WriteBytes(dir.File("a.flac"), good);
+  TFLACfile fresh;
+  EXPECT_FALSE(fresh.SaveToFile(dir.File16("a.flac")));
+  EXPECT_EQ(test::ReadBytes(dir.File("a.flac")), good);
+}
+
+TEST(FLACSave, InjectedFaultsNeverDamageTheFile) {
+  const std::string si = StreamInfo(44100, 2, 16, 44100);
+  const std::string frames = std::string("\xFF\xF8", 2) + std::string(200000, '\x21');
+  const std::string file = si + Block(4, VorbisComment("v", {"TITLE=a"})) +
+                           Block(6, std::string(70000, 'p')) + Block(1, Zeros(500), true) + frames;
+  int total = 0;
+  for (const std::string& title : std::vector<std::string>{"in place", std::string(3000, 'r')}) {
+    Saved s(file);
+    s.flac.SetTitle(Utf8ToUtf16(title));
+    // The fault-free result, from a copy.
+    test::TempDir ref;
+    test::WriteBytes(ref.File("r.flac"), file);
+    TFLACfile copy = s.flac;
+    ASSERT_TRUE(copy.SaveToFile(ref.File16("r.flac")));
+    const std::string expected = test::ReadBytes(ref.File("r.flac"));
+    const bool inPlace = title == "in place";
+    EXPECT_EQ(expected.size() == file.size(), inPlace);
+    const int survived = test::CountSurvivedFaults(s.Path(), expected,
+                                                   [&] { return s.flac.SaveToFile(s.Path16()); });
+    EXPECT_GE(survived, inPlace ? 2 : 5);
+    std::printf("FLAC %s save: %d faults survived\n", inPlace ? "in-place" : "rewrite", survived);
+    total += survived;
+  }
+  RecordProperty("faults_survived", total);
+}
+
+// --- Round trips with the reference tools ------------------------------------
+
+TEST(FLACSave, RoundTripsThroughMetaflacInPlaceAndRewritten) {
+  ORDANA_REQUIRE_TOOL("flac");
+  ORDANA_REQUIRE_TOOL("metaflac");
+  test::TempDir dir;
+  const std::string path = Encode(dir, "r.flac", 44100, 2, 16, 1.0);
+  const std::string q = test::ShellQuote(path);
+  test::WriteBytes(dir.File("lyrics.txt"), "first line\nsecond line");
+  test::WriteBytes(dir.File("cover.bin"), std::string(100000, '\xCD'));
+  Metaflac("--import-picture-from=" +
+           test::ShellQuote("3|image/jpeg|cover|10x10x24|" + dir.File("cover.bin")) + " " + q);
+  Metaflac("--set-tag=TITLE=Old --set-tag=ARTIST=Кто-то --set-tag=GENRE=Pop "
+           "--set-tag-from-file=LYRICS=" + test::ShellQuote(dir.File("lyrics.txt")) + " " + q);
+  std::filesystem::remove(dir.File("lyrics.txt"));
+  std::filesystem::remove(dir.File("cover.bin"));
+  std::filesystem::remove(dir.File("r.flac.raw"));
+  const std::string original = test::ReadBytes(path);
+  const std::string audio = test::Digest(original.substr(AudioStart(original)));
+  const auto picture = [](const std::string& file) {
+    for (const BlockInfo& b : Walk(file))
+      if (b.type == 6) return test::Digest(file.substr(b.offset, b.length + 4));
+    return std::string();
+  };
+  const std::string pictureDigest = picture(original);
+  ASSERT_FALSE(pictureDigest.empty());
+
+  TFLACfile f;
+  ASSERT_TRUE(f.ReadFromFile(dir.File16("r.flac")));
+  // In place: the padding that encoder and metaflac left absorbs the change.
+  f.SetTitle(u"Новое название");
+  f.SetGenre(u"");
+  f.SetYear(u"2024");
+  ASSERT_TRUE(f.SaveToFile(dir.File16("r.flac")));
+  std::string out = test::ReadBytes(path);
+  EXPECT_EQ(out.size(), original.size());
+  EXPECT_EQ(Metaflac("--export-tags-to=- " + q),
+            "TITLE=Новое название\nARTIST=Кто-то\nLYRICS=first line\nsecond line\nDATE=2024\n");
+  EXPECT_EQ(StoredCommentCount(out), 4u);
+  EXPECT_EQ(test::Digest(out.substr(AudioStart(out))), audio);
+  EXPECT_EQ(picture(out), pictureDigest);
+  EXPECT_EQ(test::Run("flac -s -t " + q), 0);  // decodes, MD5 of the audio matches
+
+  // Rewritten: a comment larger than the padding.
+  const std::u16string big(12000, u'ж');
+  f.SetComment(big);
+  ASSERT_TRUE(f.SaveToFile(dir.File16("r.flac")));
+  out = test::ReadBytes(path);
+  EXPECT_GT(out.size(), original.size());
+  const auto blocks = Walk(out);
+  EXPECT_EQ(blocks.back().type, 1);
+  EXPECT_EQ(blocks.back().length, 2048u);
+  EXPECT_TRUE(OnlyFinalIsLast(out));
+  EXPECT_EQ(test::Digest(out.substr(AudioStart(out))), audio);
+  EXPECT_EQ(picture(out), pictureDigest);
+  EXPECT_EQ(test::Run("flac -s -t " + q), 0);
+  std::string tags = Metaflac("--export-tags-to=- " + q);
+  EXPECT_NE(tags.find("COMMENT=" + Utf16ToUtf8(big) + "\n"), std::string::npos);
+  EXPECT_NE(tags.find("TITLE=Новое название\n"), std::string::npos);
+  TFLACfile back;
+  ASSERT_TRUE(back.ReadFromFile(dir.File16("r.flac")));
+  EXPECT_EQ(back.Comment(), big);
+  EXPECT_EQ(back.Title(), u"Новое название");
+  EXPECT_EQ(back.Vendor(), f.Vendor());
+  EXPECT_EQ(back.Samples(), f.Samples());
+  // Saving again changes nothing.
+  ASSERT_TRUE(back.SaveToFile(dir.File16("r.flac")));
+  EXPECT_EQ(test::ReadBytes(path), out);
+  // Only the FLAC file is left in the folder: no temporary file.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
 }  // namespace
