@@ -4,6 +4,7 @@
 #include "platform/TextCodec.h"
 #include "support/FaultInjection.h"
 #include "support/Mutagen.h"
+#include "support/Id3Bytes.h"
 #include "support/TestFiles.h"
 #include "tags/ID3v1.h"
 #include "tags/ID3v2.h"
@@ -19,14 +20,10 @@ using test::Digest;
 using test::ReadBytes;
 using test::TempDir;
 using test::WriteBytes;
+using test::F23;
+using test::SyncSafe;
 using test::Zeros;
 
-std::string SyncSafe(uint32_t v) {
-  return Bytes({int((v >> 21) & 0x7F), int((v >> 14) & 0x7F), int((v >> 7) & 0x7F), int(v & 0x7F)});
-}
-std::string F23(const std::string& id, const std::string& data) {
-  return id + BE32(uint32_t(data.size())) + Zeros(2) + data;
-}
 std::string Tag(int version, const std::string& frames, size_t padding) {
   return "ID3" + Bytes({version, 0, 0}) + SyncSafe(uint32_t(frames.size() + padding)) + frames +
          Zeros(padding);

@@ -6,6 +6,7 @@
 
 #include "platform/TextCodec.h"
 #include "support/Mutagen.h"
+#include "support/Id3Bytes.h"
 #include "support/TestFiles.h"
 #include "tags/ID3v1.h"
 
@@ -18,25 +19,13 @@ using test::BE32;
 using test::Bytes;
 using test::TempDir;
 using test::WriteBytes;
+using test::F22;
+using test::Id3Tag;
+using test::F23;
+using test::F24;
+using test::SyncSafe;
 using test::Zeros;
 
-std::string SyncSafe(uint32_t v) {
-  return Bytes({int((v >> 21) & 0x7F), int((v >> 14) & 0x7F), int((v >> 7) & 0x7F), int(v & 0x7F)});
-}
-// A tag of the given major version around frames, with padding after them.
-std::string Tag(int version, const std::string& frames, int flags = 0, size_t padding = 0) {
-  return "ID3" + Bytes({version, 0, flags}) + SyncSafe(uint32_t(frames.size() + padding)) + frames +
-         Zeros(padding);
-}
-std::string F23(const std::string& id, const std::string& data, int flag2 = 0) {
-  return id + BE32(uint32_t(data.size())) + Bytes({0, flag2}) + data;
-}
-std::string F24(const std::string& id, const std::string& data) {
-  return id + SyncSafe(uint32_t(data.size())) + Zeros(2) + data;
-}
-std::string F22(const std::string& id, const std::string& data) {
-  return id + BE24(uint32_t(data.size())) + data;
-}
 std::string Latin(const std::string& s) { return "\x00"s + s; }  // encoding 0
 std::string Utf16LE(const std::u16string& s) {
   return "\x01\xFF\xFE"s + Utf16ToUtf16LE(s);
@@ -84,14 +73,14 @@ TEST_F(ID3v2Test, TotalSizeRules) {
 
 TEST_F(ID3v2Test, UnknownVersionsAndExtendedHeaderGiveNoFields) {
   for (int v : {1, 5}) {
-    ASSERT_TRUE(Read(Tag(v, F23("TIT2", Latin("Title"))) + kAudio));
+    ASSERT_TRUE(Read(Id3Tag(v, F23("TIT2", Latin("Title"))) + kAudio));
     EXPECT_TRUE(tag.Exists());
     EXPECT_EQ(tag.VersionID(), v);
     EXPECT_EQ(tag.Size(), 10 + 16);
     EXPECT_EQ(tag.Title(), u"");
   }
   // Extended header (flag 0x40): its size bytes at offset 10 end the walk.
-  ASSERT_TRUE(Read(Tag(3, BE32(6) + Zeros(6) + F23("TIT2", Latin("Title")), 0x40) + kAudio));
+  ASSERT_TRUE(Read(Id3Tag(3, BE32(6) + Zeros(6) + F23("TIT2", Latin("Title")), 0x40) + kAudio));
   EXPECT_TRUE(tag.Exists());
   EXPECT_EQ(tag.Title(), u"");
 }
@@ -105,7 +94,7 @@ TEST_F(ID3v2Test, NoTagShortAndMissingFiles) {
   EXPECT_FALSE(tag.Exists());
   EXPECT_FALSE(tag.ReadFromFile(dir.File16("missing.mp3")));
   // A read resets what the last one found.
-  ASSERT_TRUE(Read(Tag(3, F23("TIT2", Latin("One"))) + kAudio));
+  ASSERT_TRUE(Read(Id3Tag(3, F23("TIT2", Latin("One"))) + kAudio));
   ASSERT_EQ(tag.Title(), u"One");
   ASSERT_TRUE(Read(kAudio));
   EXPECT_EQ(tag.Title(), u"");
@@ -182,7 +171,7 @@ TEST_F(ID3v2Test, FieldsFromFramesOfVersion23) {
                        F23("TENC", Utf16LE(u"Кодер")) + F23("TCOP", Latin("(c) X")) +
                        F23("TLAN", Latin("rus")) + F23("WXXX", "\x00" "d\x00http://x/"s) +
                        F23("APIC", std::string(3000, 'p'));
-  ASSERT_TRUE(Read(Tag(3, frames, 0, 100) + kAudio));
+  ASSERT_TRUE(Read(Id3Tag(3, frames, 0, 100) + kAudio));
   EXPECT_EQ(tag.Title(), u"Заголовок");
   EXPECT_EQ(tag.Artist(), u"Artist");
   EXPECT_EQ(tag.Album(), u"Альбом");
@@ -201,7 +190,7 @@ TEST_F(ID3v2Test, FieldsFromFramesOfVersion23) {
 TEST_F(ID3v2Test, FallbackSlotsAndPrecedence) {
   // Empty TIT2 falls back to TIT1; absent TYER to TDRC (whole stamp, trimmed);
   // TOPE and TOAL stand in for TPE1 and TALB.
-  ASSERT_TRUE(Read(Tag(4, F24("TIT2", Latin("")) + F24("TIT1", Latin("Group")) +
+  ASSERT_TRUE(Read(Id3Tag(4, F24("TIT2", Latin("")) + F24("TIT1", Latin("Group")) +
                               F24("TDRC", "\x03" "2001-05-06T10:00\0"s) + F24("TOPE", Latin("Orig")) +
                               F24("TOAL", Latin("OrigAlbum"))) +
                    kAudio));
@@ -210,14 +199,14 @@ TEST_F(ID3v2Test, FallbackSlotsAndPrecedence) {
   EXPECT_EQ(tag.Artist(), u"Orig");
   EXPECT_EQ(tag.Album(), u"OrigAlbum");
   // The main slots win over their fallbacks; the last of two frames wins.
-  ASSERT_TRUE(Read(Tag(3, F23("TIT1", Latin("Group")) + F23("TIT2", Latin("First")) +
+  ASSERT_TRUE(Read(Id3Tag(3, F23("TIT1", Latin("Group")) + F23("TIT2", Latin("First")) +
                               F23("TYER", Latin("1999")) + F23("TDRC", Latin("2001")) +
                               F23("TIT2", Latin("Second"))) +
                    kAudio));
   EXPECT_EQ(tag.Title(), u"Second");
   EXPECT_EQ(tag.Year(), u"1999");
   // A zero-size frame holds nothing; a frame with the skip flag is ignored.
-  ASSERT_TRUE(Read(Tag(3, F23("TIT2", "") + F23("TIT1", Latin("G")) +
+  ASSERT_TRUE(Read(Id3Tag(3, F23("TIT2", "") + F23("TIT1", Latin("G")) +
                               F23("TPE1", Latin("Hidden"), 0x80) + F23("TALB", Latin("Alb"))) +
                    kAudio));
   EXPECT_EQ(tag.Title(), u"G");
@@ -228,15 +217,15 @@ TEST_F(ID3v2Test, FallbackSlotsAndPrecedence) {
 TEST_F(ID3v2Test, FrameSizeReadingsOfVersion24) {
   // 00 00 01 7F: seven-bit reading, 255 bytes.
   std::string f1 = "TXXX"s + Bytes({0, 0, 1, 0x7F, 0, 0}) + std::string(255, 'x');
-  ASSERT_TRUE(Read(Tag(4, f1 + F24("TIT2", Latin("After"))) + kAudio));
+  ASSERT_TRUE(Read(Id3Tag(4, f1 + F24("TIT2", Latin("After"))) + kAudio));
   EXPECT_EQ(tag.Title(), u"After");
   // 00 00 81 00: a top bit is set, so the plain number 33,024.
   std::string f2 = "TXXX"s + Bytes({0, 0, 0x81, 0}) + Zeros(2) + std::string(33024, 'x');
-  ASSERT_TRUE(Read(Tag(4, f2 + F24("TIT2", Latin("Plain"))) + kAudio));
+  ASSERT_TRUE(Read(Id3Tag(4, f2 + F24("TIT2", Latin("Plain"))) + kAudio));
   EXPECT_EQ(tag.Title(), u"Plain");
   // A slot frame with a plain size: its data is read whole.
   std::string f3 = "TPE1"s + Bytes({0, 0, 0x80, 0x04}) + Zeros(2) + Latin(std::string(32771, 'a'));
-  ASSERT_TRUE(Read(Tag(4, f3 + F24("TIT2", Latin("T"))) + kAudio));
+  ASSERT_TRUE(Read(Id3Tag(4, f3 + F24("TIT2", Latin("T"))) + kAudio));
   EXPECT_EQ(tag.Artist(), std::u16string(32771, u'a'));
   EXPECT_EQ(tag.Title(), u"T");
 }
@@ -244,7 +233,7 @@ TEST_F(ID3v2Test, FrameSizeReadingsOfVersion24) {
 TEST_F(ID3v2Test, LittleEndianSizeFallbackOfVersion23) {
   // Big-endian 05 00 00 00 exceeds the tag: the bytes are read little-endian.
   std::string f = "TXXX"s + Bytes({5, 0, 0, 0, 0, 0}) + "12345";
-  ASSERT_TRUE(Read(Tag(3, f + F23("TIT2", Latin("Next"))) + kAudio));
+  ASSERT_TRUE(Read(Id3Tag(3, f + F23("TIT2", Latin("Next"))) + kAudio));
   EXPECT_EQ(tag.Title(), u"Next");
 }
 
@@ -253,7 +242,7 @@ TEST_F(ID3v2Test, FramesOfVersion22) {
                        F22("TAL", Latin("Album")) + F22("TRK", Latin("4/10")) +
                        F22("TYE", Latin("1987")) + F22("TCO", Latin("(8)Jazz")) +
                        F22("COM", "\x00" "eng" "\x00" "Note"s) + F22("PIC", std::string(700, 'p'));
-  ASSERT_TRUE(Read(Tag(2, frames, 0, 50) + kAudio));
+  ASSERT_TRUE(Read(Id3Tag(2, frames, 0, 50) + kAudio));
   EXPECT_EQ(tag.VersionID(), 2);
   EXPECT_EQ(tag.Title(), u"Title22");  // zero padding to 500 bytes trimmed away
   EXPECT_EQ(tag.Artist(), u"Артист");
@@ -266,16 +255,16 @@ TEST_F(ID3v2Test, FramesOfVersion22) {
   // with its first 500 bytes, while the walk still moves 600 bytes on.
   std::string long22 = F22("TT2", Latin(std::string(499, 'a') + std::string(100, 'b'))) +
                        F22("TP1", Latin("Next"));
-  ASSERT_TRUE(Read(Tag(2, long22) + kAudio));
+  ASSERT_TRUE(Read(Id3Tag(2, long22) + kAudio));
   EXPECT_EQ(tag.Title(), std::u16string(499, u'a'));
   EXPECT_EQ(tag.Artist(), u"Next");
-  ASSERT_TRUE(Read(Tag(2, "TIT2" + BE24(5) + Latin("Nope")) + kAudio));
+  ASSERT_TRUE(Read(Id3Tag(2, "TIT2" + BE24(5) + Latin("Nope")) + kAudio));
   EXPECT_EQ(tag.Title(), u"");
 }
 
 TEST_F(ID3v2Test, LargeFramesAreCutAt500000Bytes) {
   std::string big = F23("TIT2", Latin(std::string(600000, 'z'))) + F23("TPE1", Latin("After"));
-  ASSERT_TRUE(Read(Tag(3, big) + kAudio));
+  ASSERT_TRUE(Read(Id3Tag(3, big) + kAudio));
   EXPECT_EQ(tag.Title(), std::u16string(kID3v2FrameLimit - 1, u'z'));
   EXPECT_EQ(tag.Artist(), u"After");
 }
@@ -297,26 +286,26 @@ TEST_F(ID3v2Test, DamagedFramesEndTheWalkKeepingEarlierFrames) {
     EXPECT_EQ(tag.Title(), u"Kept");
   }
   // Negative sizes (plain readings with the top bit set) end the walk.
-  ASSERT_TRUE(Read(Tag(4, good + "TPE1"s + Bytes({0x80, 0, 0, 0, 0, 0}) + Latin("x") +
+  ASSERT_TRUE(Read(Id3Tag(4, good + "TPE1"s + Bytes({0x80, 0, 0, 0, 0, 0}) + Latin("x") +
                               F24("TALB", Latin("Lost"))) +
                    kAudio));
   EXPECT_EQ(tag.Title(), u"Kept");
   EXPECT_EQ(tag.Album(), u"");
-  ASSERT_TRUE(Read(Tag(3, good + "TPE1"s + Bytes({0xFF, 0xFF, 0xFF, 0xFF, 0, 0}) + Latin("x") +
+  ASSERT_TRUE(Read(Id3Tag(3, good + "TPE1"s + Bytes({0xFF, 0xFF, 0xFF, 0xFF, 0, 0}) + Latin("x") +
                               F23("TALB", Latin("Lost"))) +
                    kAudio));
   EXPECT_EQ(tag.Title(), u"Kept");
   EXPECT_EQ(tag.Album(), u"");
   // Huge sizes in both versions: nothing is read, nothing hangs.
-  ASSERT_TRUE(Read(Tag(4, good + "TPE1"s + Bytes({0x7F, 0x7F, 0x7F, 0x7F, 0, 0}) + Latin("x")) +
+  ASSERT_TRUE(Read(Id3Tag(4, good + "TPE1"s + Bytes({0x7F, 0x7F, 0x7F, 0x7F, 0, 0}) + Latin("x")) +
                    kAudio));
   EXPECT_EQ(tag.Title(), u"Kept");
   EXPECT_EQ(tag.Artist(), u"");
-  ASSERT_TRUE(Read(Tag(3, good + "TPE1"s + Bytes({0x7F, 0xFF, 0xFF, 0x7F, 0, 0}) + Latin("x")) +
+  ASSERT_TRUE(Read(Id3Tag(3, good + "TPE1"s + Bytes({0x7F, 0xFF, 0xFF, 0x7F, 0, 0}) + Latin("x")) +
                    kAudio));
   EXPECT_EQ(tag.Artist(), u"");
   // A non-letter (padding or junk) ends the walk.
-  ASSERT_TRUE(Read(Tag(3, good + "tPE1"s + BE32(2) + Zeros(2) + Latin("x")) + kAudio));
+  ASSERT_TRUE(Read(Id3Tag(3, good + "tPE1"s + BE32(2) + Zeros(2) + Latin("x")) + kAudio));
   EXPECT_EQ(tag.Artist(), u"");
 }
 
@@ -324,7 +313,7 @@ TEST_F(ID3v2Test, DamagedFramesEndTheWalkKeepingEarlierFrames) {
 // ever reports what the bytes hold.
 TEST_F(ID3v2Test, SurvivesRandomDamage) {
   const std::string base =
-      Tag(3, F23("TIT2", Utf16LE(u"Title")) + F23("TPE1", Latin("Artist")) +
+      Id3Tag(3, F23("TIT2", Utf16LE(u"Title")) + F23("TPE1", Latin("Artist")) +
                  F23("COMM", "\x01" "eng" "\xFF\xFE\0\0\xFF\xFE" "H\0"s) + F23("APIC", Zeros(300)),
           0, 40) +
       kAudio;

@@ -7,6 +7,7 @@
 
 #include "platform/FileIO.h"
 #include "platform/TextCodec.h"
+#include "support/Id3Bytes.h"
 #include "support/TestFiles.h"
 #include "trackinfo/TrackReaders.h"
 
@@ -20,14 +21,10 @@ using test::LE16;
 using test::LE32;
 using test::TempDir;
 using test::WriteBytes;
+using test::F23;
+using test::SyncSafe;
 using test::Zeros;
 
-std::string SyncSafe(uint32_t v) {
-  return Bytes({int((v >> 21) & 0x7F), int((v >> 14) & 0x7F), int((v >> 7) & 0x7F), int(v & 0x7F)});
-}
-std::string F23(const std::string& id, const std::string& data) {
-  return id + BE32(uint32_t(data.size())) + Zeros(2) + data;
-}
 std::string Id3v2(const std::string& frames) {
   return "ID3\x03\0\0"s + SyncSafe(uint32_t(frames.size() + 64)) + frames + Zeros(64);
 }
