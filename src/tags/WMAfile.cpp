@@ -1,6 +1,7 @@
 #include "tags/WMAfile.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -8,6 +9,7 @@
 #include <cstring>
 
 #include "platform/FileIO.h"
+#include "platform/SafeWrite.h"
 #include "platform/Strings.h"
 #include "tags/WMAfileFormat.h"
 
@@ -267,6 +269,265 @@ bool TWMA::LoadFromFile(const std::u16string& FileName) {
   for (int i = 0; i < kSlotCount; ++i) *fields[i] = Trim(d.Tag[i]);
   FIsVBR = FStreamName.find(u"VBR") != std::u16string::npos;
   return FValid;
+}
+
+// --- Writing -------------------------------------------------------------------
+
+namespace {
+
+void PutLE(std::string& out, uint64_t v, int n) {
+  for (int i = 0; i < n; ++i, v >>= 8) out += static_cast<char>(v & 0xFF);
+}
+void PatchLE(std::string& buf, size_t at, uint64_t v, int n) {
+  for (int i = 0; i < n; ++i, v >>= 8) buf[at + i] = static_cast<char>(v & 0xFF);
+}
+uint64_t GetLE(std::string_view buf, size_t at, int n) {
+  uint64_t v = 0;
+  for (int i = n; i-- > 0;) v = (v << 8) | static_cast<uint8_t>(buf[at + i]);
+  return v;
+}
+
+// A text's byte length is kept in 16 bits: 2 x characters + 2 must fit, so a
+// longer text is cut to 32766 code units (never inside a surrogate pair).
+constexpr size_t kMaxWrittenChars = 32766;
+std::string EncodeText(std::u16string_view text) {
+  if (text.size() > kMaxWrittenChars) {
+    text = text.substr(0, kMaxWrittenChars);
+    if (text.back() >= 0xD800 && text.back() <= 0xDBFF) text.remove_suffix(1);
+  }
+  return Utf16ToUtf16LE(text) + std::string(2, '\0');
+}
+
+void PutTextDescriptor(std::string& out, std::u16string_view name, std::u16string_view value) {
+  const std::string n = EncodeText(name), v = EncodeText(value);
+  PutLE(out, n.size(), 2);
+  out += n;
+  PutLE(out, 0, 2);
+  PutLE(out, v.size(), 2);
+  out += v;
+}
+void PutNumberDescriptor(std::string& out, std::u16string_view name, uint32_t value) {
+  const std::string n = EncodeText(name);
+  PutLE(out, n.size(), 2);
+  out += n;
+  PutLE(out, 3, 2);
+  PutLE(out, 4, 2);
+  PutLE(out, value, 4);
+}
+
+constexpr std::array<std::u16string_view, 8> kManagedNames = {
+    u"WM/ALBUMTITLE", u"WM/YEAR",  u"WM/PROMOTIONURL", u"WM/GENREID",
+    u"WM/GENRE",      u"WM/TRACK", u"WM/TRACKNUMBER",  u"WM/LYRICS"};
+
+// A header object found by the walk; an absent one stands at 30 with size 0.
+struct Located {
+  bool found = false;
+  int64_t pos = 30;
+  int64_t size = 0;
+};
+
+// Position of the Data Object: right after the header when its GUID stands
+// there, else the first occurrence of its GUID in the file; -1 when none.
+int64_t FindDataObject(const InputFile& f, int64_t headerSize, int64_t fileSize) {
+  uint8_t g[16];
+  if (headerSize >= 30 && headerSize <= fileSize - 16 && f.ReadAt(headerSize, g, 16) == 16 &&
+      SameGuid(g, kDataObject))
+    return headerSize;
+  std::string buf(1 << 16, '\0');
+  for (int64_t at = 0; at + 16 <= fileSize;) {
+    int64_t got = f.ReadAt(at, buf.data(), buf.size());
+    if (got < 16) return -1;
+    for (int64_t i = 0; i + 16 <= got; ++i)
+      if (SameGuid(buf.data() + i, kDataObject)) return at + i;
+    at += got - 15;  // the GUID may straddle two chunks
+  }
+  return -1;
+}
+
+// The new Extended Content Description object: the old descriptors that are
+// not managed here, unchanged, then the managed ones from the reader's texts.
+bool BuildExtendedContent(std::string_view old, const TWMA& w, bool keepTrackNumber,
+                          std::string& out) {
+  out.assign(reinterpret_cast<const char*>(kExtendedContentDescriptionObject), 16);
+  PutLE(out, 0, 8);
+  PutLE(out, 0, 2);
+  uint32_t count = 0;
+  uint32_t oldTrackNumber = 0;
+  bool haveOldTrackNumber = false;
+  if (!old.empty()) {
+    const size_t end = old.size();
+    size_t p = 26;
+    uint32_t oldCount = end >= 26 ? static_cast<uint32_t>(GetLE(old, 24, 2)) : 0;
+    for (uint32_t i = 0; i < oldCount; ++i) {
+      if (p + 2 > end) break;
+      const size_t nameLen = GetLE(old, p, 2);
+      if (p + 2 + nameLen + 4 > end) break;
+      const size_t typeAt = p + 2 + nameLen;
+      const uint16_t type = static_cast<uint16_t>(GetLE(old, typeAt, 2));
+      const size_t valueLen = GetLE(old, typeAt + 2, 2);
+      const size_t next = typeAt + 4 + valueLen;
+      if (next > end) break;  // a descriptor cut off by the object's end ends the list
+      const std::u16string name = Utf16LEToUtf16(old.substr(p + 2, nameLen));
+      const std::u16string key = UpperAscii(Trim(name));
+      const bool managed =
+          std::find(kManagedNames.begin(), kManagedNames.end(), key) != kManagedNames.end();
+      if (keepTrackNumber && key == u"WM/TRACKNUMBER" && type == 3 && valueLen == 4) {
+        oldTrackNumber = static_cast<uint32_t>(GetLE(old, typeAt + 4, 4));
+        haveOldTrackNumber = true;
+      }
+      // Managed names are written anew; descriptors of unusual shape (a name
+      // above 1024 bytes, an empty name or value, a value above 32766 bytes)
+      // are left out.
+      const bool odd = nameLen == 0 || nameLen > 1024 || valueLen == 0 || valueLen > 32766;
+      if (!managed && !odd) {
+        out.append(old.substr(p, next - p));
+        ++count;
+      }
+      p = next;
+    }
+  }
+  // The genre number is kept in brackets; one already in brackets (as read
+  // back from an earlier save) is not bracketed again.
+  std::u16string genreID = w.GenreID();
+  if (!(genreID.size() >= 2 && genreID.front() == u'(' && genreID.back() == u')'))
+    genreID = u"(" + genreID + u")";
+  // The numeric track: the track text when it is a number, else the number
+  // the file had, else 0.
+  uint32_t trackNumber = haveOldTrackNumber ? oldTrackNumber : 0;
+  if (auto t = TryStrToInt(Trim(w.Track())); t && *t >= 0) trackNumber = static_cast<uint32_t>(*t);
+
+  PutTextDescriptor(out, u"WM/AlbumTitle", w.Album());
+  PutTextDescriptor(out, u"WM/Year", w.Year());
+  PutTextDescriptor(out, u"WM/PromotionURL", w.PromoURL());
+  PutTextDescriptor(out, u"WM/GenreID", genreID);
+  PutTextDescriptor(out, u"WM/Genre", w.Genre());
+  PutTextDescriptor(out, u"WM/Track", w.Track());
+  PutNumberDescriptor(out, u"WM/TrackNumber", trackNumber);
+  PutTextDescriptor(out, u"WM/Lyrics", w.Lyrics());
+  count += 8;
+  if (count > 0xFFFF) return false;
+  PatchLE(out, 16, out.size(), 8);
+  PatchLE(out, 24, count, 2);
+  return true;
+}
+
+std::string BuildContentDescription(const TWMA& w) {
+  const std::string texts[5] = {EncodeText(w.Title()), EncodeText(w.Artist()),
+                                EncodeText(w.Copyright()), EncodeText(w.Comment()),
+                                EncodeText(w.Rating())};
+  std::string out(reinterpret_cast<const char*>(kContentDescriptionObject), 16);
+  uint64_t size = 34;
+  for (const auto& t : texts) size += t.size();
+  PutLE(out, size, 8);
+  for (const auto& t : texts) PutLE(out, t.size(), 2);
+  for (const auto& t : texts) out += t;
+  return out;
+}
+
+// The whole new header, from the old bytes before the Data Object. False
+// when the header is too damaged to be rewritten safely.
+bool BuildNewHeader(std::string_view old, uint64_t dataLen, const TWMA& w, bool keepTrackNumber,
+                    std::string& header) {
+  const int64_t end = static_cast<int64_t>(old.size());  // the Data Object's position
+  uint32_t count = static_cast<uint32_t>(GetLE(old, 24, 4));
+  Located ext, cd;
+  int64_t pos = 30;
+  for (uint32_t i = 0; i < count && pos + kObjectHeaderSize <= end; ++i) {
+    const uint64_t size = GetLE(old, pos + 16, 8);
+    if (size < static_cast<uint64_t>(kObjectHeaderSize) ||
+        size > static_cast<uint64_t>(end - pos))
+      return false;
+    const char* guid = old.data() + pos;
+    if (SameGuid(guid, kExtendedContentDescriptionObject))
+      ext = {true, pos, static_cast<int64_t>(size)};
+    else if (SameGuid(guid, kContentDescriptionObject))
+      cd = {true, pos, static_cast<int64_t>(size)};
+    pos += static_cast<int64_t>(size);
+  }
+  count += !ext.found + !cd.found;
+
+  std::string newExt;
+  if (!BuildExtendedContent(ext.found ? old.substr(ext.pos, ext.size) : std::string_view(), w,
+                            keepTrackNumber, newExt))
+    return false;
+  const std::string newCd = BuildContentDescription(w);
+  auto piece = [&](int64_t from, int64_t to) {
+    // Pieces too short to hold an object are left out.
+    return to - from > 16 ? old.substr(from, to - from) : std::string_view();
+  };
+
+  // The new Extended Content Description object goes where the first of the
+  // two stood; the Content Description follows the objects between them.
+  // An absent object counts as standing first, at 30 with size 0; with
+  // neither present both new objects go to the front.
+  const bool cdFirst = cd.found && ext.found ? cd.pos < ext.pos : !cd.found;
+  const Located& first = cdFirst ? cd : ext;
+  const Located& second = cdFirst ? ext : cd;
+  header.assign(old.substr(0, first.pos));
+  header += newExt;
+  header += piece(first.pos + first.size, second.pos);
+  header += newCd;
+  header += piece(second.pos + second.size, end);
+
+  const uint64_t newSize = header.size();
+  PatchLE(header, 16, newSize, 8);
+  PatchLE(header, 24, count, 4);
+  // The File Properties object's File Size (its low 32 bits) follows the new length.
+  pos = 30;
+  for (uint32_t i = 0; i < count && pos + kObjectHeaderSize <= static_cast<int64_t>(newSize); ++i) {
+    const uint64_t size = GetLE(header, pos + 16, 8);
+    if (size < static_cast<uint64_t>(kObjectHeaderSize)) break;
+    if (SameGuid(header.data() + pos, kFilePropertiesObject)) {
+      if (pos + 48 <= static_cast<int64_t>(newSize))
+        PatchLE(header, pos + 40, static_cast<uint32_t>(newSize + dataLen), 4);
+      break;
+    }
+    pos += static_cast<int64_t>(size);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool TWMA::SaveToFile(const std::u16string& FileName) { return Save(FileName, true); }
+
+bool TWMA::Save(const std::u16string& FileName, bool keepTrackNumber) {
+  try {
+    InputFile f = InputFile::Open(FileName);
+    if (!f) return false;
+    const int64_t fileSize = f.Size();
+    if (fileSize < 0) return false;
+    uint8_t head[30] = {};
+    const int64_t got = f.ReadAt(0, head, 30);
+    if (got < 0) return false;
+    if (got < 16 || !SameGuid(head, kHeaderObject)) return true;  // not ASF: nothing to do
+    if (got < 30) return false;
+    if (::access(NativePath(FileName).c_str(), W_OK) != 0) return false;
+
+    const uint64_t headerSize = GetLE(std::string_view(reinterpret_cast<char*>(head), 30), 16, 8);
+    const int64_t dataPos = FindDataObject(
+        f, headerSize > static_cast<uint64_t>(fileSize) ? -1 : static_cast<int64_t>(headerSize),
+        fileSize);
+    // Without a Data Object, or with one inside the header, the layout is not
+    // known well enough to be rewritten.
+    if (dataPos < 30 || static_cast<uint64_t>(dataPos) < headerSize) return false;
+
+    std::string old(static_cast<size_t>(dataPos), '\0');
+    if (f.ReadAt(0, old.data(), old.size()) != dataPos) return false;
+    std::string header;
+    if (!BuildNewHeader(old, static_cast<uint64_t>(fileSize - dataPos), *this, keepTrackNumber, header)) return false;
+
+    return RewriteFile(FileName, [&](OutputFile& out) {
+      return out.Write(header) && out.CopyFrom(f, dataPos);
+    });
+  } catch (...) {
+    return false;
+  }
+}
+
+bool TWMA::RemoveTag(const std::u16string& FileName) {
+  ResetData();
+  return Save(FileName, false);
 }
 
 }  // namespace ordana

@@ -34,7 +34,8 @@ class TWMA {
   // then left exactly as it was); true and nothing written for a file that
   // does not begin with the Header Object.
   bool SaveToFile(const std::u16string& FileName);
-  // Resets all fields, then saves (the file keeps empty descriptions).
+  // Resets all fields, then saves (the file keeps empty descriptions and a
+  // numeric track of 0).
   bool RemoveTag(const std::u16string& FileName);
 
   bool Valid() const { return FValid; }
@@ -87,6 +88,10 @@ class TWMA {
   void SetLyrics(std::u16string v) { FLyrics = std::move(v); }
 
  private:
+  // keepTrackNumber: "WM/TrackNumber" keeps the file's number unless Track()
+  // is a number itself.
+  bool Save(const std::u16string& FileName, bool keepTrackNumber);
+
   bool FValid = false;
   bool FIsValidFile = false;
   bool FIsTAG = false;

@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/SafeWrite.h"
 #include "platform/TextCodec.h"
+#include "support/FaultInjection.h"
 #include "support/TestFiles.h"
 
 namespace ordana {
@@ -424,6 +426,378 @@ TEST(WMAfile, ReadsWhatFfmpegWrites) {
             0);
   double probed = std::stod(out);
   EXPECT_NEAR(wma.Duration(), probed, 0.5) << "ffprobe " << probed;
+}
+
+// --- Writing ---------------------------------------------------------------------
+
+uint64_t GetLE(std::string_view b, size_t at, int n) {
+  uint64_t v = 0;
+  for (int i = n; i-- > 0;) v = (v << 8) | static_cast<uint8_t>(b.at(at + i));
+  return v;
+}
+struct ParsedObject {
+  std::string guid;
+  size_t pos;
+  std::string bytes;
+};
+// The header objects of a file, checked against the header's own fields.
+std::vector<ParsedObject> HeaderObjects(const std::string& file) {
+  std::vector<ParsedObject> objs;
+  const size_t headerSize = GetLE(file, 16, 8);
+  const uint32_t count = static_cast<uint32_t>(GetLE(file, 24, 4));
+  size_t pos = 30;
+  for (uint32_t i = 0; i < count; ++i) {
+    size_t size = GetLE(file, pos + 16, 8);
+    EXPECT_GE(size, 24u);
+    EXPECT_LE(pos + size, headerSize);
+    if (size < 24 || pos + size > headerSize) break;
+    objs.push_back({file.substr(pos, 16), pos, file.substr(pos, size)});
+    pos += size;
+  }
+  EXPECT_EQ(pos, headerSize) << "objects do not fill the header";
+  return objs;
+}
+const ParsedObject* FindObject(const std::vector<ParsedObject>& objs, const std::string& guid) {
+  for (const auto& o : objs)
+    if (o.guid == guid) return &o;
+  return nullptr;
+}
+struct ParsedDescriptor {
+  std::u16string name;
+  uint16_t type;
+  std::string value;
+  std::string raw;
+};
+std::vector<ParsedDescriptor> Descriptors(const std::string& ecd) {
+  std::vector<ParsedDescriptor> out;
+  const size_t count = GetLE(ecd, 24, 2);
+  size_t p = 26;
+  for (size_t i = 0; i < count; ++i) {
+    size_t nl = GetLE(ecd, p, 2);
+    uint16_t type = static_cast<uint16_t>(GetLE(ecd, p + 2 + nl, 2));
+    size_t vl = GetLE(ecd, p + 4 + nl, 2);
+    out.push_back({Utf16LEToUtf16(ecd.substr(p + 2, nl)), type, ecd.substr(p + 6 + nl, vl),
+                   ecd.substr(p, 6 + nl + vl)});
+    p += 6 + nl + vl;
+  }
+  EXPECT_EQ(p, ecd.size()) << "descriptors do not fill the object";
+  return out;
+}
+const ParsedDescriptor* FindDescriptor(const std::vector<ParsedDescriptor>& ds, std::string_view name) {
+  for (const auto& d : ds)
+    if (d.name == U16(name) + u'\0') return &d;
+  return nullptr;
+}
+std::string DataFrom(const std::string& file) { return file.substr(file.find(kDataGuid)); }
+
+TEST(WMAfileSave, RewritesBothObjectsInTheirPlaces) {
+  test::TempDir dir;
+  const std::string picture = RawDesc("WM/Picture", 1, std::string(300, '\x89'));
+  const std::string custom = TextDesc("Custom/Station", "Radio");
+  const std::string fp = FileProps(2000000000, 3000, 128000);
+  const std::string sp = StreamProps(2, 44100, 16000);
+  const std::string cl = CodecList(2, {"WMA", "128 kbps"});
+  const std::string data = DataObj(5000);
+  const std::string file =
+      Header({fp, ContentDesc("Old title", "Old artist", "", "", ""), sp,
+              ExtContent({picture, TextDesc("wm/year", "1990"), custom,
+                          RawDesc("WM/TrackNumber", 3, LE32(4))}),
+              cl}) +
+      data;
+  test::WriteBytes(dir.File("a.wma"), file);
+  TWMA wma;
+  ASSERT_TRUE(wma.LoadFromFile(dir.File16("a.wma")));
+  wma.SetTitle(U16("Новое название"));
+  wma.SetYear(u"2024");
+  wma.SetGenreID(u"17");
+  ASSERT_TRUE(wma.SaveToFile(dir.File16("a.wma")));
+
+  const std::string saved = test::ReadBytes(dir.File("a.wma"));
+  auto objs = HeaderObjects(saved);
+  ASSERT_EQ(objs.size(), 5u);
+  EXPECT_EQ(GetLE(saved, 24, 4), 5u);
+  // File Properties, the new extended object where the description stood,
+  // the objects between, the new description, the objects after.
+  EXPECT_EQ(objs[0].bytes.substr(0, 40), fp.substr(0, 40));
+  EXPECT_EQ(objs[1].guid, kExtContentGuid);
+  EXPECT_EQ(objs[1].pos, 30 + fp.size());
+  EXPECT_EQ(objs[2].bytes, sp);
+  EXPECT_EQ(objs[3].guid, kContentDescGuid);
+  EXPECT_EQ(objs[4].bytes, cl);
+  EXPECT_EQ(DataFrom(saved), data);
+  EXPECT_EQ(saved.substr(GetLE(saved, 16, 8)), data);
+  EXPECT_EQ(GetLE(objs[0].bytes, 40, 8), saved.size());
+
+  // Unmanaged descriptors first and unchanged, then the eight managed ones.
+  auto ds = Descriptors(objs[1].bytes);
+  ASSERT_EQ(ds.size(), 10u);
+  EXPECT_EQ(ds[0].raw, picture);
+  EXPECT_EQ(ds[1].raw, custom);
+  const char* managed[] = {"WM/AlbumTitle", "WM/Year",  "WM/PromotionURL", "WM/GenreID",
+                           "WM/Genre",      "WM/Track", "WM/TrackNumber",  "WM/Lyrics"};
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(ds[2 + i].name, U16(managed[i]) + u'\0');
+  EXPECT_EQ(FindDescriptor(ds, "WM/Year")->value, W("2024"));
+  EXPECT_EQ(FindDescriptor(ds, "WM/GenreID")->value, W("(17)"));
+  // The file's numeric track survives a save that has no track text.
+  EXPECT_EQ(FindDescriptor(ds, "WM/TrackNumber")->value, LE32(4));
+  EXPECT_EQ(objs[3].bytes, Obj(kContentDescGuid, LE16(30) + LE16(22) + LE16(2) + LE16(2) + LE16(2) +
+                                                     W("Новое название") + W("Old artist") + W("") +
+                                                     W("") + W("")));
+
+  TWMA back;
+  ASSERT_TRUE(back.LoadFromFile(dir.File16("a.wma")));
+  EXPECT_EQ(back.Title(), U16("Новое название"));
+  EXPECT_EQ(back.Artist(), u"Old artist");
+  EXPECT_EQ(back.Year(), u"2024");
+  EXPECT_EQ(back.GenreID(), u"(17)");
+  EXPECT_EQ(back.SampleRate(), 44100);
+  EXPECT_EQ(back.EncoderName(), u"WMA");
+
+  // Reading back and saving again changes nothing (the bracketed genre
+  // number is not bracketed twice); nor does saving the same object twice.
+  ASSERT_TRUE(back.SaveToFile(dir.File16("a.wma")));
+  EXPECT_EQ(test::ReadBytes(dir.File("a.wma")), saved);
+  ASSERT_TRUE(wma.SaveToFile(dir.File16("a.wma")));
+  EXPECT_EQ(test::ReadBytes(dir.File("a.wma")), saved);
+}
+
+TEST(WMAfileSave, MissingObjectsAreAdded) {
+  const std::string fp = FileProps(0, 0, 64000);
+  const std::string sp = StreamProps(1, 22050, 4000);
+  const std::string data = DataObj(700);
+  struct Case {
+    std::vector<std::string> objects;
+    uint32_t count;
+  } cases[] = {
+      {{fp, sp}, 4},                                                  // neither
+      {{fp, ContentDesc("T", "", "", "", ""), sp}, 4},                // no extended object
+      {{ExtContent({TextDesc("Custom/A", "a")}), fp, sp}, 4},        // no description, extended first
+  };
+  for (const auto& c : cases) {
+    test::TempDir dir;
+    test::WriteBytes(dir.File("a.wma"), Header(c.objects) + data);
+    TWMA wma;
+    ASSERT_TRUE(wma.LoadFromFile(dir.File16("a.wma")));
+    wma.SetArtist(u"Added");
+    wma.SetTrack(u"7");
+    ASSERT_TRUE(wma.SaveToFile(dir.File16("a.wma")));
+    const std::string saved = test::ReadBytes(dir.File("a.wma"));
+    auto objs = HeaderObjects(saved);
+    EXPECT_EQ(objs.size(), c.count);
+    ASSERT_FALSE(objs.empty());
+    EXPECT_EQ(objs[0].guid, kExtContentGuid);  // the new extended object stands at 30
+    EXPECT_NE(FindObject(objs, kContentDescGuid), nullptr);
+    ASSERT_NE(FindObject(objs, kFilePropsGuid), nullptr);
+    EXPECT_EQ(GetLE(FindObject(objs, kFilePropsGuid)->bytes, 40, 8), saved.size());
+    EXPECT_EQ(DataFrom(saved), data);
+    auto ds = Descriptors(objs[0].bytes);
+    EXPECT_EQ(FindDescriptor(ds, "WM/TrackNumber")->value, LE32(7));
+    TWMA back;
+    ASSERT_TRUE(back.LoadFromFile(dir.File16("a.wma")));
+    EXPECT_EQ(back.Artist(), u"Added");
+    EXPECT_EQ(back.Track(), u"7");
+    EXPECT_EQ(back.SampleRate(), 22050);
+  }
+}
+
+TEST(WMAfileSave, RemoveTagLeavesEmptyDescriptions) {
+  test::TempDir dir;
+  const std::string data = DataObj(100);
+  test::WriteBytes(dir.File("a.wma"),
+                   Header({FileProps(0, 0, 64000), ContentDesc("T", "A", "C", "D", "R"),
+                           ExtContent({TextDesc("WM/Genre", "Rock"), RawDesc("WM/TrackNumber", 3, LE32(9)),
+                                       TextDesc("WM/Year", "2000"), TextDesc("Other", "kept"),
+                                       RawDesc("Empty/Value", 0, ""), TextDesc("After", "kept too")})}) +
+                       data);
+  TWMA wma;
+  ASSERT_TRUE(wma.LoadFromFile(dir.File16("a.wma")));
+  ASSERT_TRUE(wma.RemoveTag(dir.File16("a.wma")));
+  EXPECT_EQ(wma.Title(), u"");
+  const std::string saved = test::ReadBytes(dir.File("a.wma"));
+  auto objs = HeaderObjects(saved);
+  const ParsedObject* cd = FindObject(objs, kContentDescGuid);
+  ASSERT_NE(cd, nullptr);
+  EXPECT_EQ(cd->bytes.size(), 44u);
+  auto ds = Descriptors(FindObject(objs, kExtContentGuid)->bytes);
+  // "Other" and "After" are kept; the descriptor with an empty value is left out.
+  ASSERT_EQ(ds.size(), 10u);
+  EXPECT_EQ(ds[0].name, U16("Other") + u'\0');
+  EXPECT_EQ(ds[1].name, U16("After") + u'\0');
+  for (size_t i = 2; i < ds.size(); ++i) {
+    if (ds[i].type == 3) EXPECT_EQ(ds[i].value, LE32(0));
+    else if (ds[i].name == U16("WM/GenreID") + u'\0') EXPECT_EQ(ds[i].value, W("()"));
+    else EXPECT_EQ(ds[i].value, W("")) << i;
+  }
+  EXPECT_EQ(DataFrom(saved), data);
+  TWMA back;
+  ASSERT_TRUE(back.LoadFromFile(dir.File16("a.wma")));
+  EXPECT_EQ(back.Genre(), u"");
+  EXPECT_EQ(back.Year(), u"");
+  EXPECT_EQ(back.Title(), u"");
+}
+
+TEST(WMAfileSave, RefusalsLeaveTheFileAlone) {
+  test::TempDir dir;
+  TWMA wma;
+  wma.SetTitle(u"x");
+  // Not an ASF file: nothing to do, reported as done.
+  test::WriteBytes(dir.File("a.wma"), std::string(200, 'M'));
+  EXPECT_TRUE(wma.SaveToFile(dir.File16("a.wma")));
+  EXPECT_EQ(test::ReadBytes(dir.File("a.wma")), std::string(200, 'M'));
+  // No Data Object anywhere: refused.
+  const std::string noData = Header({FileProps(0, 0, 1000), ContentDesc("T", "", "", "", "")}) +
+                             std::string(500, 'z');
+  test::WriteBytes(dir.File("b.wma"), noData);
+  EXPECT_FALSE(wma.SaveToFile(dir.File16("b.wma")));
+  EXPECT_EQ(test::ReadBytes(dir.File("b.wma")), noData);
+  // A header object whose size runs past the Data Object: refused.
+  std::string broken = Header({FileProps(0, 0, 1000), ContentDesc("T", "", "", "", "")}) + DataObj(50);
+  broken.replace(30 + 16, 8, LE64(100000));
+  test::WriteBytes(dir.File("c.wma"), broken);
+  EXPECT_FALSE(wma.SaveToFile(dir.File16("c.wma")));
+  EXPECT_EQ(test::ReadBytes(dir.File("c.wma")), broken);
+  // A missing file.
+  EXPECT_FALSE(wma.SaveToFile(dir.File16("none.wma")));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("none.wma")));
+  // The Data Object found by its GUID when the header size is wrong.
+  std::string offSize = Header({FileProps(0, 0, 1000)}) + Obj(kPaddingGuid, Zeros(10)) + DataObj(50);
+  test::WriteBytes(dir.File("d.wma"), offSize);
+  EXPECT_TRUE(wma.SaveToFile(dir.File16("d.wma")));
+  const std::string d = test::ReadBytes(dir.File("d.wma"));
+  EXPECT_EQ(DataFrom(d), DataObj(50));
+  EXPECT_NE(d.find(Obj(kPaddingGuid, Zeros(10))), std::string::npos);  // nothing between is lost
+}
+
+// Every write, sync and rename of a save fails once in turn: each time the
+// save reports false and the original is byte-identical.
+TEST(WMAfileSave, EveryInjectedFaultLeavesOriginalIntact) {
+  test::TempDir dir;
+  const std::string original =
+      Header({FileProps(0, 0, 128000), ContentDesc("T", "A", "", "", ""), StreamProps(2, 44100, 16000),
+              ExtContent({TextDesc("WM/Genre", "Rock")})}) +
+      DataObj(300000);
+  test::WriteBytes(dir.File("a.wma"), original);
+  TWMA wma;
+  ASSERT_TRUE(wma.LoadFromFile(dir.File16("a.wma")));
+  wma.SetTitle(u"Changed");
+  std::string expected;
+  {
+    test::TempDir clean;
+    test::WriteBytes(clean.File("a.wma"), original);
+    ASSERT_TRUE(wma.SaveToFile(clean.File16("a.wma")));
+    expected = test::ReadBytes(clean.File("a.wma"));
+  }
+  int survived = 0;
+  for (int n = 1;; ++n) {
+    test::FailingOps ops(n);
+    SetFileOps(&ops);
+    const bool ok = wma.SaveToFile(dir.File16("a.wma"));
+    SetFileOps(nullptr);
+    ASSERT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << n;
+    if (!ops.Fired()) {
+      ASSERT_TRUE(ok);
+      break;
+    }
+    if (ok) {
+      // Only the folder sync after the rename may fail without failing the
+      // save: the new content is then already in place.
+      ASSERT_EQ(test::ReadBytes(dir.File("a.wma")), expected) << n;
+      test::WriteBytes(dir.File("a.wma"), original);
+      continue;
+    }
+    ASSERT_EQ(test::Digest(test::ReadBytes(dir.File("a.wma"))), test::Digest(original)) << n;
+    ++survived;
+  }
+  EXPECT_GE(survived, 4);  // several data writes, the sync and the rename
+  EXPECT_EQ(test::ReadBytes(dir.File("a.wma")), expected);
+  std::printf("[ WMA save ] %d injected faults survived with the original intact\n", survived);
+  TWMA back;
+  ASSERT_TRUE(back.LoadFromFile(dir.File16("a.wma")));
+  EXPECT_EQ(back.Title(), u"Changed");
+  EXPECT_EQ(back.Genre(), u"Rock");
+}
+
+TEST(WMAfileSave, RoundTripOfAnFfmpegFile) {
+  ORDANA_REQUIRE_TOOL("ffmpeg");
+  ORDANA_REQUIRE_TOOL("ffprobe");
+  test::TempDir dir;
+  const std::string path = dir.File("enc.wma");
+  ASSERT_EQ(test::Run("ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=2 -c:a wmav2 "
+                      "-b:a 64k -metadata title=Old -metadata artist=Someone -metadata album=First "
+                      "-metadata genre=Pop " + test::ShellQuote(path)),
+            0);
+  const std::string before = test::ReadBytes(path);
+  TWMA wma;
+  ASSERT_TRUE(wma.LoadFromFile(dir.File16("enc.wma")));
+  wma.SetTitle(U16("Вечерние новости"));
+  wma.SetAlbum(u"Second");
+  wma.SetGenre(u"News");
+  wma.SetComment(u"Edited");
+  ASSERT_TRUE(wma.SaveToFile(dir.File16("enc.wma")));
+  const std::string after = test::ReadBytes(path);
+  EXPECT_EQ(test::Digest(DataFrom(after)), test::Digest(DataFrom(before)));
+
+  TWMA back;
+  ASSERT_TRUE(back.LoadFromFile(dir.File16("enc.wma")));
+  EXPECT_EQ(back.Title(), U16("Вечерние новости"));
+  EXPECT_EQ(back.Artist(), u"Someone");
+  EXPECT_EQ(back.Album(), u"Second");
+  EXPECT_EQ(back.Genre(), u"News");
+  EXPECT_EQ(back.Comment(), u"Edited");
+
+  std::string out;
+  ASSERT_EQ(test::Run("ffprobe -v error -show_format " + test::ShellQuote(path), &out), 0) << out;
+  EXPECT_NE(out.find("TAG:title=Вечерние новости"), std::string::npos) << out;
+  EXPECT_NE(out.find("TAG:artist=Someone"), std::string::npos) << out;
+  EXPECT_NE(out.find("TAG:album=Second"), std::string::npos) << out;
+  EXPECT_NE(out.find("TAG:genre=News"), std::string::npos) << out;
+  EXPECT_NE(out.find("TAG:comment=Edited"), std::string::npos) << out;
+  // ffmpeg decodes the whole stream without errors.
+  std::string err;
+  EXPECT_EQ(test::Run("ffmpeg -v error -i " + test::ShellQuote(path) + " -f null - 2>&1", &err), 0);
+  EXPECT_EQ(err, "");
+
+  ASSERT_TRUE(back.SaveToFile(dir.File16("enc.wma")));
+  EXPECT_EQ(test::ReadBytes(path), after);
+}
+
+// Random damage to the header bytes: reading never fails or crashes, and a
+// save either refuses (file unchanged) or keeps the data bytes and yields a
+// file whose new title reads back.
+TEST(WMAfileSave, RandomHeaderDamage) {
+  const std::string data = DataObj(2000);
+  const std::string good =
+      Header({FileProps(0, 0, 128000), ContentDesc("T", "A", "", "", ""), StreamProps(2, 44100, 16000),
+              ExtContent({TextDesc("WM/Genre", "Rock"), RawDesc("WM/TRACK", 3, LE32(2))}),
+              CodecList(2, {"c", "d"})});
+  uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 8) & 0xFFFFFF; };
+  test::TempDir dir;
+  int saved = 0;
+  for (int round = 0; round < 300; ++round) {
+    std::string file = good;
+    for (int k = 0, n = 1 + next() % 4; k < n; ++k) file[16 + next() % (file.size() - 16)] = char(next());
+    file += data;
+    test::WriteBytes(dir.File("a.wma"), file);
+    TWMA wma;
+    ASSERT_TRUE(wma.LoadFromFile(dir.File16("a.wma"))) << round;
+    wma.SetTitle(u"Fuzzed");
+    if (!wma.SaveToFile(dir.File16("a.wma"))) {
+      ASSERT_EQ(test::ReadBytes(dir.File("a.wma")), file) << round;
+      continue;
+    }
+    ++saved;
+    const std::string out = test::ReadBytes(dir.File("a.wma"));
+    ASSERT_EQ(out.substr(out.size() - data.size()), data) << round;
+    TWMA back;
+    ASSERT_TRUE(back.LoadFromFile(dir.File16("a.wma")));
+    // A header whose object count reads as negative lists no objects to the
+    // reader; the save keeps that count.
+    if (static_cast<int32_t>(GetLE(out, 24, 4)) > 0) {
+      EXPECT_EQ(back.Title(), u"Fuzzed") << round;
+    }
+  }
+  EXPECT_GT(saved, 0);
 }
 
 }  // namespace
