@@ -1,0 +1,499 @@
+// ordana-tags: look at and mend the tags that feed the report.
+//
+//   ordana-tags show [--json] FILE...
+//   ordana-tags set [--title T] [--artist A] [--album X] [--year Y] [--genre G] [--comment C] FILE...
+//   ordana-tags remove --id3v1|--id3v2|--ape FILE...
+//
+// Every read goes through the same readers as the report; every write goes
+// through the format's writer, which either completes or leaves the file as
+// it was.
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/FileIO.h"
+#include "platform/Paths.h"
+#include "platform/Strings.h"
+#include "platform/TextCodec.h"
+#include "report/HtmlReport.h"
+#include "tags/APETag.h"
+#include "tags/FLACfile.h"
+#include "tags/ID3v1.h"
+#include "tags/ID3v2.h"
+#include "tags/MPEGaudio.h"
+#include "tags/OggVorbis.h"
+#include "tags/WAVfile.h"
+#include "tags/WMAfile.h"
+#include "tags/mp4tag.h"
+#include "trackinfo/TrackLength.h"
+
+using namespace ordana;
+
+namespace {
+
+const char kUsage[] =
+    "usage: ordana-tags show [--json] FILE...\n"
+    "       ordana-tags set [--title T] [--artist A] [--album X] [--year Y] [--genre G]\n"
+    "                       [--comment C] FILE...\n"
+    "       ordana-tags remove --id3v1|--id3v2|--ape FILE...\n"
+    "       ordana-tags --help\n";
+
+const char kHelp[] =
+    "Looks at and mends the tags that feed the Ordana report.\n"
+    "\n"
+    "show    Prints what the readers find in each file: the kinds of tag, title,\n"
+    "        artist, album, year, genre, comment, the stream facts and the length.\n"
+    "        --json prints one JSON array of objects instead, for scripts.\n"
+    "set     Writes the given fields through the format's own writer; fields not\n"
+    "        given keep their values; an empty value (--title '') clears a field.\n"
+    "        MP3/TTA: the ID3v2 tag (an existing ID3v1 tag is updated too);\n"
+    "        FLAC and Ogg Vorbis: the Vorbis comments; APE/MPC: the APE tag;\n"
+    "        WMA: the ASF content descriptions. MP4 and WAV are read-only here.\n"
+    "remove  Removes one kind of tag: --id3v1, --id3v2 or --ape.\n"
+    "\n"
+    "Text is UTF-8 on the command line. ID3v1 fields are stored in the ANSI code\n"
+    "page (Windows-1251 unless --codepage NAME says otherwise, e.g. windows-1252).\n"
+    "Saves never lose a file: a save either completes or leaves it unchanged.\n"
+    "Exit status: 0 when every file was handled, 1 when one failed, 2 for bad usage.\n";
+
+std::string U8(const std::u16string& s) { return Utf16ToUtf8(s); }
+std::string U8Ansi(const AnsiString& s) { return Utf16ToUtf8(AnsiToUtf16(s)); }
+
+// What one file shows: the tag kinds found, the descriptive fields and the
+// stream facts, each as UTF-8 text, in a fixed order.
+struct FileView {
+  std::vector<std::string> kinds;
+  std::vector<std::pair<std::string, std::string>> fields;  // title, artist, ...
+  std::vector<std::pair<std::string, std::string>> stream;  // facts
+  std::string length;
+};
+
+void Fields(FileView& v, const std::u16string& title, const std::u16string& artist,
+            const std::u16string& album, const std::u16string& year, const std::u16string& genre,
+            const std::u16string& comment) {
+  v.fields = {{"title", U8(Trim(title))},   {"artist", U8(Trim(artist))},
+              {"album", U8(Trim(album))},   {"year", U8(Trim(year))},
+              {"genre", U8(Trim(genre))},   {"comment", U8(Trim(comment))}};
+}
+
+std::string Num(double d) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.3f", d);
+  return buf;
+}
+
+bool Ext(const std::u16string& ext, std::initializer_list<const char16_t*> list) {
+  for (const char16_t* e : list)
+    if (ext == e) return true;
+  return false;
+}
+
+std::u16string Lext(const std::u16string& file) { return LowerCase(ExtractFileExt(file)); }
+
+FileView Show(const std::u16string& file) {
+  FileView v;
+  const std::u16string ext = Lext(file);
+  if (Ext(ext, {u".mp3", u".tta"})) {
+    TID3v2 v2;
+    TID3v1 v1;
+    v2.ReadFromFile(file);
+    v1.ReadFromFile(file);
+    if (v2.Exists()) {
+      v.kinds.push_back("ID3v2." + std::to_string(v2.VersionID()));
+      Fields(v, v2.Title(), v2.Artist(), v2.Album(), v2.Year(), v2.Genre(), v2.Comment());
+    }
+    if (v1.Exists()) {
+      v.kinds.push_back(v1.VersionID() == 2 ? "ID3v1.1" : "ID3v1.0");
+      if (!v2.Exists())
+        Fields(v, AnsiToUtf16(v1.Title()), AnsiToUtf16(v1.Artist()), AnsiToUtf16(v1.Album()),
+               AnsiToUtf16(v1.Year()), AnsiToUtf16(v1.Genre()), AnsiToUtf16(v1.Comment()));
+    }
+    TMPEGaudio mpeg;
+    mpeg.ReadFromFile(file);
+    if (mpeg.Frame().Found) {
+      v.stream = {{"format", U8Ansi(mpeg.Version()) + " " + U8Ansi(mpeg.Layer())},
+                  {"channels", U8Ansi(mpeg.ChannelMode())},
+                  {"bitrate_kbps", std::to_string(mpeg.BitRate())},
+                  {"samplerate_hz", std::to_string(mpeg.SampleRate())},
+                  {"vbr", mpeg.VBR().Found ? "yes" : "no"},
+                  {"encoder", U8Ansi(mpeg.Encoder())}};
+    }
+  } else if (ext == u".flac") {
+    TFLACfile f;
+    f.ReadFromFile(file);
+    if (f.Valid()) {
+      v.kinds.push_back("Vorbis comment (FLAC)");
+      Fields(v, f.Title(), f.Artist(), f.Album(), f.Year(), f.Genre(), f.Comment());
+      v.stream = {{"format", "FLAC"},
+                  {"channels", std::to_string(f.Channels())},
+                  {"samplerate_hz", std::to_string(f.SampleRate())},
+                  {"bits_per_sample", std::to_string(f.BitsPerSample())},
+                  {"duration_s", Num(f.Duration())}};
+    }
+  } else if (ext == u".ogg") {
+    TOggVorbis o;
+    try {
+      o.ReadFromFile(file);
+    } catch (const EOrdanaError&) {
+    }
+    if (o.Valid()) {
+      v.kinds.push_back("Vorbis comment (Ogg)");
+      Fields(v, o.Title(), o.Artist(), o.Album(), o.Date(), o.Genre(), o.Comment());
+      v.stream = {{"format", "Ogg Vorbis"},
+                  {"channels", U8(o.ChannelMode())},
+                  {"bitrate_kbps", std::to_string(o.BitRate())},
+                  {"samplerate_hz", std::to_string(o.SampleRate())},
+                  {"duration_s", Num(o.Duration())}};
+    }
+  } else if (ext == u".wav") {
+    TWAVfile w;
+    w.ReadFromFile(file);
+    if (w.Valid())
+      v.stream = {{"format", U8(w.Format())},
+                  {"channels", U8(w.ChannelMode())},
+                  {"samplerate_hz", std::to_string(w.SampleRate())},
+                  {"bits_per_sample", std::to_string(w.BitsPerSample())}};
+  } else if (ext == u".wma") {
+    TWMA w;
+    if (w.LoadFromFile(file) && w.IsValidSize()) {
+      v.kinds.push_back("ASF");
+      Fields(v, w.Title(), w.Artist(), w.Album(), w.Year(), w.Genre(), w.Comment());
+      v.stream = {{"format", "WMA"},
+                  {"channels", U8Ansi(w.ChannelMode())},
+                  {"bitrate_kbps", std::to_string(w.BitRate())},
+                  {"samplerate_hz", std::to_string(w.SampleRate())},
+                  {"duration_s", Num(w.Duration())}};
+    }
+  } else if (Ext(ext, {u".m4a", u".m4b", u".m4p", u".mp4"})) {
+    TMp4Tag m;
+    if (m.ReadFromFile(file) && (!m.Title().empty() || !m.Artist().empty() || !m.Album().empty() ||
+                                 !m.Genre().empty() || !m.Year().empty() || !m.Comment().empty())) {
+      v.kinds.push_back("MP4 item list");
+      Fields(v, m.Title(), m.Artist(), m.Album(), m.Year(), m.Genre(), m.Comment());
+    }
+  }
+  // An APE tag may stand at the end of any of these files.
+  if (Ext(ext, {u".ape", u".mpc", u".mp+", u".mpp", u".mp3", u".tta"})) {
+    TAPETag a;
+    a.ReadFromFile(file);
+    if (a.Exists()) {
+      v.kinds.push_back("APEv" + std::to_string(a.Version() / 1000));
+      if (v.fields.empty()) {
+        auto f = [&](const char* n) { return Utf8ToUtf16(a.SeekField(n)); };
+        Fields(v, f("Title"), f("Artist"), f("Album"), f("Year"), f("Genre"), f("Comment"));
+      }
+    }
+  }
+  v.length = U8(FormatPlayTime(GetTrackLength(file)));
+  return v;
+}
+
+std::string JsonString(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string JsonObject(const std::vector<std::pair<std::string, std::string>>& kv) {
+  std::string out = "{";
+  for (size_t i = 0; i < kv.size(); ++i)
+    out += (i ? ", " : "") + JsonString(kv[i].first) + ": " + JsonString(kv[i].second);
+  return out + "}";
+}
+
+int CmdShow(const std::vector<std::string>& args) {
+  bool json = false;
+  std::vector<std::string> files;
+  for (const std::string& a : args) {
+    if (a == "--json") json = true;
+    else files.push_back(a);
+  }
+  if (files.empty()) {
+    std::cerr << "ordana-tags show: no file given\n" << kUsage;
+    return 2;
+  }
+  int status = 0;
+  if (json) std::cout << "[";
+  for (size_t i = 0; i < files.size(); ++i) {
+    const std::u16string file = Utf8ToUtf16(files[i]);
+    const bool exists = FileExists(file);
+    if (!exists) {
+      std::cerr << "ordana-tags: " << files[i] << ": no such file\n";
+      status = 1;
+    }
+    FileView v = exists ? Show(file) : FileView{};
+    if (json) {
+      std::string kinds = "[";
+      for (size_t k = 0; k < v.kinds.size(); ++k) kinds += (k ? ", " : "") + JsonString(v.kinds[k]);
+      kinds += "]";
+      std::cout << (i ? ",\n " : "") << "{\"file\": " << JsonString(files[i])
+                << ", \"exists\": " << (exists ? "true" : "false") << ", \"tags\": " << kinds
+                << ", \"fields\": " << JsonObject(v.fields) << ", \"stream\": " << JsonObject(v.stream)
+                << ", \"length\": " << JsonString(exists ? v.length : "") << "}";
+      continue;
+    }
+    if (!exists) continue;
+    std::cout << files[i] << "\n";
+    std::string kinds;
+    for (const std::string& k : v.kinds) kinds += (kinds.empty() ? "" : ", ") + k;
+    std::cout << "  tags:     " << (kinds.empty() ? "(none)" : kinds) << "\n";
+    for (const auto& [k, val] : v.fields) std::printf("  %-9s %s\n", (k + ":").c_str(), val.c_str());
+    for (const auto& [k, val] : v.stream) std::printf("  %-9s %s\n", (k.substr(0, k.find('_')) + ":").c_str(), (val + (k.find('_') != std::string::npos ? " " + k.substr(k.find('_') + 1) : "")).c_str());
+    std::cout << "  length:   " << v.length << "\n";
+    std::fflush(stdout);
+  }
+  if (json) std::cout << "]\n";
+  return status;
+}
+
+struct Changes {
+  std::optional<std::u16string> title, artist, album, year, genre, comment;
+  bool Any() const { return title || artist || album || year || genre || comment; }
+};
+
+// The ID3v1 genre index for a name (case-insensitive), 255 when none.
+uint8_t GenreIndex(const std::u16string& name) {
+  const std::u16string want = LowerCase(Trim(name));
+  for (size_t i = 0; i < GenreNames.size(); ++i)
+    if (LowerCase(AnsiToUtf16(std::string(GenreNames[i]))) == want) return static_cast<uint8_t>(i);
+  return 255;
+}
+
+// Writes the changes into one file; returns an error text, empty on success.
+std::string SetTags(const std::u16string& file, const Changes& c) {
+  const std::u16string ext = Lext(file);
+  if (Ext(ext, {u".mp3", u".tta"})) {
+    TID3v2 v2;
+    if (!v2.ReadFromFile(file)) return "cannot read the file";
+    if (c.title) v2.SetTitle(*c.title);
+    if (c.artist) v2.SetArtist(*c.artist);
+    if (c.album) v2.SetAlbum(*c.album);
+    if (c.year) v2.SetYear(*c.year);
+    if (c.genre) v2.SetGenre(*c.genre);
+    if (c.comment) v2.SetComment(*c.comment);
+    if (!v2.SaveToFile(file)) return "the ID3v2 tag could not be saved (file unchanged)";
+    TID3v1 v1;
+    if (v1.ReadFromFile(file) && v1.Exists()) {
+      if (c.title) v1.SetTitle(Utf16ToAnsi(*c.title));
+      if (c.artist) v1.SetArtist(Utf16ToAnsi(*c.artist));
+      if (c.album) v1.SetAlbum(Utf16ToAnsi(*c.album));
+      if (c.year) v1.SetYear(Utf16ToAnsi(*c.year));
+      if (c.genre) v1.SetGenreID(GenreIndex(*c.genre));
+      if (c.comment) v1.SetComment(Utf16ToAnsi(*c.comment));
+      if (!v1.SaveToFile(file)) return "the ID3v2 tag was saved, the ID3v1 tag could not be";
+    }
+    return {};
+  }
+  if (ext == u".flac") {
+    TFLACfile f;
+    if (!f.ReadFromFile(file) || !f.Valid()) return "not a FLAC file this tool can read";
+    if (c.title) f.SetTitle(*c.title);
+    if (c.artist) f.SetArtist(*c.artist);
+    if (c.album) f.SetAlbum(*c.album);
+    if (c.year) f.SetYear(*c.year);
+    if (c.genre) f.SetGenre(*c.genre);
+    if (c.comment) f.SetComment(*c.comment);
+    return f.SaveToFile(file) ? "" : "the FLAC comments could not be saved (file unchanged)";
+  }
+  if (ext == u".ogg") {
+    TOggVorbis o;
+    try {
+      if (!o.ReadFromFile(file)) return "not an Ogg Vorbis file";
+    } catch (const EOrdanaError& e) {
+      return e.Message();
+    }
+    if (c.title) o.SetTitle(*c.title);
+    if (c.artist) o.SetArtist(*c.artist);
+    if (c.album) o.SetAlbum(*c.album);
+    if (c.year) o.SetDate(*c.year);
+    if (c.genre) o.SetGenre(*c.genre);
+    if (c.comment) o.SetComment(*c.comment);
+    return o.SaveTag(file) ? "" : "the Vorbis comments could not be saved (file unchanged)";
+  }
+  if (Ext(ext, {u".ape", u".mpc", u".mp+", u".mpp"})) {
+    TAPETag a;
+    if (!a.ReadFromFile(file)) return "cannot read the file";
+    auto put = [&](const char16_t* name, const std::optional<std::u16string>& v) {
+      if (!v) return;
+      if (v->empty()) a.DeleteField(name);
+      else a.EditField(std::u16string(name), *v);
+    };
+    put(u"Title", c.title);
+    put(u"Artist", c.artist);
+    put(u"Album", c.album);
+    put(u"Year", c.year);
+    put(u"Genre", c.genre);
+    put(u"Comment", c.comment);
+    return a.WriteTagInFile(file) ? "" : "the APE tag could not be saved (file unchanged)";
+  }
+  if (ext == u".wma") {
+    TWMA w;
+    if (!w.LoadFromFile(file)) return "cannot read the file";
+    if (c.title) w.SetTitle(*c.title);
+    if (c.artist) w.SetArtist(*c.artist);
+    if (c.album) w.SetAlbum(*c.album);
+    if (c.year) w.SetYear(*c.year);
+    if (c.genre) w.SetGenre(*c.genre);
+    if (c.comment) w.SetComment(*c.comment);
+    return w.SaveToFile(file) ? "" : "the WMA descriptions could not be saved (file unchanged)";
+  }
+  return "writing tags of this kind of file is not supported (MP3, TTA, FLAC, Ogg, APE, MPC, WMA are)";
+}
+
+int CmdSet(const std::vector<std::string>& args) {
+  Changes c;
+  std::vector<std::string> files;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    std::optional<std::u16string>* slot = nullptr;
+    if (a == "--title") slot = &c.title;
+    else if (a == "--artist") slot = &c.artist;
+    else if (a == "--album") slot = &c.album;
+    else if (a == "--year") slot = &c.year;
+    else if (a == "--genre") slot = &c.genre;
+    else if (a == "--comment") slot = &c.comment;
+    if (slot) {
+      if (i + 1 >= args.size()) {
+        std::cerr << "ordana-tags set: " << a << " needs a value\n";
+        return 2;
+      }
+      *slot = Utf8ToUtf16(args[++i]);
+    } else if (a.size() > 1 && a[0] == '-' && a != "--") {
+      std::cerr << "ordana-tags set: unknown option " << a << "\n" << kUsage;
+      return 2;
+    } else if (a != "--") {
+      files.push_back(a);
+    }
+  }
+  if (!c.Any() || files.empty()) {
+    std::cerr << "ordana-tags set: give at least one field and one file\n" << kUsage;
+    return 2;
+  }
+  int status = 0;
+  for (const std::string& f : files) {
+    const std::u16string file = Utf8ToUtf16(f);
+    std::string err = FileExists(file) ? SetTags(file, c) : "no such file";
+    if (!err.empty()) {
+      std::cerr << "ordana-tags: " << f << ": " << err << "\n";
+      status = 1;
+    } else {
+      std::cout << f << ": saved\n";
+    }
+  }
+  return status;
+}
+
+int CmdRemove(const std::vector<std::string>& args) {
+  std::string kind;
+  std::vector<std::string> files;
+  for (const std::string& a : args) {
+    if (a == "--id3v1" || a == "--id3v2" || a == "--ape") {
+      if (!kind.empty() && kind != a) {
+        std::cerr << "ordana-tags remove: give one of --id3v1, --id3v2, --ape\n";
+        return 2;
+      }
+      kind = a;
+    } else if (a.size() > 1 && a[0] == '-') {
+      std::cerr << "ordana-tags remove: unknown option " << a << "\n" << kUsage;
+      return 2;
+    } else {
+      files.push_back(a);
+    }
+  }
+  if (kind.empty() || files.empty()) {
+    std::cerr << "ordana-tags remove: give --id3v1, --id3v2 or --ape and at least one file\n" << kUsage;
+    return 2;
+  }
+  int status = 0;
+  for (const std::string& f : files) {
+    const std::u16string file = Utf8ToUtf16(f);
+    std::string err;
+    if (!FileExists(file)) {
+      err = "no such file";
+    } else if (kind == "--id3v1") {
+      TID3v1 t;
+      if (!t.ReadFromFile(file)) err = "cannot read the file (shorter than 128 bytes?)";
+      else if (!t.Exists()) err = "no ID3v1 tag";
+      else if (!t.RemoveFromFile(file)) err = "the ID3v1 tag could not be removed (file unchanged)";
+    } else if (kind == "--id3v2") {
+      TID3v2 t;
+      if (!t.ReadFromFile(file)) err = "cannot read the file";
+      else if (!t.Exists()) err = "no ID3v2 tag";
+      else if (!t.RemoveFromFile(file)) err = "the ID3v2 tag could not be removed (file unchanged)";
+    } else {
+      TAPETag t;
+      try {
+        if (!t.ReadFromFile(file)) err = "cannot read the file";
+        else if (!t.Exists()) err = "no APE tag";
+        else if (!t.RemoveTagFromFile(file)) err = "the APE tag could not be removed (file unchanged)";
+      } catch (const EOrdanaError& e) {
+        err = e.ClassName() + ":" + e.Message() + " (file unchanged)";
+      }
+    }
+    if (!err.empty()) {
+      std::cerr << "ordana-tags: " << f << ": " << err << "\n";
+      status = 1;
+    } else {
+      std::cout << f << ": removed\n";
+    }
+  }
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  // --codepage NAME may stand anywhere.
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] != "--codepage") continue;
+    if (i + 1 >= args.size()) {
+      std::cerr << "ordana-tags: --codepage needs a name\n";
+      return 2;
+    }
+    try {
+      SetAnsiCodePage(args[i + 1]);
+    } catch (const std::exception& e) {
+      std::cerr << "ordana-tags: " << e.what() << "\n";
+      return 2;
+    }
+    args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
+    --i;
+  }
+  if (args.empty()) {
+    std::cerr << kUsage;
+    return 2;
+  }
+  for (const std::string& a : args)
+    if (a == "--help" || a == "-h") {
+      std::cout << kUsage << "\n" << kHelp;
+      return 0;
+    }
+  const std::string cmd = args[0];
+  args.erase(args.begin());
+  if (cmd == "show") return CmdShow(args);
+  if (cmd == "set") return CmdSet(args);
+  if (cmd == "remove") return CmdRemove(args);
+  std::cerr << "ordana-tags: unknown command " << cmd << "\n" << kUsage;
+  return 2;
+}

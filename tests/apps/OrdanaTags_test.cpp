@@ -1,0 +1,126 @@
+// The ordana-tags tool, run as a user would run it.
+#include <gtest/gtest.h>
+
+#include "support/TestFiles.h"
+
+namespace ordana {
+namespace {
+
+using test::ReadBytes;
+
+using test::ShellQuote;
+using test::TempDir;
+using test::WriteBytes;
+
+const std::string kTool = ORDANA_BINARY_DIR "/apps/ordana-tags";
+
+std::string Tool(const std::string& args, int* status) {
+  std::string out;
+  *status = test::Run(kTool + " " + args, &out);
+  return out;
+}
+
+// A file of fake audio behind an ID3v1 block, for the ID3 paths.
+std::string Id3v1File(const std::string& title) {
+  std::string block = "TAG" + title;
+  block.resize(127, '\0');
+  block += char(17);  // Rock
+  return std::string(4000, '\x55') + block;
+}
+
+TEST(OrdanaTags, UsageHelpAndBadArguments) {
+  int st = 0;
+  std::string out = Tool("--help", &st);
+  EXPECT_EQ(st, 0);
+  for (const char* word : {"show", "set", "remove", "--json", "--title", "--id3v1", "--ape"})
+    EXPECT_NE(out.find(word), std::string::npos) << word;
+  Tool("", &st);
+  EXPECT_EQ(st, 2);
+  Tool("frobnicate x.mp3", &st);
+  EXPECT_EQ(st, 2);
+  Tool("set x.mp3", &st);  // no field
+  EXPECT_EQ(st, 2);
+  Tool("set --title", &st);  // no value
+  EXPECT_EQ(st, 2);
+  Tool("remove x.mp3", &st);  // no kind
+  EXPECT_EQ(st, 2);
+  Tool("show", &st);
+  EXPECT_EQ(st, 2);
+}
+
+TEST(OrdanaTags, ShowSetAndRemoveOnAnMp3) {
+  TempDir dir;
+  const std::string f = dir.File("song.mp3");
+  WriteBytes(f, Id3v1File("Old"));
+  int st = 0;
+  std::string out = Tool("show " + ShellQuote(f), &st);
+  EXPECT_EQ(st, 0) << out;
+  EXPECT_NE(out.find("ID3v1"), std::string::npos) << out;
+  EXPECT_NE(out.find("Old"), std::string::npos) << out;
+  EXPECT_NE(out.find("Rock"), std::string::npos) << out;
+
+  // Set writes an ID3v2 tag and updates the ID3v1 tag (Cyrillic through
+  // the Windows-1251 code page).
+  out = Tool("set --title 'Группа крови' --artist 'Кино' " + ShellQuote(f), &st);
+  EXPECT_EQ(st, 0) << out;
+  out = Tool("show --json " + ShellQuote(f), &st);
+  EXPECT_EQ(st, 0) << out;
+  EXPECT_NE(out.find("\"title\": \"Группа крови\""), std::string::npos) << out;
+  EXPECT_NE(out.find("\"artist\": \"Кино\""), std::string::npos) << out;
+  EXPECT_NE(out.find("ID3v2.4"), std::string::npos) << out;
+  const std::string bytes = ReadBytes(f);
+  ASSERT_GE(bytes.size(), 128u);
+  EXPECT_EQ(bytes.substr(bytes.size() - 128, 3), "TAG");
+  EXPECT_EQ(bytes.substr(bytes.size() - 125, 12), "\xC3\xF0\xF3\xEF\xEF\xE0 \xEA\xF0\xEE\xE2\xE8");
+  EXPECT_NE(bytes.find(std::string(4000, '\x55')), std::string::npos);  // the audio is kept
+
+  out = Tool("remove --id3v2 " + ShellQuote(f), &st);
+  EXPECT_EQ(st, 0) << out;
+  out = Tool("remove --id3v1 " + ShellQuote(f), &st);
+  EXPECT_EQ(st, 0) << out;
+  EXPECT_EQ(ReadBytes(f), std::string(4000, '\x55'));
+  // Nothing left to remove: a clear message and a failure status.
+  out = Tool("remove --id3v1 " + ShellQuote(f), &st);
+  EXPECT_EQ(st, 1);
+  EXPECT_NE(out.find("no ID3v1 tag"), std::string::npos) << out;
+}
+
+TEST(OrdanaTags, FailuresAreReportedPerFile) {
+  TempDir dir;
+  const std::string good = dir.File("a.mp3");
+  WriteBytes(good, Id3v1File("A"));
+  WriteBytes(dir.File("c.wav"), std::string(100, '\0'));
+  int st = 0;
+  std::string out = Tool("set --title T " + ShellQuote(good) + " " + ShellQuote(dir.File("missing.mp3")), &st);
+  EXPECT_EQ(st, 1);
+  EXPECT_NE(out.find("missing.mp3: no such file"), std::string::npos) << out;
+  EXPECT_NE(out.find("a.mp3: saved"), std::string::npos) << out;
+  const std::string wav = ReadBytes(dir.File("c.wav"));
+  out = Tool("set --title T " + ShellQuote(dir.File("c.wav")), &st);
+  EXPECT_EQ(st, 1);
+  EXPECT_NE(out.find("not supported"), std::string::npos) << out;
+  EXPECT_EQ(ReadBytes(dir.File("c.wav")), wav);
+}
+
+TEST(OrdanaTags, FlacRoundTripIsReadByMetaflac) {
+  ORDANA_REQUIRE_TOOL("flac");
+  ORDANA_REQUIRE_TOOL("metaflac");
+  TempDir dir;
+  const std::string raw = dir.File("a.raw"), f = dir.File("a.flac");
+  WriteBytes(raw, std::string(44100, '\x01'));
+  ASSERT_EQ(test::Run("flac -s --force-raw-format --endian=little --sign=signed --channels=1 "
+                "--bps=16 --sample-rate=22050 -o " + ShellQuote(f) + " " + ShellQuote(raw)), 0);
+  int st = 0;
+  std::string out = Tool("set --title 'Летний ветер' --genre Jazz " + ShellQuote(f), &st);
+  ASSERT_EQ(st, 0) << out;
+  std::string tags;
+  ASSERT_EQ(test::Run("metaflac --export-tags-to=- " + ShellQuote(f), &tags), 0);
+  EXPECT_NE(tags.find("TITLE=Летний ветер"), std::string::npos) << tags;
+  EXPECT_NE(tags.find("GENRE=Jazz"), std::string::npos) << tags;
+  out = Tool("show " + ShellQuote(f), &st);
+  EXPECT_NE(out.find("Летний ветер"), std::string::npos) << out;
+  EXPECT_NE(out.find("22050"), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace ordana
