@@ -77,7 +77,7 @@ TForm6::TForm6(QWidget* owner, UrlOpener opener) : QDialog(owner) {
   tf.setPixelSize(35);
   tf.setBold(true);
   Label1->setFont(tf);
-  Label1->setGeometry(16, 16, 380, 48);
+  Label1->setGeometry(4, 16, 402, 48);
   Picture(this, false, 24, 100);
   Picture(this, true, 24, 130);
   HyperlinkLabel1 = new THyperlinkLabel(this);
