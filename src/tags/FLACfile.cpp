@@ -220,7 +220,9 @@ void TFLACfile::MergeNamedFields() {
   const std::pair<const char16_t*, const std::u16string*> fields[] = {
       {u"ARTIST", &FArtist}, {u"TITLE", &FTitle}, {u"ALBUM", &FAlbum},
       {u"GENRE", &FGenre},   {u"DATE", &FYear},   {u"COMMENT", &FComment}};
-  for (const auto& [name, value] : fields) {
+  for (const auto& field : fields) {
+    const char16_t* name = field.first;
+    const std::u16string* value = field.second;
     auto it = std::find_if(comments.begin(), comments.end(), [&](const std::u16string& c) {
       size_t eq = c.find(u'=');
       return eq != std::u16string::npos && SameName(std::u16string_view(c).substr(0, eq), name);
