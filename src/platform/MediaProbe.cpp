@@ -256,7 +256,11 @@ class MediaInput {
     ctx_->interrupt_callback.opaque = this;
 
     AVDictionary* opts = nullptr;
-    av_dict_set(&opts, "protocol_whitelist", "file", 0);
+    // The file is read through our own I/O context, so FFmpeg needs no
+    // protocol at all: allowing none keeps any demuxer that refers to other
+    // resources (playlists, concatenation lists) from reaching local files
+    // or the network.
+    av_dict_set(&opts, "protocol_whitelist", "none", 0);
     av_dict_set(&opts, "formatprobesize", kFormatProbeSize, 0);
     av_dict_set(&opts, "probesize", kProbeSize, 0);
     av_dict_set(&opts, "analyzeduration", kAnalyzeDuration, 0);
