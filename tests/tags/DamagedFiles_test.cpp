@@ -134,7 +134,9 @@ TEST(DamagedFiles, EveryReaderSurvivesCutsAndOverwrittenLengths) {
   TempDir dir;
   Readers r;
   auto files = BaseFiles(dir);
-  if (test::ToolsRequired()) ASSERT_GE(files.size(), 7u) << "an encoder is missing";
+  if (test::ToolsRequired()) {
+    ASSERT_GE(files.size(), 7u) << "an encoder is missing";
+  }
   int checked = 0;
   double worst = 0;
   for (const auto& [name, bytes] : files) {
