@@ -34,11 +34,11 @@ std::vector<PathMapping>& Mappings() {
 }
 }  // namespace
 
-PathMapping ParsePathMapping(std::u16string_view spec) {
-  size_t eq = spec.find(u'=');
+PathMapping ParsePathMapping(std::u16string_view text) {
+  size_t eq = text.find(u'=');
   if (eq == std::u16string_view::npos || eq == 0)
     throw std::invalid_argument("a path mapping is written FROM=TO, for example 'N:\\Music\\=/srv/music/'");
-  return PathMapping{std::u16string(spec.substr(0, eq)), std::u16string(spec.substr(eq + 1))};
+  return PathMapping{std::u16string(text.substr(0, eq)), std::u16string(text.substr(eq + 1))};
 }
 
 void SetPathMappings(std::vector<PathMapping> mappings) { Mappings() = std::move(mappings); }

@@ -59,7 +59,7 @@ struct PathMapping {
   std::u16string localPrefix;
 };
 // Parses "FROM=TO"; throws std::invalid_argument for text without '='.
-PathMapping ParsePathMapping(std::u16string_view spec);
+PathMapping ParsePathMapping(std::u16string_view text);
 void SetPathMappings(std::vector<PathMapping> mappings);  // process-wide
 const std::vector<PathMapping>& PathMappings();
 // The path with the first matching mapping applied (UTF-16); unchanged when

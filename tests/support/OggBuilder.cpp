@@ -34,13 +34,13 @@ std::string VorbisComments(const std::string& vendor, const std::vector<std::str
   return s + Bytes({1});
 }
 
-std::string MakeOggFile(const OggFileSpec& spec) {
+std::string MakeOggFile(const OggFileLayout& layout) {
   const uint32_t serial = 0x1234;
-  std::string out = spec.prefix;
+  std::string out = layout.prefix;
   out += OggPage(2, 0, serial, 0, {30},
-                 VorbisIdentification(spec.channels, spec.sampleRate, spec.nominalBitRate));
-  const std::string tag = VorbisComments(spec.vendor, spec.comments);
-  std::string setup = "\x05vorbis" + std::string(spec.setupSize > 7 ? spec.setupSize - 7 : 0, 'S');
+                 VorbisIdentification(layout.channels, layout.sampleRate, layout.nominalBitRate));
+  const std::string tag = VorbisComments(layout.vendor, layout.comments);
+  std::string setup = "\x05vorbis" + std::string(layout.setupSize > 7 ? layout.setupSize - 7 : 0, 'S');
   std::vector<uint8_t> lacing = Lace(tag.size());
   for (uint8_t v : Lace(setup.size())) lacing.push_back(v);
   // A comment header too long for one page: the page claims 255 full
@@ -48,8 +48,8 @@ std::string MakeOggFile(const OggFileSpec& spec) {
   // the header as consecutive bytes).
   if (lacing.size() > 255) lacing.resize(255);
   out += OggPage(0, 0, serial, 1, lacing, tag + setup);
-  const std::string last = OggPage(4, spec.lastGranule, serial, 2, {255, 216}, std::string(471, 'A'));
-  if (spec.totalSize > out.size() + last.size()) out += Zeros(spec.totalSize - out.size() - last.size());
+  const std::string last = OggPage(4, layout.lastGranule, serial, 2, {255, 216}, std::string(471, 'A'));
+  if (layout.totalSize > out.size() + last.size()) out += Zeros(layout.totalSize - out.size() - last.size());
   return out + last;
 }
 

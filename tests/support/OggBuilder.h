@@ -8,7 +8,7 @@
 
 namespace ordana::test {
 
-struct OggFileSpec {
+struct OggFileLayout {
   std::string prefix;  // bytes before the first page (an ID3v2 tag, say)
   int channels = 2;
   uint32_t sampleRate = 44100;
@@ -28,6 +28,6 @@ std::string OggPage(uint8_t flags, int64_t granule, uint32_t serial, uint32_t se
 std::string VorbisIdentification(int channels, uint32_t rate, uint32_t nominal);
 // 0x03 "vorbis", vendor, count, comments; framing byte 1 at the end.
 std::string VorbisComments(const std::string& vendor, const std::vector<std::string>& comments);
-std::string MakeOggFile(const OggFileSpec& spec);
+std::string MakeOggFile(const OggFileLayout& layout);
 
 }  // namespace ordana::test

@@ -219,7 +219,7 @@ TEST(OggVorbisWriteRefuse, FilesWithoutAReplaceableCommentHeader) {
   EXPECT_FALSE(w.SaveTag(dir.File16("missing.ogg")));
   EXPECT_FALSE(fs::exists(dir.File("missing.ogg")));
 
-  std::string noTag = test::MakeOggFile(test::OggFileSpec{});
+  std::string noTag = test::MakeOggFile(test::OggFileLayout{});
   noTag[noTag.find("\x03vorbis")] = 0x04;
   std::string notOgg = "RIFF" + test::Zeros(100);
   // A second "page" that is no page: the first page holds more than the
@@ -244,11 +244,11 @@ TEST(OggVorbisWriteRefuse, FilesWithoutAReplaceableCommentHeader) {
 // second page starts where the old one did.
 TEST(OggVorbisWriteBuilt, LeadingID3v2TagIsKept) {
   test::TempDir dir;
-  test::OggFileSpec spec;
-  spec.prefix = "ID3" + test::Bytes({3, 0, 0, 0, 0, 1, 0}) + std::string(128, 'i');
-  spec.comments = {"TITLE=Old", "ENCODER=x"};
-  spec.lastGranule = 88200;
-  const std::string before = test::MakeOggFile(spec);
+  test::OggFileLayout layout;
+  layout.prefix = "ID3" + test::Bytes({3, 0, 0, 0, 0, 1, 0}) + std::string(128, 'i');
+  layout.comments = {"TITLE=Old", "ENCODER=x"};
+  layout.lastGranule = 88200;
+  const std::string before = test::MakeOggFile(layout);
   test::WriteBytes(dir.File("a.ogg"), before);
   TOggVorbis w;
   ASSERT_TRUE(w.ReadFromFile(dir.File16("a.ogg")));

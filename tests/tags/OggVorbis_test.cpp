@@ -17,11 +17,11 @@ namespace ordana {
 namespace {
 
 using test::MakeOggFile;
-using test::OggFileSpec;
+using test::OggFileLayout;
 
 // Writes the file and reads it with a fresh reader.
 struct Read {
-  explicit Read(const OggFileSpec& spec) : Read(MakeOggFile(spec)) {}
+  explicit Read(const OggFileLayout& layout) : Read(MakeOggFile(layout)) {}
   explicit Read(const std::string& bytes) {
     test::WriteBytes(dir.File("t.ogg"), bytes);
     ok = ogg.ReadFromFile(dir.File16("t.ogg"));
@@ -31,14 +31,14 @@ struct Read {
   bool ok = false;
 };
 
-OggFileSpec WithComments(std::vector<std::string> comments) {
-  OggFileSpec s;
+OggFileLayout WithComments(std::vector<std::string> comments) {
+  OggFileLayout s;
   s.comments = std::move(comments);
   return s;
 }
 
 TEST(OggVorbisRead, StreamValuesAndDurationFromLastPage) {
-  OggFileSpec s;
+  OggFileLayout s;
   s.lastGranule = 2646000;  // 60 s at 44100 Hz
   s.totalSize = 1000000;
   s.nominalBitRate = 127500;  // 127.5 rounds to the even 128
@@ -58,7 +58,7 @@ TEST(OggVorbisRead, StreamValuesAndDurationFromLastPage) {
 
 TEST(OggVorbisRead, DurationFallsBackToNominalRateWithoutGranule) {
   for (int64_t granule : {int64_t{0}, int64_t{0xFFFFFFFF}, int64_t{-1}}) {
-    OggFileSpec s;
+    OggFileLayout s;
     s.lastGranule = granule;
     s.totalSize = 1000000;
     Read r(s);
@@ -67,7 +67,7 @@ TEST(OggVorbisRead, DurationFallsBackToNominalRateWithoutGranule) {
     EXPECT_EQ(r.ogg.BitRate(), 128);
   }
   // Neither granule nor nominal rate: no duration, not valid.
-  OggFileSpec s;
+  OggFileLayout s;
   s.lastGranule = 0;
   s.nominalBitRate = 0;
   Read r(s);
@@ -78,7 +78,7 @@ TEST(OggVorbisRead, DurationFallsBackToNominalRateWithoutGranule) {
 }
 
 TEST(OggVorbisRead, ValidityNeedsOneOrTwoChannelsAndMoreThanATenthOfASecond) {
-  OggFileSpec six;
+  OggFileLayout six;
   six.channels = 6;
   Read r6(six);
   EXPECT_TRUE(r6.ok);
@@ -86,7 +86,7 @@ TEST(OggVorbisRead, ValidityNeedsOneOrTwoChannelsAndMoreThanATenthOfASecond) {
   EXPECT_EQ(r6.ogg.ChannelModeID(), 6);
   EXPECT_EQ(r6.ogg.ChannelMode(), u"Unknown");
 
-  OggFileSpec tenth;
+  OggFileLayout tenth;
   tenth.lastGranule = 4410;
   Read rt(tenth);
   EXPECT_DOUBLE_EQ(rt.ogg.Duration(), 0.1);
@@ -97,7 +97,7 @@ TEST(OggVorbisRead, ValidityNeedsOneOrTwoChannelsAndMoreThanATenthOfASecond) {
   EXPECT_TRUE(rm.ogg.Valid());
   EXPECT_EQ(rm.ogg.ChannelMode(), u"Mono");
 
-  OggFileSpec noRate;
+  OggFileLayout noRate;
   noRate.sampleRate = 0;
   Read rz(noRate);
   EXPECT_EQ(rz.ogg.Duration(), 0.0);
@@ -109,7 +109,7 @@ TEST(OggVorbisRead, LeadingID3v2TagIsSkipped) {
   // or at 1020 with the footer flag.
   for (int flags : {0x00, 0x10}) {
     const size_t total = flags ? 1020 : 1010;
-    OggFileSpec s;
+    OggFileLayout s;
     s.prefix = "ID3" + test::Bytes({4, 0, flags, 0, 0, 7, 104}) + test::Zeros(total - 10);
     s.lastGranule = 88200;
     Read r(s);
@@ -122,7 +122,7 @@ TEST(OggVorbisRead, LeadingID3v2TagIsSkipped) {
   }
   // A declared size past the end of the file counts as no tag: "OggS" is
   // then looked for at offset 0, and not found.
-  OggFileSpec big;
+  OggFileLayout big;
   big.prefix = "ID3" + test::Bytes({4, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F}) + test::Zeros(1000);
   Read rb(big);
   EXPECT_FALSE(rb.ok);
@@ -180,10 +180,10 @@ TEST(OggVorbisRead, RejectsWhatIsNotOggVorbis) {
   ASSERT_TRUE(ogg.ReadFromFile(dir.File16("ok.ogg")));
   ASSERT_EQ(ogg.Title(), u"Old");
 
-  std::string noVorbis = MakeOggFile(OggFileSpec{});
+  std::string noVorbis = MakeOggFile(OggFileLayout{});
   noVorbis[28 + 1] = 'V';  // "\x01Vorbis"
   const std::string cases[] = {"", "Og", "RIFF....WAVEfmt ", noVorbis,
-                               MakeOggFile(OggFileSpec{}).substr(0, 32)};
+                               MakeOggFile(OggFileLayout{}).substr(0, 32)};
   for (const auto& bytes : cases) {
     test::WriteBytes(dir.File("bad.ogg"), bytes);
     EXPECT_FALSE(ogg.ReadFromFile(dir.File16("bad.ogg"))) << bytes.size();
@@ -209,7 +209,7 @@ TEST(OggVorbisRead, MissingCommentHeaderKeepsStreamValues) {
 // Counts and lengths that claim more than the file holds end the comment
 // header at the end of the data: no huge allocation, no endless loop.
 TEST(OggVorbisRead, HostileCommentHeaderStopsAtEndOfData) {
-  const std::string start = MakeOggFile(OggFileSpec{}).substr(0, 58 + 27 + 3);
+  const std::string start = MakeOggFile(OggFileLayout{}).substr(0, 58 + 27 + 3);
   auto header = [&](const std::string& rest) { return start + "\x03vorbis" + rest; };
   const std::string cases[] = {
       // a count of 2^31-1 with two comments
