@@ -173,12 +173,14 @@ void TAPETag::SwapFields(int32_t pos1, int32_t pos2) {
 ByteString TAPETag::BuildTag() const {
   std::string items;
   for (const RField& item : pField) {
-    // A zero byte inside a name would end the key early and garble the list.
-    if (item.Name.find('\0') != std::string::npos) return {};
+    // Keys are read in the ANSI code page, so they are written in it too;
+    // a zero byte inside one would end the key early and garble the list.
+    const ByteString key = Utf16ToAnsi(Utf8ToUtf16(item.Name));
+    if (key.find('\0') != std::string::npos) return {};
     if (item.Value.size() > 0x7FFFFFFF) return {};
     PutLE32(items, static_cast<uint32_t>(item.Value.size()));
     PutLE32(items, item.Flags);
-    items += item.Name;
+    items += key;
     items += '\0';
     items += item.Value;
   }
@@ -218,7 +220,9 @@ bool TAPETag::WriteTagInFile(const std::u16string& sFile) const {
   const bool read = ReadFooter(f, footer);
   const int64_t size = f.Size();
   if (size < 0) return false;
-  const int64_t shift = read ? footer.ID3v1Shift : 0;
+  // A trailing ID3v1 tag is known (and kept) also when the file is too
+  // short to hold a footer before it.
+  const int64_t shift = footer.ID3v1Shift;
   const int64_t audioEnd = read && footer.IsAPE() ? AudioEnd(f, footer) : size - shift;
   if (audioEnd < 0) return false;
   const ByteString tag = BuildTag();

@@ -339,6 +339,37 @@ TEST(APETagWriting, AddsTagBeforeID3v1AndReplacesItOnTheNextWrite) {
   EXPECT_FALSE(back.WriteTagInFile(f.dir.File16("missing")));
 }
 
+TEST(APETagWriting, KeysKeepTheirCodePageAndShortFilesKeepTheirID3v1) {
+  ApeFile f;
+  // A key read from the file (Windows-1251 "А" = C0) is written back in the
+  // same bytes, so it reads the same after any number of saves.
+  test::WriteBytes(f.Path(), kAudio + Tag({Item("\xC0lbum", "x")}));
+  TAPETag tag;
+  ASSERT_TRUE(tag.ReadFromFile(f.Path16()));
+  for (int save = 0; save < 2; ++save) {
+    ASSERT_TRUE(tag.WriteTagInFile(f.Path16()));
+    EXPECT_EQ(f.Bytes(), kAudio + Tag({Item("\xC0lbum", "x")}));
+    ASSERT_TRUE(tag.ReadFromFile(f.Path16()));
+    ASSERT_EQ(tag.Fields().size(), 1u);
+    EXPECT_EQ(tag.Fields()[0].Name, "Аlbum");
+  }
+
+  // A file too short to hold a footer before its ID3v1 tag still ends with
+  // that tag once an APE tag is added.
+  for (const std::string& audio : {std::string(1, 'a'), std::string(20, 'a')}) {
+    const std::string id3 = ID3v1("short");
+    test::WriteBytes(f.Path(), audio + id3);
+    TAPETag items;
+    items.AppendField("Title", "t");
+    ASSERT_TRUE(items.WriteTagInFile(f.Path16()));
+    EXPECT_EQ(f.Bytes(), audio + items.BuildTag() + id3);
+    TAPETag back;
+    ASSERT_TRUE(back.ReadFromFile(f.Path16()));
+    EXPECT_TRUE(back.Exists());
+    EXPECT_EQ(back.SeekField("TITLE"), "t");
+  }
+}
+
 TEST(APETagWriting, OldTagExtentFollowsTheHeaderFlagAndTheRealHeader) {
   ApeFile f;
   TAPETag tag;
