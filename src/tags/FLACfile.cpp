@@ -273,6 +273,9 @@ bool TFLACfile::SaveToFile(const std::u16string& FileName) {
   if (padding > 0)
     Blocks.push_back(BlockHeader(kPadding, static_cast<uint32_t>(padding - 4)) +
                      std::string(static_cast<size_t>(padding - 4), '\0'));
+  // Readers walk at most kMaxBlockHeaders headers after STREAMINFO: a
+  // layout with more would hide its last block (and refuse later saves).
+  if (Blocks.size() > static_cast<size_t>(kMaxBlockHeaders)) return false;
   // Exactly the final block carries the last-block flag.
   for (ByteString& block : Blocks) block[0] = static_cast<char>(block[0] & 0x7F);
   Blocks.back()[0] = static_cast<char>(Blocks.back()[0] | 0x80);

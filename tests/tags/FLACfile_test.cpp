@@ -441,6 +441,19 @@ TEST(FLACSave, RefusesWhatItCannotWalkSafelyAndLeavesTheFile) {
   std::string many = si;
   for (int i = 0; i < 101; ++i) many += Block(2, "appl");
   refused(good, many + Block(1, Zeros(4), true) + kFrames);  // over 100 headers
+  // 99 kept blocks and a comment: a same-size comment fits in place, but
+  // a longer one needs padding, and 101 headers are past what a walk reads.
+  std::string full = si;
+  for (int i = 0; i < 99; ++i) full += Block(2, "appl");
+  full += Block(4, VorbisComment("v", {"TITLE=old"}), true) + kFrames;
+  {
+    Saved s(full);
+    s.flac.SetTitle(u"new");
+    EXPECT_TRUE(s.flac.SaveToFile(s.Path16()));
+    s.flac.SetTitle(u"a longer title");
+    EXPECT_FALSE(s.flac.SaveToFile(s.Path16()));
+    EXPECT_EQ(Walk(s.Bytes()).size(), 101u);  // the in-place save's layout, kept
+  }
 
   // Nothing valid read: refused.
   test::TempDir dir;
