@@ -102,18 +102,22 @@ InputFile& InputFile::operator=(InputFile&& o) noexcept {
 
 InputFile InputFile::Open(std::u16string_view path, int* err) {
   InputFile f;
-  int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO named like a file cannot stall the open
+  // waiting for a writer; only regular files are kept (a directory opens on
+  // Linux, a FIFO or device would deliver a stream, not a file).
+  int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     if (err) *err = errno;
     return f;
   }
-  // A directory opens on Linux but cannot be read as a file.
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    if (err) *err = S_ISDIR(st.st_mode) ? EISDIR : errno;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (err) *err = S_ISDIR(st.st_mode) ? EISDIR : S_ISREG(st.st_mode) ? errno : ENXIO;
     ::close(fd);
     return f;
   }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   f.fd_ = fd;
   return f;
 }

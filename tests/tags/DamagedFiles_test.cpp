@@ -1,8 +1,9 @@
 // Every reader over a corpus of damaged files: cut at many points, with
 // lengths and counts overwritten by 0, -1, 2^31 and 2^32 - 1, a 4 GiB sparse
-// file with a tag at its end, folders named like audio files. No reader may
-// crash, hang or throw (but the Ogg reader's open error), and what it says
-// must stay consistent with what the file holds.
+// file with a tag at its end, folders, FIFOs, devices and dangling links
+// named like audio files. No reader may crash, hang or throw (but the Ogg
+// reader's open error), and what it says must stay consistent with what
+// the file holds.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -183,6 +184,30 @@ TEST(DamagedFiles, FoldersAndMissingFilesNamedLikeAudio) {
     ReadAll(r, dir.File16(name), -1);
     ReadAll(r, dir.File16(std::string("missing-") + name), -1);
   }
+}
+
+TEST(DamagedFiles, FifosDevicesAndDanglingLinksNamedLikeAudio) {
+  // None of these is a file: a FIFO (whose open would wait for a writer
+  // forever), a device, a link to nothing. Each reads as a file that does
+  // not open, at once.
+  TempDir dir;
+  ASSERT_EQ(::mkfifo(dir.File("pipe.mp3").c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo(dir.File("pipe.ogg").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", dir.path() / "zero.flac");
+  std::filesystem::create_symlink(dir.path() / "nowhere", dir.path() / "dangling.wma");
+  Readers r;
+  for (const char* name : {"pipe.mp3", "pipe.ogg", "zero.flac", "dangling.wma"}) {
+    const double ms = ReadAll(r, dir.File16(name), -1);
+    EXPECT_LT(ms, 5000.0) << name;
+    int err = 0;
+    EXPECT_FALSE(InputFile::Open(dir.File16(name), &err)) << name;
+    EXPECT_NE(err, 0) << name;
+  }
+  // A link to a real file is read through.
+  WriteBytes(dir.File("real.mp3"), std::string(200, 'x') + "TAG" + std::string(125, 'y'));
+  std::filesystem::create_symlink(dir.path() / "real.mp3", dir.path() / "link.mp3");
+  ASSERT_TRUE(r.id3v1.ReadFromFile(dir.File16("link.mp3")));
+  EXPECT_TRUE(r.id3v1.Exists());
 }
 
 TEST(DamagedFiles, SparseFourGigabyteFileWithTagsAtItsEnd) {
