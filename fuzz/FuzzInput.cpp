@@ -100,6 +100,17 @@ std::string ReadInputFile(const std::u16string& path) {
   return bytes;
 }
 
+SaveCase::SaveCase(const uint8_t* data, size_t size, std::string_view name)
+    : in(data, size),
+      path(WriteInputFile(in.FileData(), in.FileSize(), name)),
+      before(reinterpret_cast<const char*>(in.FileData()), in.FileSize()) {}
+
+std::string SaveCase::After(bool changed) const {
+  std::string after = ReadInputFile(path);
+  if (!changed) Check(after == before, "a failed save changed the file");
+  return after;
+}
+
 SaveInput::SaveInput(const uint8_t* data, size_t size) {
   // One length byte below 0x80, or two bytes holding 15 bits.
   size_t prefix = 0, n = 0;

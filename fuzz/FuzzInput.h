@@ -49,6 +49,18 @@ class SaveInput {
   size_t fileSize_;
 };
 
+// The start of every save harness: the input split, its file written to
+// name, the file's bytes kept for comparing.
+struct SaveCase {
+  SaveCase(const uint8_t* data, size_t size, std::string_view name);
+  SaveInput in;
+  std::u16string path;
+  std::string before;
+  // The file's bytes after a save; when the save failed or had nothing to
+  // do (changed false) they must still be the original ones.
+  std::string After(bool changed) const;
+};
+
 // Aborts with a message: a broken invariant is a finding.
 [[noreturn]] void Fail(const char* what);
 inline void Check(bool ok, const char* what) {

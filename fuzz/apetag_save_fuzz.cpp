@@ -31,38 +31,32 @@ std::string Name(ordana::fuzz::SaveInput& in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  ordana::fuzz::SaveInput in(data, size);
-  const std::u16string path = ordana::fuzz::WriteInputFile(in.FileData(), in.FileSize(), "input.ape");
-  const std::string before(reinterpret_cast<const char*>(in.FileData()), in.FileSize());
-
+  ordana::fuzz::SaveCase file(data, size, "input.ape");
   ordana::TAPETag tag;
-  tag.ReadFromFile(path);
+  tag.ReadFromFile(file.path);
   const bool hadTag = tag.Exists();
   const int64_t oldTagSize = tag.Size();
-  const int edits = in.Byte() % 8;
+  const int edits = file.in.Byte() % 8;
   for (int i = 0; i < edits; ++i) {
     const int count = int(tag.Fields().size());
-    const int at = count ? in.Byte() % count : 0;
+    const int at = count ? file.in.Byte() % count : 0;
     bool clean = false;
-    switch (in.Byte() % 7) {
-      case 0: tag.AppendField(Name(in), in.Bytes()); break;
-      case 1: tag.EditField(ordana::Utf8ToUtf16(Name(in)), in.Text(clean)); break;
-      case 2: tag.EditField(in.Text(clean), in.Text(clean)); break;
+    switch (file.in.Byte() % 7) {
+      case 0: tag.AppendField(Name(file.in), file.in.Bytes()); break;
+      case 1: tag.EditField(ordana::Utf8ToUtf16(Name(file.in)), file.in.Text(clean)); break;
+      case 2: tag.EditField(file.in.Text(clean), file.in.Text(clean)); break;
       case 3: if (count) tag.DeleteField(ordana::Utf8ToUtf16(tag.Fields()[at].Name)); break;
       case 4: tag.RemoveField(at); break;
-      case 5: tag.SwapFields(at, in.Byte() % (count + 1)); break;
-      default: tag.InsertField(at, Name(in), in.Bytes()); break;
+      case 5: tag.SwapFields(at, file.in.Byte() % (count + 1)); break;
+      default: tag.InsertField(at, Name(file.in), file.in.Bytes()); break;
     }
   }
 
-  const bool saved = tag.WriteTagInFile(path);
-  const std::string after = ordana::fuzz::ReadInputFile(path);
-  if (!saved) {
-    Check(after == before, "a failed write changed the file");
-    return 0;
-  }
-  const bool hasID3v1 = before.size() > 128 && before.compare(before.size() - 128, 3, "TAG") == 0;
-  const std::string id3v1 = hasID3v1 ? before.substr(before.size() - 128) : std::string();
+  const bool saved = tag.WriteTagInFile(file.path);
+  const std::string after = file.After(saved);
+  if (!saved) return 0;
+  const bool hasID3v1 = file.before.size() > 128 && file.before.compare(file.before.size() - 128, 3, "TAG") == 0;
+  const std::string id3v1 = hasID3v1 ? file.before.substr(file.before.size() - 128) : std::string();
   const std::string written = tag.BuildTag() + id3v1;
   Check(after.size() >= written.size() &&
             after.compare(after.size() - written.size(), std::string::npos, written) == 0,
@@ -70,8 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // What comes before is the original's beginning: no more than the old
   // tag (and its header) is left out.
   const size_t audio = after.size() - written.size();
-  Check(before.compare(0, audio, after, 0, audio) == 0, "the audio before the tag changed");
-  const int64_t removed = int64_t(before.size() - id3v1.size()) - int64_t(audio);
+  Check(file.before.compare(0, audio, after, 0, audio) == 0, "the audio before the tag changed");
+  const int64_t removed = int64_t(file.before.size() - id3v1.size()) - int64_t(audio);
   Check(removed >= 0 && removed <= (hadTag ? oldTagSize + 32 : 0), "more than the old tag was cut");
 
   // Without an ID3v1 tag, tag bytes that happen to spell "TAG" 128 bytes
@@ -79,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // tell the two apart.
   if (!hasID3v1 && after.size() > 128 && after.compare(after.size() - 128, 3, "TAG") == 0) return 0;
   ordana::TAPETag back;
-  Check(back.ReadFromFile(path) && back.Exists(), "the written tag is not found");
+  Check(back.ReadFromFile(file.path) && back.Exists(), "the written tag is not found");
   Check(back.Fields().size() == tag.Fields().size(), "item count read back");
   for (size_t i = 0; i < tag.Fields().size(); ++i) {
     const ordana::RField& w = tag.Fields()[i];
@@ -88,9 +82,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (PlainName(w.Name)) Check(r.Name == w.Name, "an item name read back differs");
   }
 
-  if (in.Flag()) {
-    Check(back.RemoveTagFromFile(path), "removing a tag that is there failed");
-    Check(ordana::fuzz::ReadInputFile(path) == after.substr(0, audio) + id3v1,
+  if (file.in.Flag()) {
+    Check(back.RemoveTagFromFile(file.path), "removing a tag that is there failed");
+    Check(ordana::fuzz::ReadInputFile(file.path) == after.substr(0, audio) + id3v1,
           "removing the tag did not leave the audio and the ID3v1 tag");
   }
   return 0;

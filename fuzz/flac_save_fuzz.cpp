@@ -45,17 +45,14 @@ Layout Walk(const std::string& b) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  ordana::fuzz::SaveInput in(data, size);
-  const std::u16string path = ordana::fuzz::WriteInputFile(in.FileData(), in.FileSize(), "input.flac");
-  const std::string before(reinterpret_cast<const char*>(in.FileData()), in.FileSize());
-
+  ordana::fuzz::SaveCase file(data, size, "input.flac");
   ordana::TFLACfile flac;
-  flac.ReadFromFile(path);
-  const uint8_t which = in.Byte();
+  flac.ReadFromFile(file.path);
+  const uint8_t which = file.in.Byte();
   bool clean[7] = {};
   std::u16string value[7];
   for (int i = 0; i < 7; ++i)
-    if (which & (1 << i)) value[i] = in.Text(clean[i]);
+    if (which & (1 << i)) value[i] = file.in.Text(clean[i]);
   void (ordana::TFLACfile::*setters[7])(std::u16string) = {
       &ordana::TFLACfile::SetTitle, &ordana::TFLACfile::SetArtist, &ordana::TFLACfile::SetAlbum,
       &ordana::TFLACfile::SetYear,  &ordana::TFLACfile::SetGenre,  &ordana::TFLACfile::SetComment,
@@ -64,22 +61,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (which & (1 << i)) (flac.*setters[i])(value[i]);
 
   const bool valid = flac.Valid();
-  const bool saved = flac.SaveToFile(path);
-  const std::string after = ordana::fuzz::ReadInputFile(path);
-  if (!saved) {
-    Check(after == before, "a failed save changed the file");
-    return 0;
-  }
+  const bool saved = flac.SaveToFile(file.path);
+  const std::string after = file.After(saved);
+  if (!saved) return 0;
   Check(valid, "a file that is not valid was saved");
-  const Layout was = Walk(before), now = Walk(after);
+  const Layout was = Walk(file.before), now = Walk(after);
   Check(was.ok && now.ok, "saved over metadata that cannot be walked, or wrote such metadata");
   // Only the last-block flag of STREAMINFO's header may change.
-  Check(after.compare(5, 37, before, 5, 37) == 0, "STREAMINFO changed");
+  Check(after.compare(5, 37, file.before, 5, 37) == 0, "STREAMINFO changed");
   Check(now.kept == was.kept, "a block other than padding or comments changed");
-  Check(after.compare(now.audio, std::string::npos, before, was.audio) == 0, "the audio changed");
+  Check(after.compare(now.audio, std::string::npos, file.before, was.audio) == 0, "the audio changed");
 
   ordana::TFLACfile back;
-  Check(back.ReadFromFile(path) && back.Valid(), "the saved file is not valid");
+  Check(back.ReadFromFile(file.path) && back.Valid(), "the saved file is not valid");
   const std::u16string* got[7] = {&back.Title(), &back.Artist(), &back.Album(), &back.Year(),
                                   &back.Genre(), &back.Comment(), &back.Vendor()};
   for (int i = 0; i < 7; ++i) {

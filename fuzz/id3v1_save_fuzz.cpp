@@ -24,33 +24,29 @@ std::string AsRead(const std::string& value, size_t width) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  ordana::fuzz::SaveInput in(data, size);
-  const std::u16string path = ordana::fuzz::WriteInputFile(in.FileData(), in.FileSize(), "input.mp3");
-  const std::string before(reinterpret_cast<const char*>(in.FileData()), in.FileSize());
-
+  ordana::fuzz::SaveCase file(data, size, "input.mp3");
   ordana::TID3v1 tag;
-  tag.ReadFromFile(path);
-  const uint8_t which = in.Byte();
-  if (which & 1) tag.SetTitle(in.Bytes());
-  if (which & 2) tag.SetArtist(in.Bytes());
-  if (which & 4) tag.SetAlbum(in.Bytes());
-  if (which & 8) tag.SetYear(in.Bytes());
-  if (which & 16) tag.SetComment(in.Bytes());
-  if (which & 32) tag.SetTrack(in.Byte());
-  if (which & 64) tag.SetGenreID(in.Byte());
+  tag.ReadFromFile(file.path);
+  const uint8_t which = file.in.Byte();
+  if (which & 1) tag.SetTitle(file.in.Bytes());
+  if (which & 2) tag.SetArtist(file.in.Bytes());
+  if (which & 4) tag.SetAlbum(file.in.Bytes());
+  if (which & 8) tag.SetYear(file.in.Bytes());
+  if (which & 16) tag.SetComment(file.in.Bytes());
+  if (which & 32) tag.SetTrack(file.in.Byte());
+  if (which & 64) tag.SetGenreID(file.in.Byte());
 
-  const bool saved = tag.SaveToFile(path);
-  const std::string after = ordana::fuzz::ReadInputFile(path);
+  const bool saved = tag.SaveToFile(file.path);
+  const std::string after = file.After(saved);
   if (!saved) {
-    Check(after == before, "a failed save changed the file");
-    Check(before.size() < 128, "a save of a file of 128 bytes or more failed");
+    Check(file.before.size() < 128, "a save of a file of 128 bytes or more failed");
     return 0;
   }
-  const std::string audio = before.substr(0, before.size() - (EndsWithTag(before) ? 128 : 0));
+  const std::string audio = file.before.substr(0, file.before.size() - (EndsWithTag(file.before) ? 128 : 0));
   Check(after == audio + tag.Block(), "the save did not write the audio followed by the block");
 
   ordana::TID3v1 back;
-  Check(back.ReadFromFile(path) && back.Exists(), "the saved tag is not found");
+  Check(back.ReadFromFile(file.path) && back.Exists(), "the saved tag is not found");
   Check(back.Title() == AsRead(tag.Title(), 30), "title read back");
   Check(back.Artist() == AsRead(tag.Artist(), 30), "artist read back");
   Check(back.Album() == AsRead(tag.Album(), 30), "album read back");
@@ -65,9 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(back.Comment() == AsRead(tag.Comment(), 30), "comment read back");
   }
 
-  if (in.Flag()) {
-    Check(back.RemoveFromFile(path), "removing a tag that is there failed");
-    Check(ordana::fuzz::ReadInputFile(path) == audio, "removing the tag did not leave the audio");
+  if (file.in.Flag()) {
+    Check(back.RemoveFromFile(file.path), "removing a tag that is there failed");
+    Check(ordana::fuzz::ReadInputFile(file.path) == audio, "removing the tag did not leave the audio");
   }
   return 0;
 }

@@ -27,18 +27,15 @@ struct Written {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  ordana::fuzz::SaveInput in(data, size);
-  const std::u16string path = ordana::fuzz::WriteInputFile(in.FileData(), in.FileSize(), "input.mp3");
-  const std::string before(reinterpret_cast<const char*>(in.FileData()), in.FileSize());
-
+  ordana::fuzz::SaveCase file(data, size, "input.mp3");
   ordana::TID3v2 tag;
-  tag.ReadFromFile(path);
+  tag.ReadFromFile(file.path);
   // Which of the texts to set: title, artist, album, year, genre, comment,
   // composer; then the 8-bit ones: encoder, copyright, language, link.
-  const uint8_t which = in.Byte(), which8 = in.Byte();
+  const uint8_t which = file.in.Byte(), which8 = file.in.Byte();
   Written w[7];
   for (int i = 0; i < 7; ++i)
-    if (which & (1 << i)) w[i].value = in.Text(w[i].clean);
+    if (which & (1 << i)) w[i].value = file.in.Text(w[i].clean);
   void (ordana::TID3v2::*setters[7])(const std::u16string&) = {
       &ordana::TID3v2::SetTitle, &ordana::TID3v2::SetArtist,   &ordana::TID3v2::SetAlbum,
       &ordana::TID3v2::SetYear,  &ordana::TID3v2::SetGenre,    &ordana::TID3v2::SetComment,
@@ -52,27 +49,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int i = 0; i < 4; ++i) {
     if (!(which8 & (1 << i))) continue;
     bool clean = false;
-    (tag.*setters8[i])(in.Text(clean));
+    (tag.*setters8[i])(file.in.Text(clean));
     clean8 = clean8 && clean;
   }
-  if (which & 0x80) tag.SetTrack(uint16_t(in.Byte() << 8 | in.Byte()));
+  if (which & 0x80) tag.SetTrack(uint16_t(file.in.Byte() << 8 | file.in.Byte()));
 
   // The values as set (a save writes an empty comment as one blank).
   const std::u16string set[7] = {tag.Title(), tag.Artist(), tag.Album(), tag.Year(),
                                  tag.Genre(), tag.Comment(), tag.Composer()};
-  const bool saved = tag.SaveToFile(path);
-  const std::string after = ordana::fuzz::ReadInputFile(path);
-  if (!saved) {
-    Check(after == before, "a failed save changed the file");
-    return 0;
-  }
-  const int64_t oldTag = LeadingTag(before), newTag = LeadingTag(after);
+  const bool saved = tag.SaveToFile(file.path);
+  const std::string after = file.After(saved);
+  if (!saved) return 0;
+  const int64_t oldTag = LeadingTag(file.before), newTag = LeadingTag(after);
   Check(newTag > 0, "the saved file has no tag");
-  Check(after.compare(size_t(newTag), std::string::npos, before, size_t(oldTag)) == 0,
+  Check(after.compare(size_t(newTag), std::string::npos, file.before, size_t(oldTag)) == 0,
         "the bytes after the tag changed");
 
   ordana::TID3v2 back;
-  Check(back.ReadFromFile(path) && back.Exists() && back.VersionID() == 4, "the saved tag is not found");
+  Check(back.ReadFromFile(file.path) && back.Exists() && back.VersionID() == 4, "the saved tag is not found");
   const std::u16string* got[7] = {&back.Title(), &back.Artist(), &back.Album(), &back.Year(),
                                   &back.Genre(), &back.Comment(), &back.Composer()};
   for (int i = 0; i < 7; ++i) {
@@ -91,9 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (tag.Track() != 0) Check(back.Track() == tag.Track(), "track read back");
 
-  if (in.Flag()) {
-    Check(back.RemoveFromFile(path), "removing a tag that is there failed");
-    Check(ordana::fuzz::ReadInputFile(path) == after.substr(size_t(newTag)),
+  if (file.in.Flag()) {
+    Check(back.RemoveFromFile(file.path), "removing a tag that is there failed");
+    Check(ordana::fuzz::ReadInputFile(file.path) == after.substr(size_t(newTag)),
           "removing the tag did not leave the bytes after it");
   }
   return 0;

@@ -35,17 +35,14 @@ size_t PageEnd(const std::string& b, size_t pos) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  ordana::fuzz::SaveInput in(data, size);
-  const std::u16string path = ordana::fuzz::WriteInputFile(in.FileData(), in.FileSize(), "input.ogg");
-  const std::string before(reinterpret_cast<const char*>(in.FileData()), in.FileSize());
-
+  ordana::fuzz::SaveCase file(data, size, "input.ogg");
   ordana::TOggVorbis ogg;
-  ogg.ReadFromFile(path);
-  const uint8_t which = in.Byte();
+  ogg.ReadFromFile(file.path);
+  const uint8_t which = file.in.Byte();
   bool clean = true;
   auto text = [&] {
     bool c = false;
-    std::u16string t = in.Text(c);
+    std::u16string t = file.in.Text(c);
     clean = clean && c;
     return t;
   };
@@ -55,23 +52,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (which & 8) ogg.SetDate(text());
   if (which & 16) ogg.SetGenre(text());
   if (which & 32) ogg.SetComment(text());
-  if (which & 64) ogg.SetTrack(uint16_t(in.Byte() << 8 | in.Byte()));
+  if (which & 64) ogg.SetTrack(uint16_t(file.in.Byte() << 8 | file.in.Byte()));
 
-  const bool saved = which & 0x80 ? ogg.ClearTag(path) : ogg.SaveTag(path);
-  const std::string after = ordana::fuzz::ReadInputFile(path);
-  if (!saved) {
-    Check(after == before, "a failed save changed the file");
-    return 0;
-  }
-  const size_t second = SecondPage(before);
-  Check(after.compare(0, second, before, 0, second) == 0, "the bytes before the second page changed");
-  const size_t oldEnd = PageEnd(before, second), newEnd = PageEnd(after, second);
-  Check(oldEnd <= before.size() && newEnd <= after.size(), "a second page past the end of the file");
-  Check(after.compare(newEnd, std::string::npos, before, oldEnd) == 0,
+  const bool saved = which & 0x80 ? ogg.ClearTag(file.path) : ogg.SaveTag(file.path);
+  const std::string after = file.After(saved);
+  if (!saved) return 0;
+  const size_t second = SecondPage(file.before);
+  Check(after.compare(0, second, file.before, 0, second) == 0, "the bytes before the second page changed");
+  const size_t oldEnd = PageEnd(file.before, second), newEnd = PageEnd(after, second);
+  Check(oldEnd <= file.before.size() && newEnd <= after.size(), "a second page past the end of the file");
+  Check(after.compare(newEnd, std::string::npos, file.before, oldEnd) == 0,
         "the bytes after the second page changed");
 
   ordana::TOggVorbis back;
-  Check(back.ReadFromFile(path), "the saved file does not read");
+  Check(back.ReadFromFile(file.path), "the saved file does not read");
   Check(back.Vendor() == ogg.Vendor() && back.SampleRate() == ogg.SampleRate() &&
             back.ChannelModeID() == ogg.ChannelModeID(),
         "the vendor or the stream parameters changed");
