@@ -5,6 +5,7 @@
 #include <string>
 
 #include "FuzzInput.h"
+#include "platform/Strings.h"
 #include "tags/WMAfile.h"
 #include "tags/WMAfileFormat.h"
 
@@ -91,8 +92,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool managedOnly = i == 2 || i == 3 || i == 4 || i == 7 || i == 9;
     if (remove) {
       if (managedOnly) Check((back.*fields[i].get)().empty(), "a removed text read back");
-    } else if ((which & (1 << i)) && clean[i] && !set.empty()) {
-      ordana::fuzz::CheckSame((back.*fields[i].get)(), set, "a text read back differs");
+    } else if ((which & (1 << i)) && clean[i] && !ordana::Trim(set).empty()) {
+      // Texts are stored as set and read trimmed.
+      ordana::fuzz::CheckSame((back.*fields[i].get)(), ordana::Trim(set), "a text read back differs");
     }
   }
   return 0;
