@@ -4,7 +4,6 @@
 // the end. Both benchmarks process one file per iteration, cycling through
 // the set, so the reported time is per file.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -15,6 +14,7 @@
 
 #include "platform/FileIO.h"
 #include "platform/TextCodec.h"
+#include "support/BenchFolder.h"
 #include "trackinfo/ReadTrackInfo.h"
 
 namespace {
@@ -32,14 +32,8 @@ std::string Frame(const std::string& id, const std::string& data) {
 }
 std::string Text(const std::string& s) { return std::string(1, '\0') + s; }
 
-struct FileSet {
-  std::filesystem::path dir;
-  std::vector<std::u16string> files;
-
-  FileSet() {
-    char tmpl[] = "/tmp/ordana-bench-XXXXXX";
-    if (!::mkdtemp(tmpl)) std::abort();
-    dir = tmpl;
+struct FileSet : bench::BenchFolder {
+  FileSet() : BenchFolder("ordana-bench") {
     std::mt19937 rng(42);
     const std::string picture(200 * 1024, '\x89');
     for (int i = 0; i < 3000; ++i) {
@@ -66,10 +60,6 @@ struct FileSet {
       std::ofstream(p, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
       files.push_back(Utf8ToUtf16(p.string()));
     }
-  }
-  ~FileSet() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
   }
 };
 

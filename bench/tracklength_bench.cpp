@@ -5,7 +5,6 @@
 // bit rates, so encoding is quick) into a temporary folder, then copied so
 // that every probe reads a distinct file. One file per iteration.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -14,20 +13,15 @@
 
 #include "platform/FileIO.h"
 #include "platform/TextCodec.h"
+#include "support/BenchFolder.h"
 #include "trackinfo/TrackLength.h"
 
 namespace {
 
 using namespace ordana;
 
-struct FileSet {
-  std::filesystem::path dir;
-  std::vector<std::u16string> files;
-
-  FileSet() {
-    char tmpl[] = "/tmp/ordana-lenbench-XXXXXX";
-    if (!::mkdtemp(tmpl)) std::abort();
-    dir = tmpl;
+struct FileSet : bench::BenchFolder {
+  FileSet() : BenchFolder("ordana-lenbench") {
     const std::string d = dir.string();
     const std::string ff = "ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=8000:duration=";
     struct Kind {
@@ -68,10 +62,6 @@ struct FileSet {
       }
     }
     for (const std::u16string& f : files) GetTrackLength(f);  // warm the page cache
-  }
-  ~FileSet() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
   }
 };
 
