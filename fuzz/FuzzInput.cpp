@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/FileIO.h"
 #include "platform/TextCodec.h"
 
 namespace ordana::fuzz {
@@ -85,19 +86,11 @@ void CheckSame(const std::string& got, const std::string& want, const char* what
 }
 
 std::string ReadInputFile(const std::u16string& path) {
-  const std::string name = Utf16ToUtf8(path);
-  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) Fail("cannot open the file written");
-  std::string bytes;
-  char buf[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0) Fail("cannot read the file written");
-    if (n == 0) break;
-    bytes.append(buf, size_t(n));
+  try {
+    return ReadWholeFile(path);
+  } catch (const std::exception&) {
+    Fail("cannot read the file written");
   }
-  ::close(fd);
-  return bytes;
 }
 
 SaveCase::SaveCase(const uint8_t* data, size_t size, std::string_view name)
