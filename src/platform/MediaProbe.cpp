@@ -193,9 +193,8 @@ class MediaInput {
   bool Open(std::u16string_view path) {
     SilenceFFmpeg();
     if (LooksLikeAddress(path)) return false;
-    // Only regular files: a folder, a pipe or a device is never opened (a
-    // pipe would block, a device may never end).
-    if (!FileExists(path)) return false;
+    // InputFile opens regular files only: a folder, a pipe (which would
+    // block) or a device (which may never end) gives no file.
     file_ = InputFile::Open(path);
     if (!file_) return false;
     size_ = file_.Size();

@@ -90,8 +90,7 @@ bool IsLineInEntry(const std::u16string& FileName) {
 
 bool ReadID3v1Block(const std::u16string& FileName, TID3v1Block& Block) {
   Block.fill(0);
-  if (!FileExists(FileName)) return false;
-  InputFile f = InputFile::Open(FileName);
+  InputFile f = InputFile::Open(FileName);  // regular files only
   if (!f) return false;
   const int64_t size = f.Size();
   if (size < static_cast<int64_t>(Block.size())) return false;
