@@ -71,6 +71,11 @@ std::string NativePath(std::u16string_view path);
 // --- Queries ------------------------------------------------------------------
 bool FileExists(std::u16string_view path);       // a regular file (or a link to one)
 bool DirectoryExists(std::u16string_view path);
+// True when this process may write the file.
+bool FileWritable(std::u16string_view path);
+// The file's last-write time in UTC as seconds and milliseconds since
+// 1970-01-01 00:00; false when the file cannot be looked at.
+bool FileLastWriteTimeUtc(std::u16string_view path, int64_t& unixSeconds, int32_t& millis);
 // The names of the entries of a folder (files, sub-folders, everything), in
 // the order the system lists them; "." and ".." are left out. A folder that
 // is missing or cannot be read, or an empty name, gives an empty list.

@@ -1,7 +1,5 @@
 #include "tags/WMAfile.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -58,10 +56,10 @@ double DateTimeFromUnix(int64_t seconds, int64_t millis) {
 }
 
 double LastWriteTimeUtc(const std::u16string& fileName) {
-  struct stat st {};
-  if (::stat(NativePath(fileName).c_str(), &st) != 0) return -1.0;
-  return DateTimeFromUnix(static_cast<int64_t>(st.st_mtim.tv_sec),
-                          static_cast<int64_t>(st.st_mtim.tv_nsec) / 1000000);
+  int64_t seconds = 0;
+  int32_t millis = 0;
+  if (!FileLastWriteTimeUtc(fileName, seconds, millis)) return -1.0;
+  return DateTimeFromUnix(seconds, millis);
 }
 
 void HandleFileProperties(ObjectCursor& c, TFileData& d, int64_t streamSize) {
@@ -502,7 +500,7 @@ bool TWMA::Save(const std::u16string& FileName, bool keepTrackNumber) {
     if (got < 0) return false;
     if (got < 16 || !SameGuid(head, kHeaderObject)) return true;  // not ASF: nothing to do
     if (got < 30) return false;
-    if (::access(NativePath(FileName).c_str(), W_OK) != 0) return false;
+    if (!FileWritable(FileName)) return false;
 
     const uint64_t headerSize = GetLE(std::string_view(reinterpret_cast<char*>(head), 30), 16, 8);
     const int64_t dataPos = FindDataObject(

@@ -25,37 +25,6 @@ EFCreateError MakeCreateError(std::u16string_view fileName, int err) {
                        SystemMessage(err));
 }
 
-// --- Path mapping ----------------------------------------------------------
-
-namespace {
-std::vector<PathMapping>& Mappings() {
-  static std::vector<PathMapping> m;
-  return m;
-}
-}  // namespace
-
-PathMapping ParsePathMapping(std::u16string_view text) {
-  size_t eq = text.find(u'=');
-  if (eq == std::u16string_view::npos || eq == 0)
-    throw std::invalid_argument("a path mapping is written FROM=TO, for example 'N:\\Music\\=/srv/music/'");
-  return PathMapping{std::u16string(text.substr(0, eq)), std::u16string(text.substr(eq + 1))};
-}
-
-void SetPathMappings(std::vector<PathMapping> mappings) { Mappings() = std::move(mappings); }
-const std::vector<PathMapping>& PathMappings() { return Mappings(); }
-
-std::u16string MapPath(std::u16string_view path) {
-  for (const PathMapping& m : Mappings()) {
-    if (m.windowsPrefix.size() > path.size()) continue;
-    if (LowerCase(path.substr(0, m.windowsPrefix.size())) != LowerCase(m.windowsPrefix)) continue;
-    std::u16string out = m.localPrefix + std::u16string(path.substr(m.windowsPrefix.size()));
-    for (auto& c : out)
-      if (c == u'\\') c = u'/';
-    return out;
-  }
-  return std::u16string(path);
-}
-
 std::string NativePath(std::u16string_view path) { return Utf16ToUtf8(MapPath(path)); }
 
 // --- Queries ------------------------------------------------------------------
@@ -82,6 +51,16 @@ bool FileExists(std::u16string_view path) {
 bool DirectoryExists(std::u16string_view path) {
   struct stat st {};
   return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool FileWritable(std::u16string_view path) { return ::access(NativePath(path).c_str(), W_OK) == 0; }
+
+bool FileLastWriteTimeUtc(std::u16string_view path, int64_t& unixSeconds, int32_t& millis) {
+  struct stat st {};
+  if (::stat(NativePath(path).c_str(), &st) != 0) return false;
+  unixSeconds = static_cast<int64_t>(st.st_mtim.tv_sec);
+  millis = static_cast<int32_t>(st.st_mtim.tv_nsec / 1000000);
+  return true;
 }
 
 // --- InputFile ------------------------------------------------------------
