@@ -117,6 +117,8 @@ class InputFile {
   void Close();
 
  private:
+  friend class SaveSession;  // reads the file it has open and locked
+  explicit InputFile(int fd) : fd_(fd) {}
   int fd_ = -1;
   int64_t pos_ = 0;
 };

@@ -200,8 +200,7 @@ TEST(HtmlReport, FailedWriteKeepsThePreviousReport) {
   TempDir dir;
   WriteBytes(dir.File("r.htm"), "previous report, longer than nothing");
   for (int failAt = 1; failAt <= 3; ++failAt) {
-    test::FailingOps ops(failAt);
-    SetFileOps(&ops);
+    test::FailingSteps ops(failAt);
     bool threw = false;
     try {
       WriteHtmlReport({Row(u"x", u"y", u"z", 1000, 2)}, dir.File16("r.htm"), kNov1, kNov30);
@@ -210,15 +209,14 @@ TEST(HtmlReport, FailedWriteKeepsThePreviousReport) {
       EXPECT_EQ(e.ClassName(), "EWriteError");
       EXPECT_EQ(e.Message(), "Stream write error");
     }
-    SetFileOps(nullptr);
+    ops.Remove();
     EXPECT_EQ(threw, ops.Fired()) << failAt;
     EXPECT_EQ(ReadBytes(dir.File("r.htm")), "previous report, longer than nothing");
   }
   // A report that did not exist before leaves nothing behind.
-  test::FailingOps ops(1);
-  SetFileOps(&ops);
+  test::FailingSteps ops(1);
   EXPECT_THROW(WriteHtmlReport({}, dir.File16("new.htm"), kNov1, kNov30), EWriteError);
-  SetFileOps(nullptr);
+  ops.Remove();
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "new.htm"));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }

@@ -232,10 +232,9 @@ TEST(ID3Write, EveryInjectedFaultLeavesTheFileIntact) {
     int faults = 0;
     for (int n = 1;; ++n) {
       WriteBytes(dir.File("a.mp3"), p.original);
-      test::FailingOps ops(n);
-      SetFileOps(&ops);
+      test::FailingSteps ops(n);
       const bool ok = p.save();
-      SetFileOps(nullptr);
+      ops.Remove();
       ASSERT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << p.name;
       if (!ops.Fired()) {
         EXPECT_TRUE(ok);

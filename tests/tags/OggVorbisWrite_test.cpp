@@ -290,10 +290,9 @@ TEST_F(OggVorbisWrite, EveryInjectedFaultLeavesTheFileIntact) {
 
   int survived = 0, n = 1;
   for (;; ++n) {
-    test::FailingOps ops(n);
-    SetFileOps(&ops);
+    test::FailingSteps ops(n);
     const bool ok = w.SaveTag(ogg16);
-    SetFileOps(nullptr);
+    ops.Remove();
     ASSERT_EQ(FilesIn(dir.path()), 1u) << "fault " << n;
     if (!ops.Fired()) {
       ASSERT_TRUE(ok);

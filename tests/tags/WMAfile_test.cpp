@@ -689,10 +689,9 @@ TEST(WMAfileSave, EveryInjectedFaultLeavesOriginalIntact) {
   }
   int survived = 0;
   for (int n = 1;; ++n) {
-    test::FailingOps ops(n);
-    SetFileOps(&ops);
+    test::FailingSteps ops(n);
     const bool ok = wma.SaveToFile(dir.File16("a.wma"));
-    SetFileOps(nullptr);
+    ops.Remove();
     ASSERT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << n;
     if (!ops.Fired()) {
       ASSERT_TRUE(ok);
