@@ -157,9 +157,6 @@ class OutputFile {
   int64_t ReadOriginal(int64_t pos, void* buf, size_t n) const;
   // Bytes written so far.
   int64_t Size() const { return size_; }
-  // Older form: copies from a file opened apart (to be replaced by
-  // CopyOriginal in every writer).
-  bool CopyFrom(const InputFile& src, int64_t from, int64_t len = -1);
 
  private:
   friend class SaveSession;
@@ -192,7 +189,8 @@ class SaveSession {
   const InputFile& Source() const;
 
   // Commits (at most one per session; the session is finished afterwards).
-  // produce returns false to give up (SaveFailure::Cancelled, file unchanged).
+  // produce returns false to give up (SaveFailure::Cancelled, file unchanged;
+  // a reason given to RefuseSave() while producing makes it Refused).
   bool Rewrite(const std::function<bool(OutputFile&)>& produce);
   // Every patch must lie inside the file; patches must not overlap.
   bool Patch(const std::vector<FilePatch>& patches);
@@ -209,12 +207,6 @@ class SaveSession {
   static InputFile ReadView(int handle);
   std::unique_ptr<Impl> impl_;
 };
-
-// Older forms, on top of a session (to be replaced by sessions in every writer).
-bool RewriteFile(std::u16string_view path, const std::function<bool(OutputFile&)>& produce,
-                 int* err = nullptr);
-bool OverwriteInPlace(std::u16string_view path, int64_t offset, std::string_view bytes,
-                      int* err = nullptr);
 
 // --- For tests ----------------------------------------------------------------
 // The steps of a save that touch the file system, and milestones between them.

@@ -239,11 +239,12 @@ void TFLACfile::MergeNamedFields() {
 }
 
 bool TFLACfile::SaveToFile(const std::u16string& FileName) {
-  if (!Valid()) return false;
-  InputFile f = InputFile::Open(FileName);
-  if (!f) return false;
+  if (!Valid()) return RefuseSave("no FLAC file was read");
+  SaveSession session(FileName);
+  if (!session) return false;
   std::string head;
-  if (!CollectBlocks(f, head)) return false;
+  if (!CollectBlocks(session.Source(), head))
+    return session.Refuse("the FLAC metadata blocks cannot be walked safely");
   MergeNamedFields();
 
   std::string body;
@@ -256,7 +257,7 @@ bool TFLACfile::SaveToFile(const std::u16string& FileName) {
     PutLE32(body, static_cast<uint32_t>(text.size()));
     body += text;
   }
-  if (body.size() > kMaxBlockLength) return false;
+  if (body.size() > kMaxBlockLength) return session.Refuse("the comments do not fit one FLAC block");
 
   Blocks.clear();
   Blocks.push_back(BlockHeader(kVorbisComment, static_cast<uint32_t>(body.size())) + body);
@@ -266,28 +267,35 @@ bool TFLACfile::SaveToFile(const std::u16string& FileName) {
     s += static_cast<int64_t>(block.size());
   }
   // The padding fills the old space exactly; a gap of 1 to 3 bytes cannot
-  // hold a block header, so it is treated like too little space.
-  const int64_t room = TotalBlocksSize - s;
+  // hold a block header, so it is treated like too little space. A gap
+  // larger than one block's 24-bit length takes several padding blocks.
+  int64_t room = TotalBlocksSize - s;
   const bool inPlace = room == 0 || room >= 4;
-  const int64_t padding = inPlace ? room : 4 + kRewritePadding;
-  if (padding > 0)
-    Blocks.push_back(BlockHeader(kPadding, static_cast<uint32_t>(padding - 4)) +
-                     std::string(static_cast<size_t>(padding - 4), '\0'));
+  if (!inPlace) room = 4 + kRewritePadding;
+  while (room > 0) {
+    int64_t length = std::min<int64_t>(room - 4, kMaxBlockLength);
+    const int64_t rest = room - 4 - length;
+    if (rest > 0 && rest < 4) length -= 4 - rest;  // leave room for one more header
+    Blocks.push_back(BlockHeader(kPadding, static_cast<uint32_t>(length)) +
+                     std::string(static_cast<size_t>(length), '\0'));
+    room -= 4 + length;
+  }
   // Readers walk at most kMaxBlockHeaders headers after STREAMINFO: a
   // layout with more would hide its last block (and refuse later saves).
-  if (Blocks.size() > static_cast<size_t>(kMaxBlockHeaders)) return false;
+  if (Blocks.size() > static_cast<size_t>(kMaxBlockHeaders))
+    return session.Refuse("the new layout has more metadata blocks than a reader walks");
   // Exactly the final block carries the last-block flag.
   for (ByteString& block : Blocks) block[0] = static_cast<char>(block[0] & 0x7F);
   Blocks.back()[0] = static_cast<char>(Blocks.back()[0] | 0x80);
 
   std::string all;
   for (const ByteString& block : Blocks) all += block;
-  if (inPlace) return OverwriteInPlace(FileName, kFirstBlockHeader, all);
+  if (inPlace) return session.Patch({{kFirstBlockHeader, std::move(all)}});
 
   head[4] = static_cast<char>(head[4] & 0x7F);  // STREAMINFO is no longer the last block
   const int64_t audio = kFirstBlockHeader + TotalBlocksSize;
-  return RewriteFile(FileName, [&](OutputFile& out) {
-    return out.Write(head) && out.Write(all) && out.CopyFrom(f, audio);
+  return session.Rewrite([&](OutputFile& out) {
+    return out.Write(head) && out.Write(all) && out.CopyOriginal(audio);
   });
 }
 

@@ -285,8 +285,9 @@ uint64_t GetLE(std::string_view buf, size_t at, int n) {
   return v;
 }
 
-// A text's byte length is kept in 16 bits: 2 x characters + 2 must fit, so a
-// longer text is cut to 32766 code units (never inside a surrogate pair).
+// A text's byte length is kept in 16 bits: 2 x characters + 2 must fit.
+// Saves refuse longer texts; a name or value longer than that (never ours)
+// would be cut here (never inside a surrogate pair).
 constexpr size_t kMaxWrittenChars = 32766;
 std::string EncodeText(std::u16string_view text) {
   if (text.size() > kMaxWrittenChars) {
@@ -373,11 +374,9 @@ bool BuildExtendedContent(std::string_view old, const TWMA& w, bool keepTrackNum
         oldTrackNumber = static_cast<uint32_t>(GetLE(old, typeAt + 4, 4));
         haveOldTrackNumber = true;
       }
-      // Managed names are written anew; descriptors of unusual shape (a name
-      // above 1024 bytes, an empty name or value, a value above 32766 bytes)
-      // are left out.
-      const bool odd = nameLen == 0 || nameLen > 1024 || valueLen == 0 || valueLen > 32766;
-      if (!managed && !odd) {
+      // Managed names are written anew; every other descriptor (pictures
+      // of any size among them) is copied as it stands.
+      if (!managed) {
         out.append(old.substr(p, next - p));
         ++count;
       }
@@ -491,16 +490,28 @@ bool TWMA::SaveToFile(const std::u16string& FileName) { return Save(FileName, tr
 
 bool TWMA::Save(const std::u16string& FileName, bool keepTrackNumber) {
   try {
-    InputFile f = InputFile::Open(FileName);
-    if (!f) return false;
-    const int64_t fileSize = f.Size();
-    if (fileSize < 0) return false;
+    SaveSession s(FileName);
+    if (!s) return false;
+    const InputFile& f = s.Source();
+    const int64_t fileSize = s.Size();
     uint8_t head[30] = {};
-    const int64_t got = f.ReadAt(0, head, 30);
-    if (got < 0) return false;
-    if (got < 16 || !SameGuid(head, kHeaderObject)) return true;  // not ASF: nothing to do
-    if (got < 30) return false;
-    if (!FileWritable(FileName)) return false;
+    const int64_t got = s.ReadAt(0, head, 30);
+    if (got < 0) return s.Refuse("the file cannot be read");
+    if (got < 16 || !SameGuid(head, kHeaderObject)) {  // not ASF: nothing to do
+      ClearLastSaveStatus();
+      return true;
+    }
+    if (got < 30) return s.Refuse("the ASF header is cut off");
+    // A text's byte length is kept in 16 bits: longer texts cannot be
+    // stored whole, and are not cut.
+    const std::pair<const char*, const std::u16string*> texts[] = {
+        {"title", &FTitle},       {"artist", &FArtist},   {"album", &FAlbum},
+        {"track", &FTrack},       {"year", &FYear},       {"genre", &FGenre},
+        {"comment", &FComment},   {"rating", &FRating},   {"genre number", &FGenreID},
+        {"promotion URL", &FPromoURL}, {"copyright", &FCopyright}, {"lyrics", &FLyrics}};
+    for (const auto& [what, text] : texts)
+      if (text->size() > kMaxWrittenChars)
+        return s.Refuse(std::string("the ") + what + " is longer than the 32,766 characters a WMA text holds");
 
     const uint64_t headerSize = GetLE(std::string_view(reinterpret_cast<char*>(head), 30), 16, 8);
     const int64_t dataPos = FindDataObject(
@@ -508,18 +519,18 @@ bool TWMA::Save(const std::u16string& FileName, bool keepTrackNumber) {
         fileSize);
     // Without a Data Object, or with one inside the header, the layout is not
     // known well enough to be rewritten.
-    if (dataPos < 30 || static_cast<uint64_t>(dataPos) < headerSize) return false;
+    if (dataPos < 30 || static_cast<uint64_t>(dataPos) < headerSize)
+      return s.Refuse("the ASF Data Object cannot be found");
 
     std::string old(static_cast<size_t>(dataPos), '\0');
-    if (f.ReadAt(0, old.data(), old.size()) != dataPos) return false;
+    if (s.ReadAt(0, old.data(), old.size()) != dataPos) return s.Refuse("the ASF header cannot be read");
     std::string header;
-    if (!BuildNewHeader(old, static_cast<uint64_t>(fileSize - dataPos), *this, keepTrackNumber, header)) return false;
+    if (!BuildNewHeader(old, static_cast<uint64_t>(fileSize - dataPos), *this, keepTrackNumber, header))
+      return s.Refuse("the ASF header objects are damaged");
 
-    return RewriteFile(FileName, [&](OutputFile& out) {
-      return out.Write(header) && out.CopyFrom(f, dataPos);
-    });
+    return s.Rewrite([&](OutputFile& out) { return out.Write(header) && out.CopyOriginal(dataPos); });
   } catch (...) {
-    return false;
+    return RefuseSave("out of memory");
   }
 }
 

@@ -915,10 +915,12 @@ bool SaveSession::Impl::RewriteReplacing(const std::function<bool(OutputFile&)>&
   outPositional = false;
   outPos = 0;
   OutputFile out(this);
+  tLastStatus = SaveStatus{};
   errno = 0;
   if (!produce(out)) {
+    if (tLastStatus.failure == SaveFailure::Refused)
+      return abandon(SaveFailure::Refused, 0, tLastStatus.reason);
     if (errno) return abandon(SaveFailure::IoError, errno, "write failed");
-    if (!status.ok() && status.failure == SaveFailure::Refused) return abandon(SaveFailure::None, 0, "");
     return abandon(SaveFailure::Cancelled, 0, "the writer gave up");
   }
   bool attributesLost = false;
@@ -1069,11 +1071,15 @@ bool SaveSession::Impl::RewriteInPlace(const std::function<bool(OutputFile&)>& p
   outPositional = true;
   outPos = 0;
   OutputFile out(this);
+  tLastStatus = SaveStatus{};
   errno = 0;
   bool ok = produce(out);
   int e = errno;
-  SaveFailure failure = ok ? SaveFailure::None : e ? SaveFailure::IoError : SaveFailure::Cancelled;
-  const char* what = e ? "write failed" : "the writer gave up";
+  const SaveStatus refusal = tLastStatus.failure == SaveFailure::Refused ? tLastStatus : SaveStatus{};
+  SaveFailure failure = ok ? SaveFailure::None
+                        : !refusal.ok() ? SaveFailure::Refused
+                        : e ? SaveFailure::IoError : SaveFailure::Cancelled;
+  std::string what = !refusal.ok() ? refusal.reason : e ? "write failed" : "the writer gave up";
   if (ok) {
     if (int inj = Injected(SaveStep::Truncate); inj || CurrentSaveOps().Ftruncate(fd, off_t(outPos)) != 0) {
       e = inj ? inj : errno;
@@ -1087,10 +1093,6 @@ bool SaveSession::Impl::RewriteInPlace(const std::function<bool(OutputFile&)>& p
     originalFd = fd;
     if (RestoreFromJournal()) RemoveJournal();
     else CloseFd(journalFd);  // the next save restores the file from it
-    if (failure == SaveFailure::Cancelled && status.failure == SaveFailure::Refused) {
-      tLastStatus = status;
-      return false;
-    }
     return Fail(failure, failure == SaveFailure::IoError ? (e ? e : EIO) : 0, what);
   }
   originalFd = fd;
@@ -1213,38 +1215,6 @@ bool OutputFile::CopyOriginal(int64_t from, int64_t len) {
 
 int64_t OutputFile::ReadOriginal(int64_t pos, void* buf, size_t n) const {
   return static_cast<const SaveSession::Impl*>(session_)->ReadOriginal(pos, buf, n);
-}
-
-bool OutputFile::CopyFrom(const InputFile& src, int64_t from, int64_t len) {
-  std::vector<char> buf(1 << 16);
-  int64_t pos = from;
-  while (len != 0) {
-    size_t want = buf.size();
-    if (len > 0 && static_cast<int64_t>(want) > len) want = static_cast<size_t>(len);
-    const int64_t got = src.ReadAt(pos, buf.data(), want);
-    if (got < 0) return false;
-    if (got == 0) return len < 0;
-    if (!Write(buf.data(), static_cast<size_t>(got))) return false;
-    pos += got;
-    if (len > 0) len -= got;
-  }
-  return true;
-}
-
-bool RewriteFile(std::u16string_view path, const std::function<bool(OutputFile&)>& produce, int* err) {
-  SaveOptions options;
-  options.createIfMissing = true;
-  SaveSession s(path, options);
-  const bool ok = s && s.Rewrite(produce);
-  if (!ok && err) *err = s.Status().code;
-  return ok;
-}
-
-bool OverwriteInPlace(std::u16string_view path, int64_t offset, std::string_view bytes, int* err) {
-  SaveSession s(path);
-  const bool ok = s && s.Patch({{offset, std::string(bytes)}});
-  if (!ok && err) *err = s.Status().code;
-  return ok;
 }
 
 }  // namespace ordana
