@@ -704,10 +704,14 @@ bool TID3v2::SaveToFile(const std::u16string& FileName, std::string_view id3v1Bl
     const bool readable = nowSize > 0 && now.Version >= 2 && now.Version <= 4;
     const ReaderFields was = readable ? DeriveFields(now) : ReaderFields{};
 
-    if (FComment.empty()) FComment.assign(1, u' ');
     FrameEditor e(file.frames);
+    // Unchanged: the value the reader gets now, or empty where the tag has
+    // no such frame (no empty frame is added for it).
+    auto unchanged = [&](bool has, auto& value, auto& old) {
+      return value == old && (has || value.empty());
+    };
     auto text = [&](const char* id, const std::u16string& value, const std::u16string& old) {
-      if (!(e.Has(id) && value == old)) e.Put(id, Utf16FrameData(value));
+      if (!unchanged(e.Has(id), value, old)) e.Put(id, Utf16FrameData(value));
     };
     text("TIT2", FTitle, was.title);
     text("TPE1", FArtist, was.artist);
@@ -716,19 +720,24 @@ bool TID3v2::SaveToFile(const std::u16string& FileName, std::string_view id3v1Bl
     if (FTrack != 0 && !(e.Has("TRCK") && FTrack == was.track))
       e.Put("TRCK", ByteString(1, '\0') + std::to_string(FTrack));
     // The year goes into TDRC, the frame of the 2.4 layout; TYER goes.
-    if (!((e.Has("TYER") || e.Has("TDRC")) && FYear == was.year)) {
+    if (!unchanged(e.Has("TYER") || e.Has("TDRC"), FYear, was.year)) {
       e.Remove("TYER");
       e.Put("TDRC", Utf16FrameData(FYear));
     }
     text("TCON", FGenre, was.genre);
-    if (!(e.Has("COMM") && FComment == was.comment)) e.Put("COMM", CommentFrameData(FComment));
+    // An empty comment is written as one blank, unless a comment frame the
+    // reader does not take it from is there.
+    if (!(e.Has("COMM") && FComment == was.comment)) {
+      if (FComment.empty()) FComment.assign(1, u' ');
+      e.Put("COMM", CommentFrameData(FComment));
+    }
     text("TCOM", FComposer, was.composer);
     const std::pair<const char*, std::pair<const AnsiString*, const AnsiString*>> ansi[] = {
         {"TENC", {&FEncoder, &was.encoder}},
         {"TCOP", {&FCopyright, &was.copyright}},
         {"TLAN", {&FLanguage, &was.language}}};
     for (const auto& [id, values] : ansi) {
-      if (e.Has(id) && *values.first == *values.second) continue;
+      if (unchanged(e.Has(id), *values.first, *values.second)) continue;
       if (values.first->empty()) e.Remove(id);
       else e.Put(id, Utf16FrameData(AnsiToUtf16(*values.first)));
     }
