@@ -11,6 +11,7 @@
 #include "platform/TextCodec.h"
 #include "support/FaultInjection.h"
 #include "support/OggBuilder.h"
+#include "support/MediaFixtures.h"
 #include "support/TestFiles.h"
 #include "tags/OggVorbis.h"
 
@@ -219,25 +220,18 @@ TEST_F(OggVorbisWrite, LacingAroundTwoFullSegments) {
   }
 }
 
-// The decoded audio, as ffmpeg's MD5 of it.
-std::string AudioDigest(const std::string& file) {
-  std::string out;
-  EXPECT_EQ(test::Run("ffmpeg -v error -i " + ShellQuote(file) + " -map 0:a -f md5 -", &out), 0) << out;
-  return out;
-}
-
 // A comment header too large for its page is laid out over as many pages as
 // it needs; every later page is renumbered (ogginfo finds no hole) and the
 // audio decodes as before. Back to a small header, the pages shrink again.
 TEST_F(OggVorbisWrite, CommentHeadersSpanAsManyPagesAsTheyNeed) {
   ORDANA_REQUIRE_TOOL("ffmpeg");
-  const std::string audio = AudioDigest(ogg);
+  const std::string audio = test::DecodedAudioDigest(ogg);
   TOggVorbis w;
   ASSERT_TRUE(w.ReadFromFile(ogg16));
   w.SetComment(std::u16string(70000, u'c'));
   ASSERT_TRUE(w.SaveTag(ogg16)) << LastSaveStatus().reason;
   ExpectCleanOgg(ogg);
-  EXPECT_EQ(AudioDigest(ogg), audio);
+  EXPECT_EQ(test::DecodedAudioDigest(ogg), audio);
   EXPECT_EQ(FilesIn(dir.path()), 1u);
   const std::vector<std::string> big = ListComments(ogg);
   ASSERT_EQ(big.size(), 8u);
@@ -250,7 +244,7 @@ TEST_F(OggVorbisWrite, CommentHeadersSpanAsManyPagesAsTheyNeed) {
   back.SetComment(u"short");
   ASSERT_TRUE(back.SaveTag(ogg16));
   ExpectCleanOgg(ogg);
-  EXPECT_EQ(AudioDigest(ogg), audio);
+  EXPECT_EQ(test::DecodedAudioDigest(ogg), audio);
   EXPECT_EQ(ListComments(ogg).back(), "COMMENT=short");
   EXPECT_EQ(test::ReadBytes(ogg).size(), original.size() + std::string("COMMENT=short").size() + 4);
 }

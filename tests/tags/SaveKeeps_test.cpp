@@ -9,6 +9,7 @@
 #include "platform/SafeWrite.h"
 #include "platform/TextCodec.h"
 #include "support/Mutagen.h"
+#include "support/MediaFixtures.h"
 #include "support/TestFiles.h"
 #include "tags/FLACfile.h"
 #include "tags/OggVorbis.h"
@@ -65,14 +66,6 @@ std::string Base64(const std::string& b) {
   return out;
 }
 
-// ffmpeg's MD5 of the decoded audio (its other words left out).
-std::string DecodedAudio(const std::string& file) {
-  std::string out;
-  EXPECT_EQ(test::Run("ffmpeg -v error -i " + ShellQuote(file) + " -map 0:a -f md5 -", &out), 0) << out;
-  const size_t at = out.find("MD5=");
-  return at == std::string::npos ? out : out.substr(at);
-}
-
 TEST(SaveKeeps, FlacWithPictureCommentsAndSixteenMebibytesOfPadding) {
   ORDANA_REQUIRE_TOOL("flac");
   ORDANA_REQUIRE_TOOL("metaflac");
@@ -91,7 +84,7 @@ TEST(SaveKeeps, FlacWithPictureCommentsAndSixteenMebibytesOfPadding) {
                       "--set-tag=REPLAYGAIN_TRACK_GAIN=-1.5 --set-tag=COMMENT=" + std::string(60000, 'c') +
                       " --import-picture-from=" + ShellQuote("3|image/jpeg|cover|300x300x24|" + dir.File("cover.jpg")) + " " + ShellQuote(f)), 0);
   const auto before = Dump(f);
-  const std::string audio = DecodedAudio(f);
+  const std::string audio = test::DecodedAudioDigest(f);
   const size_t size = test::ReadBytes(f).size();
 
   TFLACfile t;
@@ -106,7 +99,7 @@ TEST(SaveKeeps, FlacWithPictureCommentsAndSixteenMebibytesOfPadding) {
   EXPECT_NE(list.find("length: 16777215"), std::string::npos) << list;
   EXPECT_NE(list.find("METADATA block #", list.find("length: 16777215")), std::string::npos)
       << "a second padding block holds the rest:\n" << list;
-  EXPECT_EQ(DecodedAudio(f), audio);
+  EXPECT_EQ(test::DecodedAudioDigest(f), audio);
   EXPECT_EQ(Changed(before, Dump(f)), "COMMENT TITLE ");
 }
 
@@ -135,7 +128,7 @@ TEST(SaveKeeps, OggWithReplayGainFortyCustomCommentsAndAPicture) {
   ASSERT_EQ(test::Run("vorbiscomment -w -c " + ShellQuote(dir.File("c.txt")) + " " + ShellQuote(ogg)), 0);
   const auto before = Dump(ogg);
   ASSERT_GE(before.size(), 47u);
-  const std::string audio = DecodedAudio(ogg);
+  const std::string audio = test::DecodedAudioDigest(ogg);
 
   TOggVorbis t;
   ASSERT_TRUE(t.ReadFromFile(U16(ogg)));
@@ -146,7 +139,7 @@ TEST(SaveKeeps, OggWithReplayGainFortyCustomCommentsAndAPicture) {
   EXPECT_EQ(test::Run("ogginfo " + ShellQuote(ogg), &info), 0) << info;
   for (const char* bad : {"WARNING", "ERROR", "Hole", "orrupt"})
     EXPECT_EQ(info.find(bad), std::string::npos) << bad;
-  EXPECT_EQ(DecodedAudio(ogg), audio);
+  EXPECT_EQ(test::DecodedAudioDigest(ogg), audio);
   const auto after = Dump(ogg);
   EXPECT_EQ(Changed(before, after), "TITLE TRACKNUMBER ");
   std::string listed;
@@ -158,7 +151,7 @@ TEST(SaveKeeps, OggWithReplayGainFortyCustomCommentsAndAPicture) {
   listed.clear();
   test::Run("vorbiscomment -l " + ShellQuote(ogg), &listed);
   EXPECT_EQ(listed, "");
-  EXPECT_EQ(DecodedAudio(ogg), audio);
+  EXPECT_EQ(test::DecodedAudioDigest(ogg), audio);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 
 #include "platform/SafeWrite.h"
 #include "platform/TextCodec.h"
+#include "support/MediaFixtures.h"
 #include "support/TestFiles.h"
 #include "tags/APETag.h"
 #include "tags/FLACfile.h"
@@ -36,13 +37,6 @@ using test::WriteBytes;
 bool Stress() {
   const char* s = std::getenv("ORDANA_STRESS");
   return s && *s && std::string(s) != "0";
-}
-
-std::string DecodedAudio(const std::string& file) {
-  std::string out;
-  EXPECT_EQ(test::Run("ffmpeg -v error -i " + ShellQuote(file) + " -map 0:a -f md5 -", &out), 0) << out;
-  const size_t at = out.find("MD5=");
-  return at == std::string::npos ? out : out.substr(at);
 }
 
 // One format: how its fixture is made, and two saves of different kinds
@@ -181,7 +175,7 @@ TEST(SaveRace, TwoSaversNeverTearAFile) {
     const auto file16 = U16(file);
     fmt.make(wav, file);
     const std::string start = ReadBytes(file);
-    const std::string audio = DecodedAudio(file);
+    const std::string audio = test::DecodedAudioDigest(file);
     // The outcomes of the two saves one after the other, and alone (a
     // writer that holds every comment it read writes them all back).
     // Every outcome of the two saves one after the other, the second one's
@@ -207,7 +201,7 @@ TEST(SaveRace, TwoSaversNeverTearAFile) {
         if (fmt.name == std::string("ape")) {
           EXPECT_EQ(ReadBytes(file).compare(0, start.size(), start), 0);
         } else {
-          EXPECT_EQ(DecodedAudio(file), audio);
+          EXPECT_EQ(test::DecodedAudioDigest(file), audio);
         }
         if (fmt.name == std::string("flac")) {
           EXPECT_EQ(test::Run("flac -t -s " + ShellQuote(file)), 0);
