@@ -311,6 +311,64 @@ TEST(SaveSession, NextSaveUndoesACrashedInPlaceCommit) {
   }
 }
 
+// After a commit's writes, a journal that can be neither removed nor
+// disarmed would undo the save at the next one: the commit is taken back
+// and reported as failed. A fault while the next save restores a crashed
+// commit keeps the journal for the save after it.
+TEST(SaveSession, JournalFaultsAfterTheWritesAndDuringRecovery) {
+  TempDir dir;
+  const std::string original = "0123456789" + std::string(100000, 'o');
+  const auto path = dir.File16("a.bin");
+  for (bool patch : {false, true}) {
+    WriteBytes(dir.File("a.bin"), original);
+    fs::create_hard_link(dir.path() / "a.bin", dir.path() / "b.bin");  // rewritten in place
+    std::atomic<bool> written{false};
+    SetSaveTestHook([&](SaveStep step) {
+      if (step == SaveStep::Write) written = true;
+      return written && (step == SaveStep::Unlink || step == SaveStep::JournalWrite) ? EIO : 0;
+    });
+    {
+      SaveSession s(path);
+      ASSERT_TRUE(s);
+      EXPECT_FALSE(patch ? s.Patch({{0, "AB"}})
+                         : s.Rewrite([](OutputFile& out) { return out.Write("new") && out.CopyOriginal(10); }));
+      EXPECT_EQ(s.Status().failure, SaveFailure::IoError);
+      EXPECT_NE(s.Status().reason.find("journal"), std::string::npos) << s.Status().reason;
+    }
+    SetSaveTestHook({});
+    EXPECT_TRUE(ReadBytes(dir.File("a.bin")) == original) << "patch " << patch;
+    { SaveSession next(path); ASSERT_TRUE(next) << next.Status().reason; }
+    EXPECT_TRUE(ReadBytes(dir.File("a.bin")) == original);
+    EXPECT_EQ(Entries(dir.path()), 2u) << "the journal went with the next save";
+    fs::remove(dir.path() / "b.bin");
+  }
+
+  // A crash half-way through a patch, then a restore that fails.
+  WriteBytes(dir.File("a.bin"), original);
+  fs::create_hard_link(dir.path() / "a.bin", dir.path() / "b.bin");
+  ASSERT_EQ(InChild([&] {
+    SetSaveTestHook([](SaveStep step) {
+      if (step == SaveStep::Sync) ::_exit(42);  // after both writes, before they are synced
+      return 0;
+    });
+    SaveSession s(path);
+    return s.Patch({{0, "AB"}, {int64_t(original.size()) - 3, "xyz"}});
+  }), 42);
+  ASSERT_FALSE(ReadBytes(dir.File("a.bin")) == original);
+  {
+    FailingSteps faults(1, {SaveStep::Write});
+    SaveSession failing(path);
+    EXPECT_FALSE(failing);
+    EXPECT_NE(failing.Status().reason.find("could not be undone"), std::string::npos)
+        << failing.Status().reason;
+    EXPECT_FALSE(failing.Patch({{0, "no"}})) << "a session that did not open commits nothing";
+  }
+  EXPECT_EQ(Entries(dir.path()), 3u) << "the journal stays until the file is restored";
+  { SaveSession next(path); ASSERT_TRUE(next) << next.Status().reason; }
+  EXPECT_TRUE(ReadBytes(dir.File("a.bin")) == original);
+  EXPECT_EQ(Entries(dir.path()), 2u);
+}
+
 // Two sessions on one file in one interleaving: A holds the lock and
 // replaces the file while B waits; B then finds the path naming a new file,
 // opens that, and reads A's content before committing its own.

@@ -229,6 +229,67 @@ TEST(SaveRace, TwoSaversNeverTearAFile) {
   }
 }
 
+// One rule for every writer: a file its owner may not write is refused as
+// "read-only" and left byte for byte, whether the save would patch it in
+// place, rewrite it or remove a tag (root included).
+TEST(SaveRules, EveryWriterRefusesReadOnlyFiles) {
+  for (const char* tool : {"lame", "flac", "oggenc", "ffmpeg", "sox"}) ORDANA_REQUIRE_TOOL(tool);
+  test::TempDir dir;
+  const std::string wav = dir.File("in.wav");
+  ASSERT_EQ(test::Run("sox -n -r 44100 -c 1 -b 16 " + ShellQuote(wav) + " synth 0.2 sine 440"), 0);
+  for (const Format& fmt : Formats()) {
+    SCOPED_TRACE(fmt.name);
+    const std::string file = dir.File(std::string("ro.") + (fmt.name == std::string("ape") ? "mp3" : fmt.name));
+    const auto file16 = U16(file);
+    fmt.make(wav, file);
+    if (fmt.name == std::string("ape")) {
+      ASSERT_TRUE(fmt.small(file16, file16));  // a tag to remove
+    }
+    const std::string before = ReadBytes(file);
+    ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    std::vector<std::pair<const char*, std::function<bool()>>> saves = {
+        {"small", [&] { return fmt.small(file16, file16); }},
+        {"large", [&] { return fmt.large(file16, file16); }}};
+    const std::string name = fmt.name;
+    if (name == "mp3") {
+      saves.push_back({"ID3v2 removal", [&] { return TID3v2().RemoveFromFile(file16); }});
+      saves.push_back({"ID3v1 removal", [&] { return TID3v1().RemoveFromFile(file16); }});
+      saves.push_back({"ID3v1 alone", [&] {
+                         TID3v1 v1;
+                         return v1.ReadFromFile(file16) && (v1.SetTitle("x"), v1.SaveToFile(file16));
+                       }});
+    } else if (name == "ogg") {
+      saves.push_back({"clear", [&] {
+                         TOggVorbis t;
+                         return t.ReadFromFile(file16) && t.ClearTag(file16);
+                       }});
+    } else if (name == "ape") {
+      saves.push_back({"removal", [&] {
+                         try {
+                           return TAPETag().RemoveTagFromFile(file16);
+                         } catch (const std::exception&) {
+                           return false;  // its errors reach the caller
+                         }
+                       }});
+    } else if (name == "wma") {
+      saves.push_back({"removal", [&] {
+                         TWMA t;
+                         return t.LoadFromFile(file16) && t.RemoveTag(file16);
+                       }});
+    }
+    for (const auto& [what, save] : saves) {
+      ClearLastSaveStatus();
+      EXPECT_FALSE(save()) << what;
+      EXPECT_EQ(LastSaveStatus().failure, SaveFailure::ReadOnly) << what << ": " << LastSaveStatus().reason;
+      EXPECT_EQ(LastSaveStatus().reason, "read-only") << what;
+      EXPECT_TRUE(ReadBytes(file) == before) << what;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 2) << "nothing left beside the file";
+    ::chmod(file.c_str(), 0644);
+    fs::remove(file);
+  }
+}
+
 // A process rewriting a 100 MB file is killed (SIGKILL) at a random moment,
 // once as an ordinary rewrite and once in place (the file has a second
 // name): after the next save the file holds the old content or the new one,

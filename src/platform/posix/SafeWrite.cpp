@@ -538,6 +538,7 @@ struct SaveSession::Impl {
 
   bool WriteJournal(const std::vector<Range>& ranges);
   bool RemoveJournal();
+  bool UndoStuckCommit(const char* what);
   bool RestoreFromJournal();
 
   // OutputFile's side.
@@ -579,12 +580,27 @@ bool SaveSession::Impl::Open(std::u16string_view path) {
     if (!retry) return false;
   }
   if (fd < 0) return Fail(SaveFailure::Changed, 0, "the file keeps being replaced by other programs");
-  if (int e = Injected(SaveStep::Locked)) return Fail(SaveFailure::IoError, e, "cannot start the save");
-  if (!Recover()) return false;
+  // From here a failure closes the file again: a session that did not open
+  // must not be committed through.
+  auto notOpened = [&] {
+    Finish();
+    return false;
+  };
+  if (int e = Injected(SaveStep::Locked)) {
+    Fail(SaveFailure::IoError, e, "cannot start the save");
+    return notOpened();
+  }
+  if (!Recover()) return notOpened();
   RemoveLeftoverTemp();
-  if (CurrentSaveOps().Fstat(fd, &st) != 0) return FailErrno("cannot look at the file");
+  if (CurrentSaveOps().Fstat(fd, &st) != 0) {
+    FailErrno("cannot look at the file");
+    return notOpened();
+  }
   const int view = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-  if (view < 0) return FailErrno("cannot read the file");
+  if (view < 0) {
+    FailErrno("cannot read the file");
+    return notOpened();
+  }
   source = SaveSession::ReadView(view);
   originalFd = fd;
   originalSize = st.st_size;
@@ -1017,27 +1033,37 @@ bool SaveSession::Impl::WriteJournal(const std::vector<Range>& ranges) {
   return true;
 }
 
+// Removes the finished commit's journal. When it cannot be removed, its
+// commit marker is wiped instead, so that the next save does not undo this
+// one. False (the journal still open and complete) when neither works.
 bool SaveSession::Impl::RemoveJournal() {
   if (journalPath.empty()) return true;
-  CloseFd(journalFd);
   bool ok = UnlinkFile(journalPath.c_str()) == 0;
-  if (!ok) {
-    // Left in place it would undo this save: take its marker away instead.
-    const int jfd = OpenAs(SaveStep::JournalWrite, journalPath.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-    if (jfd >= 0) {
-      struct stat js {};
-      int j = jfd;
-      ok = CurrentSaveOps().Fstat(jfd, &js) == 0 && js.st_size >= off_t(kMarkerSize) &&
-           PWriteAllAs(SaveStep::JournalWrite, jfd, "\0\0\0\0\0\0\0\0", kMarkerSize,
-                       js.st_size - off_t(kMarkerSize)) &&
-           SyncAs(SaveStep::JournalSync, jfd) == 0;
-      CloseFd(j);
-    }
-  } else {
+  if (ok) {
     SyncFolder(FolderOf(journalPath));
+  } else {
+    struct stat js {};
+    ok = journalFd >= 0 && CurrentSaveOps().Fstat(journalFd, &js) == 0 &&
+         js.st_size >= off_t(kMarkerSize) &&
+         PWriteAllAs(SaveStep::JournalWrite, journalFd, "\0\0\0\0\0\0\0\0", kMarkerSize,
+                     js.st_size - off_t(kMarkerSize)) &&
+         SyncAs(SaveStep::JournalSync, journalFd) == 0;
+    if (!ok) return false;
   }
+  CloseFd(journalFd);
   journalPath.clear();
-  return ok;
+  return true;
+}
+
+// A commit whose journal can be neither removed nor disarmed: the new
+// content is taken back out (the journal, complete, would restore it at the
+// next save anyway), so that the failure leaves the file as it was.
+bool SaveSession::Impl::UndoStuckCommit(const char* what) {
+  const int e = errno ? errno : EIO;
+  RestoreFromJournal();
+  CloseFd(journalFd);
+  journalPath.clear();
+  return Fail(SaveFailure::IoError, e, what);
 }
 
 // Puts the journal's old bytes back into the file (an in-place commit that
@@ -1096,11 +1122,7 @@ bool SaveSession::Impl::RewriteInPlace(const std::function<bool(OutputFile&)>& p
     return Fail(failure, failure == SaveFailure::IoError ? (e ? e : EIO) : 0, what);
   }
   originalFd = fd;
-  if (!RemoveJournal()) {
-    // The journal would undo the save at the next one: undo it now instead.
-    const int err = errno ? errno : EIO;
-    return Fail(SaveFailure::IoError, err, "cannot remove the journal");
-  }
+  if (!RemoveJournal()) return UndoStuckCommit("cannot remove the journal");
   committed = true;
   method = SaveMethod::InPlace;
   return true;
@@ -1147,10 +1169,7 @@ bool SaveSession::Impl::Patch(const std::vector<FilePatch>& patches) {
     else CloseFd(journalFd);
     return Fail(SaveFailure::IoError, e, "write failed");
   }
-  if (!RemoveJournal()) {
-    const int e = errno ? errno : EIO;
-    return Fail(SaveFailure::IoError, e, "cannot remove the journal");
-  }
+  if (!RemoveJournal()) return UndoStuckCommit("cannot remove the journal");
   committed = true;
   method = SaveMethod::Patched;
   return true;
