@@ -63,12 +63,48 @@
 // One process saves one file at a time per thread; sessions on different
 // files may run in different threads. Nothing here throws.
 //
-// For the Win32 backend: the same contract, with LockFileEx for the lock,
-// GetFileInformationByHandle (volume serial number + file index) for the
-// identity, ReplaceFileW for the atomic replace (it keeps attributes and
-// ACLs), and the Windows temporary folder for journals of files in folders
-// that cannot be written. Failures carry the system's error code in
-// SaveStatus::code and its message in SaveStatus::reason.
+// --- Contract for a backend (platform/<os>/SafeWrite.cpp) ---------------------
+// This header and SaveBackend.h are all that callers and backends share; the
+// portable part (platform/SafeWrite.cpp) keeps the per-thread status and the
+// test hook. A backend defines every member of SaveSession (its own Impl),
+// of OutputFile (Write, CopyOriginal, ReadOriginal) and SaveSession::ReadView,
+// and keeps these rules:
+//  - Outcome: every session open and commit sets Status() and, through
+//    CurrentSaveStatus(), LastSaveStatus(); success is SaveStatus{}. A
+//    failure gives the SaveFailure above, the system's error code (or 0) and
+//    a reason in words without the file name. Read-only, Busy and Changed
+//    use the fixed reasons "read-only", "file is busy: another program is
+//    saving it" and "another program replaced the file during the save".
+//  - Identity: the lock and the check of step 4 are taken before the first
+//    read the writer sees and held until the commit has ended; a session
+//    whose open fails after the lock holds no handle of the file any more.
+//  - A commit either puts the whole new content under the file's name, on
+//    disk, or leaves the file byte-identical (a crash included: whatever the
+//    next session of the same file finds of an interrupted save, it restores
+//    or removes before the writer reads). The old content stays readable
+//    through OutputFile until the commit ends, also when it is overwritten in
+//    place.
+//  - Kept across a rewrite: the file's identity when it has other links or
+//    its attributes cannot be carried over, otherwise owner, group,
+//    permissions, extended attributes and access control lists of the
+//    original; never a set-user-ID/set-group-ID bit of another owner.
+//  - Test hook: InjectedSaveFault(step) is asked before each step named by
+//    SaveStep and at each milestone, on the saving thread; a nonzero answer
+//    is an errno value from <cerrno> (the C++ library has them everywhere)
+//    and fails that step as the matching system failure would (ENOLCK on
+//    Lock: a file system without locks; EACCES on Open: no permission). The
+//    portable tests in tests/platform run against any backend through it.
+//  - No exceptions escape; one session per file per thread.
+// For Win32: LockFileEx (LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY,
+// retried until lockWaitMs) for the lock; GetFileInformationByHandle (volume
+// serial number + file index) for the identity; a temporary file created
+// with FILE_FLAG_DELETE_ON_CLOSE until the replace, then ReplaceFileW (it
+// keeps attributes, ACLs and alternate streams); the read-only attribute for
+// ReadOnly; GetTempPathW for journals of files in folders that cannot be
+// written (journal layout as in the POSIX backend, keyed by volume serial and
+// file index); SaveStatus::code a GetLastError() value (SystemMessage()
+// turns it into words).
+
 #include <cstdint>
 #include <functional>
 #include <memory>

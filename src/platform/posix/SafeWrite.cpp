@@ -18,51 +18,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <thread>
 
+#include "platform/SaveBackend.h"
 #include "platform/posix/SaveOps.h"
 
 namespace ordana {
-
-// --- Status of the last save ------------------------------------------------------
-
-namespace {
-thread_local SaveStatus tLastStatus;
-}  // namespace
-
-const SaveStatus& LastSaveStatus() { return tLastStatus; }
-void SetLastSaveStatus(SaveStatus status) { tLastStatus = std::move(status); }
-void ClearLastSaveStatus() { tLastStatus = SaveStatus{}; }
-bool RefuseSave(std::string reason) {
-  tLastStatus = SaveStatus{SaveFailure::Refused, 0, std::move(reason)};
-  return false;
-}
-
-// --- Test hook ----------------------------------------------------------------------
-
-namespace {
-std::mutex gHookMutex;
-std::shared_ptr<const SaveTestHook> gHook;
-std::atomic<bool> gHookSet{false};
-
-// 0, or the error the test hook wants this step to fail with.
-int Injected(SaveStep step) {
-  if (!gHookSet.load(std::memory_order_acquire)) return 0;
-  std::shared_ptr<const SaveTestHook> hook;
-  {
-    std::lock_guard<std::mutex> lock(gHookMutex);
-    hook = gHook;
-  }
-  return hook && *hook ? (*hook)(step) : 0;
-}
-}  // namespace
-
-void SetSaveTestHook(SaveTestHook hook) {
-  std::lock_guard<std::mutex> lock(gHookMutex);
-  gHook = hook ? std::make_shared<const SaveTestHook>(std::move(hook)) : nullptr;
-  gHookSet.store(gHook != nullptr, std::memory_order_release);
-}
 
 // --- The system calls ---------------------------------------------------------------
 
@@ -116,7 +77,7 @@ using posix::CurrentSaveOps;
 
 // Each wrapper asks the hook first: a nonzero answer is the call's errno.
 #define ORDANA_INJECT(step) \
-  if (int injected_ = Injected(step)) return (errno = injected_, -1)
+  if (int injected_ = InjectedSaveFault(step)) return (errno = injected_, -1)
 
 int OpenAs(SaveStep step, const char* path, int flags, mode_t mode = 0) {
   ORDANA_INJECT(step);
@@ -140,7 +101,7 @@ void CloseFd(int& fd) {
 
 bool WriteAllAs(SaveStep step, int fd, const char* p, size_t n) {
   while (n > 0) {
-    if (int e = Injected(step)) return errno = e, false;
+    if (int e = InjectedSaveFault(step)) return errno = e, false;
     const ssize_t w = CurrentSaveOps().Write(fd, p, n);
     if (w < 0 && errno == EINTR) continue;
     if (w <= 0) {
@@ -155,7 +116,7 @@ bool WriteAllAs(SaveStep step, int fd, const char* p, size_t n) {
 
 bool PWriteAllAs(SaveStep step, int fd, const char* p, size_t n, int64_t pos) {
   while (n > 0) {
-    if (int e = Injected(step)) return errno = e, false;
+    if (int e = InjectedSaveFault(step)) return errno = e, false;
     const ssize_t w = CurrentSaveOps().PWrite(fd, p, n, static_cast<off_t>(pos));
     if (w < 0 && errno == EINTR) continue;
     if (w <= 0) {
@@ -491,7 +452,7 @@ struct SaveSession::Impl {
     status.failure = failure;
     status.code = code;
     status.reason = code ? what + ": " + Errno(code) : std::move(what);
-    tLastStatus = status;
+    CurrentSaveStatus() = status;
     return false;
   }
   // A failure whose words say it all; code still tells callers the error
@@ -499,7 +460,7 @@ struct SaveSession::Impl {
   bool FailWith(SaveFailure failure, int code, std::string what) {
     Fail(failure, 0, std::move(what));
     status.code = code;
-    tLastStatus = status;
+    CurrentSaveStatus() = status;
     return false;
   }
   bool FailErrno(std::string what) { return Fail(SaveFailure::IoError, errno ? errno : EIO, std::move(what)); }
@@ -586,7 +547,7 @@ bool SaveSession::Impl::Open(std::u16string_view path) {
     Finish();
     return false;
   };
-  if (int e = Injected(SaveStep::Locked)) {
+  if (int e = InjectedSaveFault(SaveStep::Locked)) {
     Fail(SaveFailure::IoError, e, "cannot start the save");
     return notOpened();
   }
@@ -605,7 +566,7 @@ bool SaveSession::Impl::Open(std::u16string_view path) {
   originalFd = fd;
   originalSize = st.st_size;
   status = SaveStatus{};
-  tLastStatus = status;
+  CurrentSaveStatus() = status;
   return true;
 }
 
@@ -682,14 +643,14 @@ bool SaveSession::Impl::Lock(bool& unsupported) {
   auto pause = std::chrono::milliseconds(2);
   for (;;) {
     int r;
-    if (int e = Injected(SaveStep::Lock)) errno = e, r = -1;
+    if (int e = InjectedSaveFault(SaveStep::Lock)) errno = e, r = -1;
     else r = CurrentSaveOps().Flock(fd, LOCK_EX | LOCK_NB);
     if (r == 0) return true;
     const int e = errno;
     if (e == EINTR) continue;
     if (e == ENOLCK || e == EOPNOTSUPP || e == ENOTSUP || e == EINVAL) return unsupported = true;
     if (e != EWOULDBLOCK) return Fail(SaveFailure::IoError, e, "cannot lock the file");
-    if (int he = Injected(SaveStep::LockBusy)) return FailWith(SaveFailure::Busy, he, "file is busy: another program is saving it");
+    if (int he = InjectedSaveFault(SaveStep::LockBusy)) return FailWith(SaveFailure::Busy, he, "file is busy: another program is saving it");
     const auto now = std::chrono::steady_clock::now();
     if (now >= deadline)
       return FailWith(SaveFailure::Busy, EWOULDBLOCK, "file is busy: another program is saving it");
@@ -764,7 +725,7 @@ bool SaveSession::Impl::RecoverFrom(const std::string& journal, JournalPlace pla
       }
       at += r.length;
     }
-    if (int e = Injected(SaveStep::Truncate); e || CurrentSaveOps().Ftruncate(fd, off_t(info.size)) != 0 ||
+    if (int e = InjectedSaveFault(SaveStep::Truncate); e || CurrentSaveOps().Ftruncate(fd, off_t(info.size)) != 0 ||
                                                 SyncAs(SaveStep::Sync, fd) != 0) {
       if (e) errno = e;
       const int err = errno;
@@ -794,11 +755,11 @@ void SaveSession::Impl::RemoveLeftoverTemp() {
 bool SaveSession::Impl::BeginCommit() {
   if (fd < 0 || finished) {
     if (fd < 0 && status.ok()) return Fail(SaveFailure::IoError, EBADF, "the file is not open");
-    if (fd < 0) return tLastStatus = status, false;
+    if (fd < 0) return CurrentSaveStatus() = status, false;
     return Fail(SaveFailure::IoError, EALREADY, "the save is already finished");
   }
   finished = true;
-  if (int e = Injected(SaveStep::Committing)) return Fail(SaveFailure::IoError, e, "cannot save");
+  if (int e = InjectedSaveFault(SaveStep::Committing)) return Fail(SaveFailure::IoError, e, "cannot save");
   if (!StillSameFile())
     return Fail(SaveFailure::Changed, 0, "another program replaced the file during the save");
   return true;
@@ -810,7 +771,7 @@ bool SaveSession::Impl::CopyOriginal(int64_t from, int64_t len) {
   if (len > originalSize - from) return errno = EINVAL, false;
   if (!outPositional) {
     // In-kernel copy where the file system offers it.
-    if (int e = Injected(SaveStep::Write)) return errno = e, false;
+    if (int e = InjectedSaveFault(SaveStep::Write)) return errno = e, false;
     off_t in = off_t(from);
     while (len > 0) {
       const ssize_t n = CurrentSaveOps().CopyRange(originalFd, &in, outFd,
@@ -842,7 +803,7 @@ bool SaveSession::Impl::CopyOriginal(int64_t from, int64_t len) {
 // copied (the caller then writes in place, which keeps them all).
 bool SaveSession::Impl::CarryOver(int tempFd, bool& attributesLost) {
   bool ownerKept = false;
-  if (!Injected(SaveStep::Chown)) {
+  if (!InjectedSaveFault(SaveStep::Chown)) {
     ownerKept = CurrentSaveOps().Fchown(tempFd, st.st_uid, st.st_gid) == 0;
     if (!ownerKept && st.st_uid == ::geteuid())
       ownerKept = CurrentSaveOps().Fchown(tempFd, uid_t(-1), st.st_gid) == 0;
@@ -850,7 +811,7 @@ bool SaveSession::Impl::CarryOver(int tempFd, bool& attributesLost) {
   const mode_t mode = st.st_mode & (ownerKept ? 07777 : 0777);
   if (CurrentSaveOps().Fchmod(tempFd, mode) != 0) return FailErrno("cannot set the permissions");
 
-  if (int e = Injected(SaveStep::CopyAttributes)) {
+  if (int e = InjectedSaveFault(SaveStep::CopyAttributes)) {
     errno = e;
     return attributesLost = true;
   }
@@ -868,7 +829,7 @@ bool SaveSession::Impl::CarryOver(int tempFd, bool& attributesLost) {
   for (size_t at = 0; at < names.size();) {
     const char* attr = names.c_str() + at;
     at += std::strlen(attr) + 1;
-    if (Injected(SaveStep::CopyAttributes)) return attributesLost = true;
+    if (InjectedSaveFault(SaveStep::CopyAttributes)) return attributesLost = true;
     ssize_t len = CurrentSaveOps().Fgetxattr(fd, attr, nullptr, 0);
     if (len < 0) return attributesLost = true;
     std::string value(static_cast<size_t>(len), '\0');
@@ -931,11 +892,11 @@ bool SaveSession::Impl::RewriteReplacing(const std::function<bool(OutputFile&)>&
   outPositional = false;
   outPos = 0;
   OutputFile out(this);
-  tLastStatus = SaveStatus{};
+  CurrentSaveStatus() = SaveStatus{};
   errno = 0;
   if (!produce(out)) {
-    if (tLastStatus.failure == SaveFailure::Refused)
-      return abandon(SaveFailure::Refused, 0, tLastStatus.reason);
+    if (CurrentSaveStatus().failure == SaveFailure::Refused)
+      return abandon(SaveFailure::Refused, 0, CurrentSaveStatus().reason);
     if (errno) return abandon(SaveFailure::IoError, errno, "write failed");
     return abandon(SaveFailure::Cancelled, 0, "the writer gave up");
   }
@@ -949,7 +910,7 @@ bool SaveSession::Impl::RewriteReplacing(const std::function<bool(OutputFile&)>&
   if (anonymous) {
     int r = -1;
     for (int attempt = 0; attempt < 2; ++attempt) {
-      if (int e = Injected(SaveStep::Link)) errno = e, r = -1;
+      if (int e = InjectedSaveFault(SaveStep::Link)) errno = e, r = -1;
       else r = CurrentSaveOps().LinkTemp(tfd, temp.c_str());
       if (r == 0 || errno != EEXIST) break;
       RemoveLeftoverTemp();
@@ -962,7 +923,7 @@ bool SaveSession::Impl::RewriteReplacing(const std::function<bool(OutputFile&)>&
     return abandon(SaveFailure::Changed, 0, "another program replaced the file during the save");
   {
     int r;
-    if (int e = Injected(SaveStep::Rename)) errno = e, r = -1;
+    if (int e = InjectedSaveFault(SaveStep::Rename)) errno = e, r = -1;
     else r = CurrentSaveOps().Rename(temp.c_str(), target.c_str());
     if (r != 0) return abandon(SaveFailure::IoError, errno, "cannot replace the file");
   }
@@ -1097,17 +1058,17 @@ bool SaveSession::Impl::RewriteInPlace(const std::function<bool(OutputFile&)>& p
   outPositional = true;
   outPos = 0;
   OutputFile out(this);
-  tLastStatus = SaveStatus{};
+  CurrentSaveStatus() = SaveStatus{};
   errno = 0;
   bool ok = produce(out);
   int e = errno;
-  const SaveStatus refusal = tLastStatus.failure == SaveFailure::Refused ? tLastStatus : SaveStatus{};
+  const SaveStatus refusal = CurrentSaveStatus().failure == SaveFailure::Refused ? CurrentSaveStatus() : SaveStatus{};
   SaveFailure failure = ok ? SaveFailure::None
                         : !refusal.ok() ? SaveFailure::Refused
                         : e ? SaveFailure::IoError : SaveFailure::Cancelled;
   std::string what = !refusal.ok() ? refusal.reason : e ? "write failed" : "the writer gave up";
   if (ok) {
-    if (int inj = Injected(SaveStep::Truncate); inj || CurrentSaveOps().Ftruncate(fd, off_t(outPos)) != 0) {
+    if (int inj = InjectedSaveFault(SaveStep::Truncate); inj || CurrentSaveOps().Ftruncate(fd, off_t(outPos)) != 0) {
       e = inj ? inj : errno;
       ok = false, failure = SaveFailure::IoError, what = "cannot set the file's size";
     } else if (SyncAs(SaveStep::Sync, fd) != 0) {
@@ -1200,14 +1161,14 @@ SaveMethod SaveSession::Method() const { return impl_->method; }
 bool SaveSession::Rewrite(const std::function<bool(OutputFile&)>& produce) {
   const bool ok = impl_->Rewrite(produce);
   impl_->Finish();
-  if (ok) impl_->status = SaveStatus{}, tLastStatus = impl_->status;
+  if (ok) impl_->status = SaveStatus{}, CurrentSaveStatus() = impl_->status;
   return ok;
 }
 
 bool SaveSession::Patch(const std::vector<FilePatch>& patches) {
   const bool ok = impl_->Patch(patches);
   impl_->Finish();
-  if (ok) impl_->status = SaveStatus{}, tLastStatus = impl_->status;
+  if (ok) impl_->status = SaveStatus{}, CurrentSaveStatus() = impl_->status;
   return ok;
 }
 
