@@ -20,16 +20,22 @@ TextFileReader::TextFileReader(std::u16string_view path, size_t pieceBytes)
 
 bool TextFileReader::Fill() {
   if (atEnd_) return false;
+  // No more than the file still holds (a short log is read in one go without
+  // a whole piece's worth of buffer), and at least a little to see the end.
+  size_t want = pieceBytes_;
+  const int64_t size = file_.Size();
+  if (size >= 0 && size - file_.Position() < static_cast<int64_t>(want))
+    want = static_cast<size_t>(std::max<int64_t>(size - file_.Position(), 0)) + 1;
   const size_t old = carry_.size();
-  carry_.resize(old + pieceBytes_);
-  const int64_t got = file_.Read(carry_.data() + old, pieceBytes_);
+  carry_.resize(old + want);
+  const int64_t got = file_.Read(carry_.data() + old, want);
   if (got < 0) {
     const int err = errno;
     carry_.resize(old);
     throw MakeOpenError(path_, err);
   }
   carry_.resize(old + static_cast<size_t>(got));
-  if (static_cast<size_t>(got) < pieceBytes_) atEnd_ = true;  // reads are whole up to the end
+  if (static_cast<size_t>(got) < want) atEnd_ = true;  // reads are whole up to the end
   if (!started_) {
     started_ = true;
     auto starts = [&](std::string_view mark) { return std::string_view(carry_).substr(0, mark.size()) == mark; };

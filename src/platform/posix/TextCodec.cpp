@@ -74,22 +74,27 @@ std::u16string ToUtf16With(UConverter* conv, std::string_view bytes) {
   std::u16string out;
   // A single byte never yields more than two UTF-16 units in any code page.
   CheckSize(bytes.size(), 2, out.max_size());
-  out.reserve(bytes.size() + 1);
   ucnv_resetToUnicode(conv);
-  std::u16string buf(std::min(bytes.size(), kPiece) * 2 + 16, u'\0');
   const char* src = bytes.data();
   const char* const end = src + bytes.size();
+  size_t used = 0;
   for (;;) {
-    const char* const pieceEnd = src + std::min<size_t>(static_cast<size_t>(end - src), kPiece);
+    const size_t pieceLen = std::min<size_t>(static_cast<size_t>(end - src), kPiece);
+    const char* const pieceEnd = src + pieceLen;
     const bool last = pieceEnd == end;
-    UChar* target = reinterpret_cast<UChar*>(buf.data());
+    out.resize(used + pieceLen * 2 + 16);  // room for this piece, converted in place
+    UChar* const start = reinterpret_cast<UChar*>(out.data()) + used;
+    UChar* target = start;
     UErrorCode status = U_ZERO_ERROR;
-    ucnv_toUnicode(conv, &target, target + buf.size(), &src, pieceEnd, nullptr, last, &status);
-    out.append(buf.data(), static_cast<size_t>(target - reinterpret_cast<UChar*>(buf.data())));
+    ucnv_toUnicode(conv, &target, reinterpret_cast<UChar*>(out.data()) + out.size(), &src, pieceEnd,
+                   nullptr, last, &status);
+    used += static_cast<size_t>(target - start);
     if (status == U_BUFFER_OVERFLOW_ERROR) continue;  // the rest of the piece next time
     if (U_FAILURE(status)) ConversionFailed(status);
-    if (last && src == end) return out;
+    if (last && src == end) break;
   }
+  out.resize(used);
+  return out;
 }
 
 std::string FromUtf16With(UConverter* conv, std::u16string_view text) {
