@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/Calendar.h"
+#include "platform/ReadAhead.h"
 #include "report/SongInfo.h"
 
 namespace ordana {
@@ -33,6 +34,20 @@ TDate LogNameDate(std::u16string_view name);
 
 // True when a directory entry's name matches "*.csv" (letter case ignored).
 bool IsLogName(std::u16string_view name);
+
+// The rows for the logs in Folder dated StartDate..EndDate (both included):
+// every distinct play path once, with its play count, sorted by path in the
+// locale's case-insensitive order; tags and lengths not yet read. Throws as
+// CollectSongs does.
+std::vector<TSongInfo> CountPlays(const std::u16string& Folder, TDate StartDate, TDate EndDate);
+
+// How far the report reads ahead: the head and tail of the next 16 rows'
+// files are hinted to the system while a row is read.
+inline constexpr ReadAheadSettings kReportReadAhead{64 * 1024, 16 * 1024, 16};
+
+// Fills every row's tags (ReadTrackInfo; its exceptions are ignored per row)
+// and length (GetTrackLength), in row order, with read-ahead of later rows.
+void FillRows(std::vector<TSongInfo>& rows, const ReadAheadSettings& readAhead = kReportReadAhead);
 
 // The rows for the logs in Folder dated StartDate..EndDate (both included),
 // sorted by path in the locale's case-insensitive order. Throws
