@@ -321,6 +321,7 @@ void ReadAheadVariants(const Options& o, const Library& lib, ColdCache& cold) {
   const size_t warmRows = std::min<size_t>(8, counted.size() / 4);
   std::vector<TSongInfo> warm(counted.begin(), counted.begin() + static_cast<long>(warmRows));
   std::map<std::string, std::map<std::string, std::vector<double>>> secs;  // temp -> variant
+  std::map<std::string, std::vector<TSongInfo>> filled;  // each variant's last rows
   auto rounds = [&](const std::string& temp, int n) {
     for (int r = 0; r < n; ++r) {
       for (size_t k = 0; k < variants.size(); ++k) {
@@ -334,6 +335,7 @@ void ReadAheadVariants(const Options& o, const Library& lib, ColdCache& cold) {
         const auto t0 = Clock::now();
         FillRows(rows, settings);
         secs[temp][name].push_back(Us(Clock::now() - t0) / 1e6);
+        filled[name] = std::move(rows);
       }
       std::fprintf(stderr, ".");
     }
@@ -349,6 +351,17 @@ void ReadAheadVariants(const Options& o, const Library& lib, ColdCache& cold) {
     rounds("cold", o.coldRounds);
   }
   std::fprintf(stderr, "\n");
+  // Read-ahead changes when data arrives, never what is read.
+  for (const auto& [name, rows] : filled) {
+    const std::vector<TSongInfo>& base = filled.begin()->second;
+    size_t differ = 0;
+    for (size_t i = 0; i < rows.size() && i < base.size(); ++i)
+      differ += rows[i].T.title != base[i].T.title || rows[i].T.artist != base[i].T.artist ||
+                rows[i].T.genre != base[i].T.genre || rows[i].Len != base[i].Len;
+    if (differ || rows.size() != base.size())
+      std::printf("WARNING: %zu rows read with read-ahead %s differ from %s\n", differ, name.c_str(),
+                  filled.begin()->first.c_str());
+  }
   std::printf("\nThe report's row loop (FillRows) over the month, read-ahead HEAD/TAIL KiB/DEPTH rows\n");
   std::printf("%-12s %10s %10s %10s %10s\n", "variant", "warm s", "vs off", "cold s", "vs off");
   for (const auto& [name, settings] : variants) {
