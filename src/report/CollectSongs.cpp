@@ -114,12 +114,8 @@ bool IsLogName(std::u16string_view name) {
   return UpperAscii(name.substr(name.size() - 4)) == u".CSV";
 }
 
-std::vector<TSongInfo> CollectSongs(const std::u16string& Folder, TDate StartDate, TDate EndDate) {
-  return CollectSongs(Folder, StartDate, EndDate, nullptr);
-}
-
-std::vector<TSongInfo> CollectSongs(const std::u16string& Folder, TDate StartDate, TDate EndDate,
-                                    TBuildSummary* Summary) {
+std::vector<TSongInfo> CountPlays(const std::u16string& Folder, TDate StartDate, TDate EndDate,
+                                  TBuildSummary* Summary) {
   const std::u16string folder = IncludeTrailingDelimiter(Folder);
 
   // Every log name must carry a date, whether or not it lies in the period.
@@ -172,10 +168,7 @@ std::vector<TSongInfo> CollectSongs(const std::u16string& Folder, TDate StartDat
     if (logs.empty()) Summary->Warnings.push_back(TBuildWarning{});
     FindDuplicateLogs(shared, Summary->Warnings);
   }
-  if (plays.empty()) {
-    if (Summary) SummarizeRows({}, *Summary);
-    return {};
-  }
+  if (plays.empty()) return {};
 
   // Distinct paths in collation order; exactly equal paths form one row.
   std::vector<std::u16string> paths;
@@ -191,8 +184,18 @@ std::vector<TSongInfo> CollectSongs(const std::u16string& Folder, TDate StartDat
     row.FN = std::move(p);
     rows.push_back(std::move(row));
   }
+  return rows;
+}
 
-  for (TSongInfo& row : rows) {
+void FillRows(std::vector<TSongInfo>& rows, const ReadAheadSettings& readAhead) {
+  // While one row's file is read, the disk already fetches the head and tail
+  // of the next rows' files.
+  FileReadAhead ahead(readAhead);
+  size_t announced = 1;  // rows before this one have been announced (row 0 is read at once)
+  for (size_t i = 0; i < rows.size(); ++i) {
+    for (; announced < rows.size() && announced <= i + readAhead.Depth; ++announced)
+      ahead.Announce(rows[announced].FN);
+    TSongInfo& row = rows[i];
     try {
       ReadTrackInfo(row.FN, row.T, nullptr, 0);
     } catch (...) {
@@ -200,6 +203,16 @@ std::vector<TSongInfo> CollectSongs(const std::u16string& Folder, TDate StartDat
     }
     row.Len = GetTrackLength(row.FN);
   }
+}
+
+std::vector<TSongInfo> CollectSongs(const std::u16string& Folder, TDate StartDate, TDate EndDate) {
+  return CollectSongs(Folder, StartDate, EndDate, nullptr);
+}
+
+std::vector<TSongInfo> CollectSongs(const std::u16string& Folder, TDate StartDate, TDate EndDate,
+                                    TBuildSummary* Summary) {
+  std::vector<TSongInfo> rows = CountPlays(Folder, StartDate, EndDate, Summary);
+  FillRows(rows);
   if (Summary) SummarizeRows(rows, *Summary);
   return rows;
 }

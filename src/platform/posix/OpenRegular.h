@@ -6,7 +6,9 @@
 // for a writer). The open itself cannot block or make the file a
 // controlling terminal (O_NONBLOCK | O_NOCTTY), and the descriptor is kept
 // only when it is a regular file and the very file looked at (same device
-// and inode), so a path swapped in between is refused too.
+// and inode), so a path swapped in between is refused too. Every read of a
+// file in the system goes through it: InputFile::Open and the read-ahead
+// hints alike.
 #include <sys/stat.h>
 
 #include <string>
