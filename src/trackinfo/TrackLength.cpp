@@ -5,6 +5,7 @@
 
 #include "platform/MediaProbe.h"
 #include "platform/Strings.h"
+#include "trackinfo/StatedLength.h"
 
 namespace ordana {
 
@@ -94,6 +95,10 @@ uint32_t GetTrackLength(const std::u16string& FileName) {
       if (length == 0) {
         if (auto units = ProbeContainerDuration(FileName)) length = HundredNsToMs(*units);
       }
+    } else if (const StatedLength stated = StatedAudioLength(FileName);
+               stated.kind != StatedLength::Kind::kNotStated) {
+      // The file states its exact length itself (or cannot have the one it claims).
+      length = AudioSecondsToMs(stated.seconds);
     } else if (auto audio = ProbeAudioLength(FileName)) {
       length = AudioSecondsToMs(audio->Seconds);
     } else if (IsStreamUrl(FileName)) {
