@@ -109,15 +109,11 @@ std::string ExtensionOf(std::u16string_view path) {
   return ext;
 }
 
-// Asks the helper about one file; nullopt when the file cannot be opened,
-// the helper cannot be had, or it failed on the file.
-std::optional<probe_protocol::Reply> Ask(std::u16string_view path, probe_protocol::Op op, int index = 0) {
-  if (!MediaProbeAvailable() || LooksLikeAddress(path)) return std::nullopt;
-  // InputFile opens regular files only: a folder, a pipe (which would
-  // block) or a device (which may never end) gives no file.
-  InputFile file = InputFile::Open(path);
-  if (!file || file.Size() <= 0) return std::nullopt;
-
+// Asks the helper about one open file; nullopt when the file is empty, the
+// helper cannot be had, or it failed on the file.
+std::optional<probe_protocol::Reply> Ask(const InputFile& file, std::u16string_view path, probe_protocol::Op op,
+                                         int index = 0) {
+  if (!MediaProbeAvailable() || !file || file.Size() <= 0) return std::nullopt;
   ProbeState& s = State();
   if (!EnsureHelper(s)) {
     ++s.stats.filesUnmeasured;
@@ -159,25 +155,42 @@ std::optional<probe_protocol::Reply> Ask(std::u16string_view path, probe_protoco
   return reply;
 }
 
+// Only local regular files are opened: InputFile refuses a folder, a pipe
+// (which would block) or a device (which may never end).
+InputFile OpenLocal(std::u16string_view path) {
+  if (!MediaProbeAvailable() || LooksLikeAddress(path)) return {};
+  return InputFile::Open(path);
+}
+
 }  // namespace
 
-std::optional<AudioLength> ProbeAudioLength(std::u16string_view path) {
-  const auto r = Ask(path, probe_protocol::Op::kAudioLength);
+std::optional<AudioLength> ProbeAudioLength(const InputFile& file, std::u16string_view name) {
+  const auto r = Ask(file, name, probe_protocol::Op::kAudioLength);
   if (!r) return std::nullopt;
   return AudioLength{r->seconds, r->fromStreamInfo != 0};
 }
 
-std::optional<double> ProbeStreamSeconds(std::u16string_view path, int index) {
+std::optional<double> ProbeStreamSeconds(const InputFile& file, std::u16string_view name, int index) {
   if (index < 0) return std::nullopt;
-  const auto r = Ask(path, probe_protocol::Op::kStreamSeconds, index);
+  const auto r = Ask(file, name, probe_protocol::Op::kStreamSeconds, index);
   if (!r) return std::nullopt;
   return r->seconds;
 }
 
-std::optional<int64_t> ProbeContainerDuration(std::u16string_view path) {
-  const auto r = Ask(path, probe_protocol::Op::kContainerDuration);
+std::optional<int64_t> ProbeContainerDuration(const InputFile& file, std::u16string_view name) {
+  const auto r = Ask(file, name, probe_protocol::Op::kContainerDuration);
   if (!r) return std::nullopt;
   return r->units;
+}
+
+std::optional<AudioLength> ProbeAudioLength(std::u16string_view path) { return ProbeAudioLength(OpenLocal(path), path); }
+
+std::optional<double> ProbeStreamSeconds(std::u16string_view path, int index) {
+  return ProbeStreamSeconds(OpenLocal(path), path, index);
+}
+
+std::optional<int64_t> ProbeContainerDuration(std::u16string_view path) {
+  return ProbeContainerDuration(OpenLocal(path), path);
 }
 
 MediaProbeStats GetMediaProbeStats() { return State().stats; }

@@ -31,6 +31,8 @@
 
 namespace ordana {
 
+class InputFile;
+
 // True when the system was built with FFmpeg.
 bool MediaProbeAvailable();
 
@@ -56,6 +58,12 @@ std::optional<double> ProbeStreamSeconds(std::u16string_view path, int index = 0
 // container's own duration, or, when the header has none, the duration found
 // by analysing the start of the file. nullopt when none can be found.
 std::optional<int64_t> ProbeContainerDuration(std::u16string_view path);
+
+// The same for a file the caller has opened; `name` gives the extension
+// (the demuxer tried first).
+std::optional<AudioLength> ProbeAudioLength(const InputFile& file, std::u16string_view name);
+std::optional<double> ProbeStreamSeconds(const InputFile& file, std::u16string_view name, int index = 0);
+std::optional<int64_t> ProbeContainerDuration(const InputFile& file, std::u16string_view name);
 
 // --- The helper process ---------------------------------------------------------
 

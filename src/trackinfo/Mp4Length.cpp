@@ -292,57 +292,84 @@ void ReadMedia(Walker& wk, const Atom& mdia, Track& t) {
   });
 }
 
-}  // namespace
-
-StatedLength Mp4AudioStatedLength(const length::Source& file) {
-  Walker wk(file);
-  const int64_t size = wk.FileSize();
-  if (size <= 0) return StatedLength::NotStated();
-  // The first moov atom at the top level, seeking past everything else.
-  Atom moov;
-  {
-    Atom a;
-    bool found = false;
-    for (int64_t pos = 0; !found && wk.Next(pos, size, a); pos = a.end) {
-      if (pos == 0 && a.type != "ftyp" && a.type != "moov" && a.type != "free" && a.type != "skip" &&
-          a.type != "wide" && a.type != "mdat")
-        return StatedLength::NotStated();  // not an ISO media file
-      if (a.type == "moov") {
-        moov = a;
-        found = true;
-      }
-    }
-    if (!found) return StatedLength::NotStated();
-  }
-
-  int64_t movieTimeScale = 0;
+// The first moov atom at the top level (found by seeking past everything
+// else) and its tracks: all of them, or up to the first audio track.
+struct Movie {
+  int64_t timeScale = 0;
   bool fragmented = false;
-  std::optional<Track> audio;
-  wk.Children(moov, 0, [&](const Atom& a) {
-    if (a.type == "mvhd") {
-      const uint8_t version = wk.Payload(a, 1).U8();
-      length::Reader r = wk.Payload(a, version == 1 ? 4 + 16 + 4 : 4 + 8 + 4);
+  std::vector<Track> tracks;
+};
+
+std::optional<Movie> ReadMovie(Walker& wk, bool untilAudio) {
+  const int64_t size = wk.FileSize();
+  if (size < 8) return std::nullopt;
+  Atom moov;
+  bool found = false;
+  Atom a;
+  for (int64_t pos = 0; !found && wk.Next(pos, size, a); pos = a.end) {
+    if (pos == 0 && a.type != "ftyp" && a.type != "moov" && a.type != "free" && a.type != "skip" &&
+        a.type != "wide" && a.type != "mdat")
+      return std::nullopt;  // not an ISO media file
+    if (a.type == "moov") {
+      moov = a;
+      found = true;
+    }
+  }
+  if (!found) return std::nullopt;
+
+  Movie movie;
+  bool haveAudio = false;
+  wk.Children(moov, 0, [&](const Atom& c) {
+    if (c.type == "mvhd") {
+      const uint8_t version = wk.Payload(c, 1).U8();
+      length::Reader r = wk.Payload(c, version == 1 ? 4 + 16 + 4 : 4 + 8 + 4);
       r.Skip(4 + (version == 1 ? 16 : 8));
-      movieTimeScale = static_cast<int32_t>(r.U32BE());
-      if (!r.Ok()) movieTimeScale = 0;
-    } else if (a.type == "mvex") {
-      fragmented = true;
-    } else if (a.type == "trak" && !audio) {
+      movie.timeScale = static_cast<int32_t>(r.U32BE());
+      if (!r.Ok()) movie.timeScale = 0;
+    } else if (c.type == "mvex") {
+      movie.fragmented = true;
+    } else if (c.type == "trak" && !(untilAudio && haveAudio)) {
       Track t;
-      wk.Children(a, 0, [&](const Atom& c) {
-        if (c.type == "mdia") {
-          ReadMedia(wk, c, t);
-        } else if (c.type == "edts") {
-          wk.Children(c, 0, [&](const Atom& e) {
+      wk.Children(c, 0, [&](const Atom& k) {
+        if (k.type == "mdia") {
+          ReadMedia(wk, k, t);
+        } else if (k.type == "edts") {
+          wk.Children(k, 0, [&](const Atom& e) {
             if (e.type == "elst") ReadEditList(wk, e, t);
           });
         }
       });
-      if (t.audio) audio = std::move(t);
+      haveAudio = haveAudio || t.audio;
+      movie.tracks.push_back(std::move(t));
     }
   });
-  if (wk.Broken() || fragmented || !audio) return StatedLength::NotStated();
-  const Track& t = *audio;
+  if (wk.Broken()) return std::nullopt;
+  return movie;
+}
+
+}  // namespace
+
+bool Mp4ClaimsMoreThanItHolds(const length::Source& file) {
+  char head[8];
+  if (file.ReadAt(0, head, sizeof head) != sizeof head) return false;
+  const std::string_view type(head + 4, 4);
+  if (type != "ftyp" && type != "moov" && type != "free" && type != "skip" && type != "wide" && type != "mdat")
+    return false;
+  Walker wk(file);
+  const auto movie = ReadMovie(wk, false);
+  if (!movie) return false;
+  for (const Track& t : movie->tracks)
+    if (t.impossible) return true;
+  return false;
+}
+
+StatedLength Mp4AudioStatedLength(const length::Source& file) {
+  Walker wk(file);
+  const auto movie = ReadMovie(wk, true);
+  if (!movie || movie->fragmented || movie->tracks.empty() || !movie->tracks.back().audio)
+    return StatedLength::NotStated();
+  const int64_t movieTimeScale = movie->timeScale;
+  const Track& t = movie->tracks.back();
   if (t.impossible) return StatedLength::NoLength();
   if (t.unsettled || !t.codecKnown || t.mediaHeaders != 1 || t.timeScale <= 0 || t.sttsAtoms != 1 ||
       !t.haveStsz || t.sampleCount == 0 || t.sttsSamples != t.sampleCount || t.chunkCount == 0 ||

@@ -77,16 +77,24 @@ class FileSource final : public length::Source {
 };
 
 // From the last '.' after the last path delimiter or drive colon, lower-cased.
-std::u16string Extension(const std::u16string& path) {
+std::u16string Extension(std::u16string_view path) {
   const size_t i = path.find_last_of(u".\\/:");
-  if (i == std::u16string::npos || path[i] != u'.') return {};
+  if (i == std::u16string_view::npos || path[i] != u'.') return {};
   return LowerCase(path.substr(i));
 }
 
 }  // namespace
 
+bool Mp4ClaimsMoreThanItHolds(const InputFile& file) { return file && Mp4ClaimsMoreThanItHolds(FileSource(file)); }
+
 StatedLength StatedAudioLength(const std::u16string& path) {
-  const std::u16string ext = Extension(path);
+  if (LooksLikeAddress(path)) return StatedLength::NotStated();
+  const InputFile file = InputFile::Open(path);
+  return StatedAudioLength(file, path);
+}
+
+StatedLength StatedAudioLength(const InputFile& file, std::u16string_view name) {
+  const std::u16string ext = Extension(name);
   StatedLength (*parse)(const length::Source&) = nullptr;
   if (ext == u".flac")
     parse = FlacStatedLength;
@@ -96,9 +104,7 @@ StatedLength StatedAudioLength(const std::u16string& path) {
     parse = WavStatedLength;
   else if (ext == u".m4a" || ext == u".m4b" || ext == u".m4p")
     parse = Mp4AudioStatedLength;
-  if (!parse || LooksLikeAddress(path)) return StatedLength::NotStated();
-  const InputFile file = InputFile::Open(path);
-  if (!file) return StatedLength::NotStated();
+  if (!parse || !file) return StatedLength::NotStated();
   return parse(FileSource(file));
 }
 

@@ -12,7 +12,9 @@
 // and kNoLength when the file cannot have the length it claims (an MPEG-4
 // sample table that asks for more bytes than the file holds).
 #include <string>
+#include <string_view>
 
+#include "platform/FileIO.h"
 #include "trackinfo/LengthBytes.h"
 
 namespace ordana {
@@ -35,9 +37,19 @@ StatedLength WavStatedLength(const length::Source& file);
 StatedLength Mp4AudioStatedLength(const length::Source& file);
 
 // The parser the file's extension names (".flac", ".ogg", ".wav", ".m4a",
-// ".m4b", ".m4p", in any letter case), over the file; kNotStated for other
-// extensions, addresses and files that cannot be opened.
+// ".m4b", ".m4p", in any letter case), over the open file (`name` gives the
+// extension); kNotStated for other extensions.
+StatedLength StatedAudioLength(const InputFile& file, std::u16string_view name);
+// The same for a path; kNotStated also for addresses and files that cannot
+// be opened.
 StatedLength StatedAudioLength(const std::u16string& path);
+
+// True for an MPEG-4 file (of any name) with a sample table of fixed-size
+// samples that asks for more bytes than the file holds: an index of millions
+// of samples that are not there. Such a file has no length; no demuxer need
+// build that index.
+bool Mp4ClaimsMoreThanItHolds(const length::Source& file);
+bool Mp4ClaimsMoreThanItHolds(const InputFile& file);
 
 namespace length {
 // The bytes of leading ID3v2 tags (up to four in a row; a tag claiming more
