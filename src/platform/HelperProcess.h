@@ -68,6 +68,11 @@ class HelperProcess {
 
   // Ends the helper at once and reaps it.
   void Kill();
+  // How the last helper this object ran ended, when it ended by itself
+  // before Kill() or Stop() reaped it: "it crashed (signal 11, Segmentation
+  // fault)", "it exited with status 3"; empty when it was still running
+  // and was ended by us, or has not ended.
+  const std::string& EndCause() const { return endCause_; }
   // Closes the channel and gives the helper a moment to end by itself;
   // kills it when it does not.
   void Stop();
@@ -75,6 +80,7 @@ class HelperProcess {
  private:
   struct State;
   std::unique_ptr<State> state_;
+  std::string endCause_;
 };
 
 // A file handed over by the parent, read by position. Move-only; closed by

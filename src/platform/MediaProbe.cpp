@@ -58,17 +58,36 @@ ProbeState& State() {
   return state;
 }
 
-void Warn(ProbeState& s) {
-  if (s.warned) return;
-  s.warned = true;
-  const std::string text = "warning: cannot start the media probe helper \"" + Utf16ToUtf8(MediaProbeHelper()) +
-                           "\": " + s.stats.helperProblem + "; track lengths it would measure are 0";
+void Say(ProbeState& s, const std::string& text) {
   if (s.sink) {
     s.sink(text);
   } else {
     std::fprintf(stderr, "%s\n", text.c_str());
     std::fflush(stderr);
   }
+}
+
+void Warn(ProbeState& s) {
+  if (s.warned) return;
+  s.warned = true;
+  Say(s, "warning: cannot start the media probe helper \"" + Utf16ToUtf8(MediaProbeHelper()) +
+             "\": " + s.stats.helperProblem + "; track lengths it would measure are 0");
+}
+
+// One line per file the helper failed on, up to kMaxFailureWarnings in a
+// session; the rest are only counted.
+constexpr int64_t kMaxFailureWarnings = 10;
+
+void WarnFailure(ProbeState& s, std::u16string_view path, const std::string& cause) {
+  if (s.stats.filesFailed > kMaxFailureWarnings) return;
+  std::string text = "warning: the media probe helper failed on \"" + Utf16ToUtf8(std::u16string(path)) +
+                     "\": " + cause + "; its track length is 0";
+  if (s.stats.filesFailed == kMaxFailureWarnings) text += " (further failures are counted, not listed)";
+  Say(s, text);
+}
+
+std::string Millis(std::chrono::milliseconds d) {
+  return d.count() % 1000 == 0 ? std::to_string(d.count() / 1000) + " s" : std::to_string(d.count()) + " ms";
 }
 
 // A running helper that has said hello; false (counted and warned about)
@@ -125,12 +144,14 @@ std::optional<probe_protocol::Reply> Ask(const InputFile& file, std::u16string_v
   const std::string ext = ExtensionOf(path);
   ext.copy(req.extension, sizeof req.extension - 1);
 
-  const auto failed = [&s]() -> std::optional<probe_protocol::Reply> {
+  const auto failed = [&s, path](std::string cause) -> std::optional<probe_protocol::Reply> {
     s.helper.Kill();
+    if (cause.empty()) cause = s.helper.EndCause().empty() ? "it ended or broke the channel" : s.helper.EndCause();
     ++s.stats.filesFailed;
+    WarnFailure(s, path, cause);
     return std::nullopt;
   };
-  if (!s.helper.Send(probe_protocol::Encode(req), &file)) return failed();
+  if (!s.helper.Send(probe_protocol::Encode(req), &file)) return failed("the file could not be handed to it");
 
   // Waited for in slices, so that the helper's CPU time is looked at while
   // it works.
@@ -141,15 +162,16 @@ std::optional<probe_protocol::Reply> Ask(const InputFile& file, std::u16string_v
   std::string answer;
   for (;;) {
     const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    if (waited >= s.limits.wallPerFile) return failed();
+    if (waited >= s.limits.wallPerFile) return failed("it took more than " + Millis(s.limits.wallPerFile));
     const auto r = s.helper.Receive(answer, std::min(kSlice, s.limits.wallPerFile - waited));
     if (r == HelperProcess::Received::kMessage) break;
-    if (r == HelperProcess::Received::kClosed) return failed();
+    if (r == HelperProcess::Received::kClosed) return failed({});
     const double cpu = s.helper.CpuSeconds();
-    if (cpuAtStart >= 0 && cpu >= 0 && cpu - cpuAtStart > cpuLimit) return failed();
+    if (cpuAtStart >= 0 && cpu >= 0 && cpu - cpuAtStart > cpuLimit)
+      return failed("it used more than " + Millis(s.limits.cpuPerFile) + " of CPU time");
   }
   const auto reply = probe_protocol::Decode<probe_protocol::Reply>(answer);
-  if (!reply) return failed();
+  if (!reply) return failed("its answer was not a reply");
   ++s.stats.filesMeasured;
   if (!reply->found) return std::nullopt;
   return reply;

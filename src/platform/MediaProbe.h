@@ -21,7 +21,9 @@
 //
 // Without FFmpeg (built with ORDANA_FFMPEG=off) every probe finds nothing.
 // A helper that is missing or cannot be started is warned about once (on
-// standard error, or to the sink set below) and counted in MediaProbeStats.
+// standard error, or to the sink set below) and counted in MediaProbeStats;
+// so is each file it fails on (a crash, an overrun, a broken answer), with
+// the file and the cause, up to ten lines per build.
 #include <chrono>
 #include <cstdint>
 #include <functional>

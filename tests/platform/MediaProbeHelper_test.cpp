@@ -73,8 +73,15 @@ TEST_F(ProbeHelperTest, OneHelperServesManyFiles) {
 // A crash, an early exit, a reply that is no reply: that file has no length,
 // the next one gets a fresh helper.
 TEST_F(ProbeHelperTest, AFailingFileCostsOnlyItsOwnLength) {
-  for (const char* failure : {"crash", "exit", "garbage"}) {
+  struct Case {
+    const char* failure;
+    const char* cause;  // in the warning
+  };
+  for (const Case& c : {Case{"crash", "crashed (signal 6"}, Case{"exit", "exited with status 0"},
+                        Case{"garbage", "not a reply"}}) {
+    const char* failure = c.failure;
     SCOPED_TRACE(failure);
+    warnings_.clear();
     EXPECT_EQ(Probe(Order("ok", "seconds 1")), 1.0);
     const int64_t pid = MediaProbeHelperProcessId();
     const int64_t starts = GetMediaProbeStats().helperStarts;
@@ -85,8 +92,24 @@ TEST_F(ProbeHelperTest, AFailingFileCostsOnlyItsOwnLength) {
     EXPECT_EQ(GetMediaProbeStats().filesFailed, failedBefore + 1);
     EXPECT_EQ(Probe(Order("next", "seconds 3")), 3.0);
     EXPECT_EQ(GetMediaProbeStats().helperStarts, starts + 1);
+    // One warning, naming the file and what happened.
+    ASSERT_EQ(warnings_.size(), 1u);
+    EXPECT_NE(warnings_[0].find(dir_.File("bad")), std::string::npos) << warnings_[0];
+    EXPECT_NE(warnings_[0].find(c.cause), std::string::npos) << warnings_[0];
   }
-  EXPECT_TRUE(warnings_.empty());
+}
+
+// A library of files that all fail does not flood standard error.
+TEST_F(ProbeHelperTest, FailureWarningsStopAfterTen) {
+  for (int i = 0; i < 14; ++i) EXPECT_FALSE(Probe(Order("bad" + std::to_string(i), "exit")));
+  EXPECT_EQ(GetMediaProbeStats().filesFailed, 14);
+  ASSERT_EQ(warnings_.size(), 10u);
+  EXPECT_NE(warnings_[9].find("bad9"), std::string::npos);
+  EXPECT_NE(warnings_[9].find("further failures are counted"), std::string::npos) << warnings_[9];
+  // The next build lists its own again.
+  session_.emplace();
+  EXPECT_FALSE(Probe(Order("bad", "exit")));
+  EXPECT_EQ(warnings_.size(), 11u);
 }
 
 TEST_F(ProbeHelperTest, TimeLimitsKillAHelperThatOverruns) {
@@ -97,6 +120,8 @@ TEST_F(ProbeHelperTest, TimeLimitsKillAHelperThatOverruns) {
   EXPECT_FALSE(Probe(Order("hang", "hang")));
   EXPECT_LT(Clock::now() - t0, std::chrono::seconds(5));
   EXPECT_EQ(GetMediaProbeStats().filesFailed, 1);
+  ASSERT_EQ(warnings_.size(), 1u);
+  EXPECT_NE(warnings_[0].find("took more than 300 ms"), std::string::npos) << warnings_[0];
 
   // Spinning is stopped by the CPU limit long before the wall-clock one.
   limits.cpuPerFile = std::chrono::milliseconds(200);
@@ -106,6 +131,8 @@ TEST_F(ProbeHelperTest, TimeLimitsKillAHelperThatOverruns) {
   EXPECT_FALSE(Probe(Order("spin", "spin")));
   EXPECT_LT(Clock::now() - t0, std::chrono::seconds(30));
   EXPECT_EQ(GetMediaProbeStats().filesFailed, 2);
+  ASSERT_EQ(warnings_.size(), 2u);
+  EXPECT_NE(warnings_[1].find("more than 200 ms of CPU time"), std::string::npos) << warnings_[1];
   EXPECT_EQ(Probe(Order("next", "seconds 4")), 4.0);
 }
 

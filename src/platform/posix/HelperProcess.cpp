@@ -18,6 +18,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include "platform/FileIO.h"
@@ -54,6 +55,7 @@ HelperProcess& HelperProcess::operator=(HelperProcess&& o) noexcept {
   if (this != &o) {
     Stop();
     state_ = std::move(o.state_);
+    endCause_ = std::move(o.endCause_);
   }
   return *this;
 }
@@ -75,6 +77,17 @@ void CloseDescriptorsFrom(int from, int keep) {
     if (fd != keep) ::close(fd);
 }
 
+// What a wait status says about how the process ended.
+std::string DescribeEnd(int status) {
+  if (WIFSIGNALED(status)) {
+    const int sig = WTERMSIG(status);
+    const char* name = ::strsignal(sig);
+    return "it crashed (signal " + std::to_string(sig) + (name ? std::string(", ") + name : std::string()) + ")";
+  }
+  if (WIFEXITED(status)) return "it exited with status " + std::to_string(WEXITSTATUS(status));
+  return "it ended";
+}
+
 [[noreturn]] void ChildFails(int reportFd, int err) {
   ssize_t w = ::write(reportFd, &err, sizeof err);
   (void)w;
@@ -86,6 +99,7 @@ void CloseDescriptorsFrom(int from, int keep) {
 HelperProcess HelperProcess::Start(const std::u16string& program, const std::vector<std::string>& args,
                                    const HelperLimits& limits, std::string* error) {
   HelperProcess h;
+  h.endCause_.clear();
   auto fail = [&](int err) {
     if (error) *error = SystemMessage(err);
     return HelperProcess();
@@ -195,6 +209,20 @@ HelperProcess::Received HelperProcess::Receive(std::string& message, std::chrono
     const ssize_t n = ::recv(state_->fd, buf, sizeof buf, MSG_DONTWAIT);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n <= 0) {
+      // The channel closes while the helper ends: give it a moment to
+      // finish ending, so that its cause is known.
+      for (int i = 0; i < 100; ++i) {
+        int status = 0;
+        const pid_t w = ::waitpid(state_->pid, &status, WNOHANG);
+        if (w == state_->pid) {
+          endCause_ = DescribeEnd(status);
+          ::close(state_->fd);
+          state_.reset();
+          return Received::kClosed;
+        }
+        if (w < 0 && errno != EINTR) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
       Kill();
       return Received::kClosed;
     }
@@ -212,8 +240,18 @@ double HelperProcess::CpuSeconds() const {
 
 void HelperProcess::Kill() {
   if (!Running()) return;
-  ::kill(state_->pid, SIGKILL);
-  while (::waitpid(state_->pid, nullptr, 0) < 0 && errno == EINTR) {
+  // A helper that has already ended keeps its own cause.
+  int status = 0;
+  pid_t r;
+  while ((r = ::waitpid(state_->pid, &status, WNOHANG)) < 0 && errno == EINTR) {
+  }
+  if (r == state_->pid) {
+    endCause_ = DescribeEnd(status);
+  } else {
+    endCause_.clear();
+    ::kill(state_->pid, SIGKILL);
+    while (::waitpid(state_->pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
   }
   ::close(state_->fd);
   state_.reset();
