@@ -12,6 +12,22 @@
 //
 // Messages are byte strings of at most kMaxHelperMessage bytes; the channel
 // frames them.
+//
+// What every backend (posix/ now; a Windows one with a job object) holds to:
+// - Start() returns a running helper or none: an error the program cannot
+//   be started for (missing, not executable) comes back in *error, not as a
+//   helper that dies at once.
+// - The helper inherits nothing but the channel and standard error; it ends
+//   with its parent (Linux: a death signal; other systems: at its next read
+//   of the closed channel; Windows: the job kills it when closed).
+// - limits.memoryBytes is enforced by the system for the helper alone
+//   (RLIMIT_DATA; on Windows the job's process memory limit) unless
+//   HelperMemoryLimitApplied() is false; time limits are the caller's, who
+//   waits with Receive() and calls Kill().
+// - A handed-over file reaches the helper as a handle of its own to the same
+//   open file, read-only (SCM_RIGHTS; on Windows DuplicateHandle into it).
+// - Kill() and Stop() return only once the helper is gone, and EndCause()
+//   then tells how a helper that ended by itself ended.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
