@@ -7,7 +7,7 @@
 // medians over rounds of the per-file means and of the ratios taken within a
 // round, so that load on the shared machine hits both sides of a ratio.
 //
-//   library_bench [--library DIR] [--mode perfile|readahead|month|all] ...
+//   library_bench [--library DIR] [--mode perfile|readahead|month|agree|all] ...
 //   library_bench --help
 #include <fcntl.h>
 #include <spawn.h>
@@ -53,7 +53,9 @@ using Clock = std::chrono::steady_clock;
 const char kHelp[] =
     "usage: library_bench [options]\n"
     "  --library DIR        the generated library (default: what make-library prints)\n"
-    "  --mode MODE          perfile, readahead, month or all (default all)\n"
+    "  --mode MODE          perfile, readahead, month, agree or all (default all);\n"
+    "                       agree: every file's length now and as measured\n"
+    "                       before (FFmpeg in this process), the files that differ\n"
     "  --warm-rounds N      paired warm rounds (default 7)\n"
     "  --cold-rounds N      paired cold rounds (default 5)\n"
     "  --cold WAY           auto (drop_caches where allowed, else fadvise), drop,\n"
@@ -535,6 +537,28 @@ Options ParseArgs(int argc, char** argv) {
 
 }  // namespace
 
+// The length of every file now and as it was measured before: the report's
+// rows agree when these do. Differences are listed per kind of file.
+void Agree(const std::vector<LibraryFile>& files) {
+#if ORDANA_BENCH_HAVE_INPROCESS_FFMPEG
+  std::map<std::string, std::pair<int, int>> byKind;  // differing, all
+  int shown = 0;
+  for (const LibraryFile& f : files) {
+    const uint32_t now = GetTrackLength(f.path), before = InProcessTrackLength(f.path);
+    auto& [differ, all] = byKind[f.kind];
+    ++all;
+    if (now == before) continue;
+    ++differ;
+    if (shown++ < 20) std::printf("  %s: %u ms, before %u ms\n", Utf16ToUtf8(f.path).c_str(), now, before);
+  }
+  std::printf("\nLengths now against before (ms, after truncation)\n%-16s %6s %8s\n", "files", "n", "differ");
+  for (const auto& [kind, c] : byKind) std::printf("%-16s %6d %8d\n", kind.c_str(), c.second, c.first);
+#else
+  (void)files;
+  std::printf("agree: built without FFmpeg in the benchmark; nothing to compare\n");
+#endif
+}
+
 int main(int argc, char** argv) {
   try {
     const Options o = ParseArgs(argc, argv);
@@ -555,6 +579,8 @@ int main(int argc, char** argv) {
     if (o.mode == "readahead" || o.mode == "all") ReadAheadVariants(o, lib, cold);
     std::fflush(stdout);
     if (o.mode == "month" || o.mode == "all") Month(o, lib, cold);
+    std::fflush(stdout);
+    if (o.mode == "agree" || o.mode == "all") Agree(lib.files);
   } catch (const std::exception& e) {
     std::cerr << "library_bench: " << e.what() << "\n";
     return 1;
