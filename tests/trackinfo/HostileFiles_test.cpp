@@ -5,6 +5,7 @@
 // its helper's), keep its own peak memory under 128 MB, and the helper must
 // open no other file and no socket.
 #include <fcntl.h>
+#include <signal.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -14,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -162,6 +164,71 @@ TEST(HostileFiles, GiveNoLengthWithinBoundsOfTimeAndMemory) {
     return ProbeStreamSeconds(f) ? 1u : 0u;
   });
   ExpectBounded("bomb.mp4 through FFmpeg", raw);
+}
+
+// Encoded files cut short, through the real helper: never longer than the
+// whole file, never a failure of the helper, within the same bounds.
+TEST(HostileFiles, CutFilesThroughTheHelper) {
+  ORDANA_REQUIRE_TOOL("ffmpeg");
+  TempDir dir;
+  const std::string ff = "ffmpeg -nostdin -v error -y -f lavfi -i sine=frequency=440:duration=6 ";
+  const std::pair<const char*, const char*> kinds[] = {
+      {"cbr.mp3", "-c:a libmp3lame -b:a 64k -write_xing 0"}, {"vbr.mp3", "-c:a libmp3lame -q:a 4"},
+      {"a.wma", "-c:a wmav2 -b:a 64k"},                      {"late.m4a", "-c:a aac -b:a 64k"},
+      {"a.mp4", "-c:a aac -b:a 64k -movflags +faststart"},    {"a.ogg", "-c:a libvorbis"},
+      {"a.flac", "-c:a flac"},                               {"a.wav", "-c:a pcm_s16le"}};
+  MediaProbeSession session;
+  for (const auto& [name, codec] : kinds) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(test::Encode(ff + codec + " " + ShellQuote(dir.File(name))));
+    const uint32_t whole = GetTrackLength(dir.File16(name));
+    EXPECT_GE(whole, 5900u);
+    EXPECT_LE(whole, 6100u);
+    const std::string bytes = test::ReadBytes(dir.File(name));
+    for (size_t cut : {size_t{16}, size_t{200}, bytes.size() / 4, bytes.size() / 2, bytes.size() - 1}) {
+      const std::string cutName = std::to_string(cut) + "-" + name;
+      test::WriteBytes(dir.File(cutName), bytes.substr(0, cut));
+      EXPECT_LE(GetTrackLength(dir.File16(cutName)), whole) << "cut at " << cut;
+    }
+  }
+  EXPECT_EQ(GetMediaProbeStats().filesFailed, 0);
+  EXPECT_EQ(GetMediaProbeStats().helperStarts, 1);
+}
+
+// The real helper held up on a file (stopped, as if FFmpeg never came back):
+// the probe kills it at the wall-clock limit, that file has no length, the
+// warning names it, and the next file gets a fresh helper.
+TEST(HostileFiles, AHelperThatOverrunsIsReplaced) {
+  ORDANA_REQUIRE_TOOL("sox");
+  TempDir dir;
+  test::SineWav(dir, "tone.mp3.wav", "1", 8000);
+  // A WAV under an MP3 name goes to FFmpeg (its content is found by probing).
+  std::filesystem::rename(dir.File("tone.mp3.wav"), dir.File("tone.mp3"));
+  std::vector<std::string> warnings;
+  SetMediaProbeWarningSink([&](const std::string& w) { warnings.push_back(w); });
+  const MediaProbeLimits saved = GetMediaProbeLimits();
+  MediaProbeLimits limits = saved;
+  limits.wallPerFile = std::chrono::milliseconds(300);
+  SetMediaProbeLimits(limits);
+  {
+    MediaProbeSession session;
+    EXPECT_EQ(GetTrackLength(dir.File16("tone.mp3")), 1000u);
+    const auto pid = static_cast<pid_t>(MediaProbeHelperProcessId());
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(::kill(pid, SIGSTOP), 0);
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(GetTrackLength(dir.File16("tone.mp3")), 0u);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
+    EXPECT_EQ(::kill(pid, 0), -1) << "the stopped helper is gone";
+    EXPECT_EQ(GetMediaProbeStats().filesFailed, 1);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find(dir.File("tone.mp3")), std::string::npos) << warnings[0];
+    EXPECT_NE(warnings[0].find("took more than 300 ms"), std::string::npos) << warnings[0];
+    EXPECT_EQ(GetTrackLength(dir.File16("tone.mp3")), 1000u);
+    EXPECT_EQ(GetMediaProbeStats().helperStarts, 2);
+  }
+  SetMediaProbeLimits(saved);
+  SetMediaProbeWarningSink(nullptr);
 }
 
 // Lists that name other files and addresses: nothing they name is opened.
