@@ -15,4 +15,17 @@ void BuildReport(const std::u16string& Folder, const std::u16string& OutputFile,
   WriteHtmlReport(rows, OutputFile, StartDate, EndDate);
 }
 
+void BuildReport(const std::u16string& Folder, const std::u16string& OutputFile, TDate StartDate,
+                 TDate EndDate, TBuildSummary& Summary) {
+  Summary = TBuildSummary{};
+  std::vector<TSongInfo> rows;
+  {
+    MediaProbeSession probe;
+    rows = CollectSongs(Folder, StartDate, EndDate, &Summary);
+    const MediaProbeStats stats = GetMediaProbeStats();
+    Summary.FilesProbeCouldNotMeasure = stats.filesFailed + stats.filesUnmeasured;
+  }
+  WriteHtmlReport(rows, OutputFile, StartDate, EndDate);
+}
+
 }  // namespace ordana

@@ -352,7 +352,9 @@ TEST(StatedLength, CutAndInflatedFilesStayInBounds) {
       EXPECT_LE(src.bytesRead, bound) << "cut at " << cut;
       if (got.kind == Kind::kSeconds) {
         EXPECT_LE(got.seconds, whole.seconds) << "cut at " << cut;
-        if (c.bytesPerSecond > 0) EXPECT_LE(got.seconds, cut / c.bytesPerSecond) << "cut at " << cut;
+        if (c.bytesPerSecond > 0) {
+          EXPECT_LE(got.seconds, cut / c.bytesPerSecond) << "cut at " << cut;
+        }
       }
     }
     for (const std::string& claim : {std::string("\xFF\xFF\xFF\xFF"), std::string(4, '\0'), BE32(1), LE32(1)}) {
