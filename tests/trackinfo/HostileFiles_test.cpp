@@ -270,6 +270,12 @@ TEST(HostileFiles, ListsOfOtherFilesOpenNothingElse) {
   ::close(listener);
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 // Where the machine lets a process be traced: the helper's own system calls
 // for the hostile files hold no open but its program's libraries and no
 // socket at all.
@@ -307,7 +313,9 @@ TEST(HostileFiles, TheHelperOpensNothingByName) {
     ++opens;
     // The dynamic loader's libraries, before the helper says hello.
     const bool library = line.find("/etc/ld.so") != std::string::npos || line.find("/lib") != std::string::npos;
-    if (!library) ADD_FAILURE() << line;
+    // A sanitizer's runtime reads the process's own /proc entries at start.
+    const bool sanitizerRuntime = kSanitized && line.find("\"/proc/self/") != std::string::npos;
+    if (!library && !sanitizerRuntime) ADD_FAILURE() << line;
   }
   EXPECT_GT(opens, 0) << "the trace saw nothing at all";
 }
