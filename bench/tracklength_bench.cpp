@@ -20,9 +20,7 @@
 #include "platform/TextCodec.h"
 #include "support/BenchFolder.h"
 #include "trackinfo/TrackLength.h"
-#if ORDANA_BENCH_HAVE_INPROCESS_FFMPEG
-#include "platform/ffmpeg/FFmpegProbe.h"
-#endif
+#include "support/InProcessProbe.h"
 
 namespace {
 
@@ -90,25 +88,8 @@ BENCHMARK(BM_After)->DenseRange(0, 6);
 
 #if ORDANA_BENCH_HAVE_INPROCESS_FFMPEG
 
-class InProcessSource final : public ffmpeg_probe::Source {
- public:
-  explicit InProcessSource(const InputFile& f) : f_(f) {}
-  int64_t Size() const override { return f_.Size(); }
-  int64_t ReadAt(int64_t pos, void* buf, size_t n) const override { return f_.ReadAt(pos, buf, n); }
-
- private:
-  const InputFile& f_;
-};
-
-std::string Ext(const std::u16string& p) { return Utf16ToUtf8(p.substr(p.rfind(u'.') + 1)); }
-
-// FFmpeg's audio probe in this process, as every audio file was measured before.
-uint32_t InProcess(const std::u16string& p) {
-  const InputFile f = InputFile::Open(p);
-  const InProcessSource src(f);
-  const auto a = ffmpeg_probe::ProbeAudioLength(src, Ext(p));
-  return a ? static_cast<uint32_t>(AudioSecondsToMs(a->Seconds)) : 0;
-}
+// FFmpeg's probe in this process, as every audio file was measured before.
+uint32_t InProcess(const std::u16string& p) { return bench::InProcessTrackLength(p); }
 
 void BM_Before(benchmark::State& state) { PerFile(state, InProcess); }
 BENCHMARK(BM_Before)->DenseRange(0, 6);
