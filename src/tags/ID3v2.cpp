@@ -6,6 +6,7 @@
 #include "platform/FileIO.h"
 #include "platform/SafeWrite.h"
 #include "platform/Strings.h"
+#include "tags/FileSource.h"
 
 namespace ordana {
 
@@ -17,9 +18,14 @@ const char* const kID3v2SlotIDsV22[kID3v2SlotCount + 1] = {
     "TEN", "TCR", "TLA", "WXX", "TOR", "TOA", "TT1", "TOT"};
 
 int32_t ID3v2TotalTagSize(const uint8_t h[10], int64_t fileSize) {
-  if (h[0] != 'I' || h[1] != 'D' || h[2] != '3') return 0;
-  int64_t size = (int64_t{h[6]} << 21) + (int64_t{h[7]} << 14) + (int64_t{h[8]} << 7) + h[9] + 10;
-  if (h[5] & 0x10) size += 10;
+  bytes::ByteReader r(h, 10);
+  if (!r.Match("ID3")) return 0;
+  const uint8_t flags = r.At(5).U8();
+  // The size bytes are taken as they stand, top bits included, as the
+  // playout program computes it: a tag whose size bytes are not
+  // well-formed is skipped by the same length there and here.
+  int64_t size = int64_t{r.At(6).SyncSafe32()} + 10;
+  if (flags & 0x10) size += 10;
   if (size > fileSize) return 0;
   return static_cast<int32_t>(size);
 }
@@ -113,42 +119,6 @@ std::u16string StripGenreReference(std::string_view Data) {
 
 namespace {
 
-// Serves byte ranges of the file from one buffer, so that a tag is read in one
-// or a few reads. A range is only read when the file really holds it.
-class TagWindow {
- public:
-  TagWindow(const InputFile& f, int64_t fileSize) : f_(f), fileSize_(fileSize) {}
-  // Read-ahead stops at this offset (the end of the tag once known).
-  void SetAheadEnd(int64_t end) { aheadEnd_ = end; }
-  // n bytes at pos, or nullptr when the file ends before them or cannot be read.
-  const uint8_t* Get(int64_t pos, size_t n) {
-    if (pos < 0 || n > static_cast<uint64_t>(fileSize_) || pos > fileSize_ - static_cast<int64_t>(n))
-      return nullptr;
-    if (pos >= bufPos_ && pos + static_cast<int64_t>(n) <= bufPos_ + static_cast<int64_t>(buf_.size()))
-      return reinterpret_cast<const uint8_t*>(buf_.data()) + (pos - bufPos_);
-    int64_t len = std::clamp<int64_t>(aheadEnd_ - pos, 0, kReadAhead);
-    len = std::min(std::max<int64_t>(len, static_cast<int64_t>(n)), fileSize_ - pos);
-    buf_.resize(static_cast<size_t>(len));
-    bufPos_ = pos;
-    const int64_t got = f_.ReadAt(pos, buf_.data(), buf_.size());
-    if (got < static_cast<int64_t>(n)) {
-      buf_.clear();
-      return nullptr;
-    }
-    buf_.resize(static_cast<size_t>(got));
-    return reinterpret_cast<const uint8_t*>(buf_.data());
-  }
-  int64_t FileSize() const { return fileSize_; }
-
- private:
-  static constexpr int64_t kReadAhead = 16384;
-  const InputFile& f_;
-  int64_t fileSize_;
-  int64_t aheadEnd_ = kReadAhead;
-  ByteString buf_;
-  int64_t bufPos_ = 0;
-};
-
 void PrepareSlots(TagInfo& info) {
   info.FrameIDs.assign(kID3v2SlotCount + 1, ByteString());
   info.Frame.assign(kID3v2SlotCount + 1, ByteString());
@@ -182,23 +152,26 @@ bool IsIdStart(uint8_t c) { return c >= 'A' && c <= 'Z'; }
 // Reading keeps the slot frames only, each cut to kID3v2FrameLimit bytes;
 // keepAll keeps every frame whole (for rewriting the tag). A frame that the
 // file cannot hold, a negative size or a bad identifier ends the walk.
-void WalkFramesV23(TagWindow& w, TagInfo& info, int64_t tagSize, bool keepAll) {
+void WalkFramesV23(bytes::SourceWindow& w, TagInfo& info, int64_t tagSize, bool keepAll) {
   int64_t pos = 10;
-  while (pos < tagSize && pos < w.FileSize()) {
-    const uint8_t* h = w.Get(pos, 10);
-    if (!h || !IsIdStart(h[0])) return;
-    const std::string id(reinterpret_cast<const char*>(h), 4);
-    const uint8_t b0 = h[4], b1 = h[5], b2 = h[6], b3 = h[7];
-    const bool skip = (h[9] & 0x80) != 0;
-    const int64_t plain = (int64_t{b0} << 24) | (int64_t{b1} << 16) | (int64_t{b2} << 8) | b3;
+  while (pos < tagSize && pos < w.Size()) {
+    bytes::ByteReader h = w.Get(pos, 10);
+    if (!h.Ok() || !IsIdStart(h.At(0).U8())) return;
+    const std::string id(h.Chars(4));
+    const bytes::ByteReader sizeField = h.Sub(4);
+    const bool skip = (h.At(9).U8() & 0x80) != 0;
+    const int64_t plain = sizeField.At(0).U32BE();
     int64_t size;
     if (info.Version == 4) {
-      size = ((b0 | b1 | b2) & 0x80) ? plain
-                                      : (int64_t{b0} << 21) + (int64_t{b1} << 14) + (int64_t{b2} << 7) + b3;
+      // Version 2.4 sizes are sync-safe; one with a top bit set cannot be,
+      // and is read as a plain number (what version 2.3 writers put there).
+      const bytes::Span b = sizeField.All();
+      size = ((b[0] | b[1] | b[2]) & 0x80) ? plain : sizeField.At(0).SyncSafe32();
     } else {
       size = plain;
-      if (size <= 0x7FFFFFFF && size > tagSize)
-        size = (int64_t{b3} << 24) | (int64_t{b2} << 16) | (int64_t{b1} << 8) | b0;
+      // Some writers stored version 2.3 sizes in the wrong byte order: a size
+      // larger than the whole tag is read the other way round.
+      if (size <= 0x7FFFFFFF && size > tagSize) size = sizeField.At(0).U32LE();
     }
     if (size > 0x7FFFFFFF) return;  // negative as a signed 32-bit size
     const int64_t dataPos = pos + 10;
@@ -207,11 +180,10 @@ void WalkFramesV23(TagWindow& w, TagInfo& info, int64_t tagSize, bool keepAll) {
     if (size == 0) {
       if (!skip) StoreFrame(info, id, ByteString(1, '\0'), keepAll);
     } else if (wanted) {
-      const uint8_t* d = w.Get(dataPos, static_cast<size_t>(len));
-      if (!d) return;
-      StoreFrame(info, id, ByteString(reinterpret_cast<const char*>(d), static_cast<size_t>(len)),
-                 keepAll);
-    } else if (len > w.FileSize() - dataPos) {
+      bytes::ByteReader d = w.Get(dataPos, static_cast<size_t>(len));
+      if (!d.Ok()) return;
+      StoreFrame(info, id, ByteString(d.AllChars()), keepAll);
+    } else if (len > w.Size() - dataPos) {
       return;  // the frame reaches past the end of the file
     }
     pos = dataPos + size;
@@ -220,120 +192,119 @@ void WalkFramesV23(TagWindow& w, TagInfo& info, int64_t tagSize, bool keepAll) {
 
 // Frames of version 2.2 (6-byte headers). When reading, a frame's data is
 // held as exactly 500 bytes: cut, or padded with zero bytes.
-void WalkFramesV22(TagWindow& w, TagInfo& info, int64_t tagSize, bool keepAll) {
+void WalkFramesV22(bytes::SourceWindow& w, TagInfo& info, int64_t tagSize, bool keepAll) {
   int64_t pos = 10;
-  while (pos < tagSize && pos < w.FileSize()) {
-    const uint8_t* h = w.Get(pos, 6);
-    if (!h || !IsIdStart(h[0])) return;
-    const std::string id(reinterpret_cast<const char*>(h), 3);
-    const int64_t size = (int64_t{h[3]} << 16) | (int64_t{h[4]} << 8) | h[5];
+  while (pos < tagSize && pos < w.Size()) {
+    bytes::ByteReader h = w.Get(pos, 6);
+    if (!h.Ok() || !IsIdStart(h.At(0).U8())) return;
+    const std::string id(h.Chars(3));
+    const int64_t size = h.U24BE();
     const int64_t dataPos = pos + 6;
     const int64_t len = keepAll ? size : std::min<int64_t>(size, kID3v2FrameLimitV22);
     // Frames without a slot are not kept for rewriting: their 2.2 layout
     // (three-letter identifiers, PIC) has no place in a 2.4 tag.
     if (SlotOf(id, info.Version) != 0) {
-      const uint8_t* d = len ? w.Get(dataPos, static_cast<size_t>(len)) : nullptr;
-      if (len && !d) return;
-      ByteString data(reinterpret_cast<const char*>(d), static_cast<size_t>(len));
+      ByteString data;
+      if (len) {
+        bytes::ByteReader d = w.Get(dataPos, static_cast<size_t>(len));
+        if (!d.Ok()) return;
+        data.assign(d.AllChars());
+      }
       if (!keepAll) data.resize(kID3v2FrameLimitV22, '\0');
       StoreFrame(info, id, std::move(data), keepAll);
-    } else if (len > w.FileSize() - dataPos) {
+    } else if (len > w.Size() - dataPos) {
       return;
     }
     pos = dataPos + size;
   }
 }
 
-}  // namespace
-
-void TID3v2::ResetData() {
-  FExists = false;
-  FVersionID = 0;
-  FSize = 0;
-  FTitle.clear();
-  FArtist.clear();
-  FAlbum.clear();
-  FTrack = 0;
-  FTrackString.clear();
-  FYear.clear();
-  FGenre.clear();
-  FComment.clear();
-  FComposer.clear();
-  FEncoder.clear();
-  FCopyright.clear();
-  FLanguage.clear();
-  FLink.clear();
+// Reads the tag header at the start of a file into info; the frames too when
+// the header is one this reader walks. The total size (0 when there is no
+// usable tag) goes to *totalSize. False when the file is shorter than 10
+// bytes or cannot be read.
+bool ReadTagInfo(bytes::SourceWindow& w, TagInfo& info, int32_t* totalSize, bool keepAll) {
+  if (w.Size() < 10) return false;
+  bytes::ByteReader h = w.Get(0, 10);
+  if (!h.Ok()) return false;
+  uint8_t header[10];
+  h.CopyTo(header, 10);
+  std::memcpy(info.ID, header, 3);
+  info.Version = header[3];
+  info.Revision = header[4];
+  info.Flags = header[5];
+  std::memcpy(info.Size, header + 6, 4);
+  info.FileSize = w.Size();
+  *totalSize = ID3v2TotalTagSize(header, w.Size());
+  if (std::memcmp(info.ID, "ID3", 3) != 0 || info.Version < 2 || info.Version > 4 ||
+      *totalSize == 0)
+    return true;
+  w.SetAheadEnd(*totalSize);
+  if (info.Version == 2)
+    WalkFramesV22(w, info, *totalSize, keepAll);
+  else
+    WalkFramesV23(w, info, *totalSize, keepAll);
+  return true;
 }
 
-bool TID3v2::ReadFromFile(const std::u16string& FileName) {
-  ResetData();
-  FOldTagSize = 0;
+}  // namespace
+
+bool ParseID3v2(const bytes::ByteSource& file, ID3v2Record& tag) {
+  tag = ID3v2Record{};
   TagInfo info;
   PrepareSlots(info);
-
-  InputFile f = InputFile::Open(FileName);
-  if (!f) return false;
-  const int64_t fileSize = f.Size();
-  if (fileSize < 10) return false;
-  TagWindow w(f, fileSize);
-  const uint8_t* h = w.Get(0, 10);
-  if (!h) return false;
-  std::memcpy(info.ID, h, 3);
-  info.Version = h[3];
-  info.Revision = h[4];
-  info.Flags = h[5];
-  std::memcpy(info.Size, h + 6, 4);
-  info.FileSize = fileSize;
+  bytes::SourceWindow w(file);
+  int32_t total = 0;
+  if (!ReadTagInfo(w, info, &total, false)) return false;
   if (std::memcmp(info.ID, "ID3", 3) != 0) return true;
 
-  FExists = true;
-  FVersionID = info.Version;
-  FSize = ID3v2TotalTagSize(h, fileSize);
-  FOldTagSize = FSize;
-  if (info.Version < 2 || info.Version > 4 || FSize == 0) return true;
-
-  w.SetAheadEnd(FSize);
-  if (info.Version == 2)
-    WalkFramesV22(w, info, FSize, false);
-  else
-    WalkFramesV23(w, info, FSize, false);
-  f.Close();
+  tag.Exists = true;
+  tag.VersionID = info.Version;
+  tag.Size = total;
+  tag.OldTagSize = total;
+  if (info.Version < 2 || info.Version > 4 || total == 0) return true;
 
   auto text = [&](int slot) { return DecodeFrameText(info.Frame[slot]); };
   auto textOr = [&](int slot, int fallback) {
     std::u16string t = text(slot);
     return t.empty() ? text(fallback) : t;
   };
-  FTitle = textOr(1, 15);
-  FArtist = textOr(2, 14);
-  FAlbum = textOr(3, 16);
-  FTrack = ParseTrackNumber(info.Frame[4]);
-  FTrackString = Utf16ToAnsi(text(4));
-  FYear = text(5);
-  if (FYear.empty()) FYear = Trim(text(13));
-  FGenre = StripGenreReference(info.Frame[6]);
-  FComment = TextAfterDescription(info.Frame[7], true);
-  FComposer = text(8);
-  FEncoder = Utf16ToAnsi(text(9));
-  FCopyright = Utf16ToAnsi(text(10));
-  FLanguage = Utf16ToAnsi(text(11));
-  FLink = Utf16ToAnsi(TextAfterDescription(info.Frame[12], false));
+  // The original title, artist and album stand in for missing ones.
+  tag.Title = textOr(1, 15);
+  tag.Artist = textOr(2, 14);
+  tag.Album = textOr(3, 16);
+  tag.Track = ParseTrackNumber(info.Frame[4]);
+  tag.TrackString = Utf16ToAnsi(text(4));
+  tag.Year = text(5);
+  if (tag.Year.empty()) tag.Year = Trim(text(13));
+  tag.Genre = StripGenreReference(info.Frame[6]);
+  tag.Comment = TextAfterDescription(info.Frame[7], true);
+  tag.Composer = text(8);
+  tag.Encoder = Utf16ToAnsi(text(9));
+  tag.Copyright = Utf16ToAnsi(text(10));
+  tag.Language = Utf16ToAnsi(text(11));
+  tag.Link = Utf16ToAnsi(TextAfterDescription(info.Frame[12], false));
   return true;
+}
+
+bool TID3v2::ReadFromFile(const std::u16string& FileName) {
+  F = ID3v2Record{};
+  return ParseFile(FileName, [&](const bytes::ByteSource& s) { return ReadFromSource(s); });
 }
 
 // --- Writing the tag -------------------------------------------------------
 
-void TID3v2::SetTitle(const std::u16string& v) { FTitle = Trim(v); }
-void TID3v2::SetArtist(const std::u16string& v) { FArtist = Trim(v); }
-void TID3v2::SetAlbum(const std::u16string& v) { FAlbum = Trim(v); }
-void TID3v2::SetYear(const std::u16string& v) { FYear = Trim(v); }
-void TID3v2::SetGenre(const std::u16string& v) { FGenre = Trim(v); }
-void TID3v2::SetComment(const std::u16string& v) { FComment = Trim(v); }
-void TID3v2::SetComposer(const std::u16string& v) { FComposer = Trim(v); }
-void TID3v2::SetEncoder(const std::u16string& v) { FEncoder = Utf16ToAnsi(Trim(v)); }
-void TID3v2::SetCopyright(const std::u16string& v) { FCopyright = Utf16ToAnsi(Trim(v)); }
-void TID3v2::SetLanguage(const std::u16string& v) { FLanguage = Utf16ToAnsi(Trim(v)); }
-void TID3v2::SetLink(const std::u16string& v) { FLink = Utf16ToAnsi(Trim(v)); }
+void TID3v2::SetTitle(const std::u16string& v) { F.Title = Trim(v); }
+void TID3v2::SetArtist(const std::u16string& v) { F.Artist = Trim(v); }
+void TID3v2::SetAlbum(const std::u16string& v) { F.Album = Trim(v); }
+void TID3v2::SetYear(const std::u16string& v) { F.Year = Trim(v); }
+void TID3v2::SetGenre(const std::u16string& v) { F.Genre = Trim(v); }
+void TID3v2::SetComment(const std::u16string& v) { F.Comment = Trim(v); }
+void TID3v2::SetComposer(const std::u16string& v) { F.Composer = Trim(v); }
+void TID3v2::SetEncoder(const std::u16string& v) { F.Encoder = Utf16ToAnsi(Trim(v)); }
+void TID3v2::SetCopyright(const std::u16string& v) { F.Copyright = Utf16ToAnsi(Trim(v)); }
+void TID3v2::SetLanguage(const std::u16string& v) { F.Language = Utf16ToAnsi(Trim(v)); }
+void TID3v2::SetLink(const std::u16string& v) { F.Link = Utf16ToAnsi(Trim(v)); }
 
 namespace {
 
@@ -372,11 +343,12 @@ FileTag InspectTag(const std::u16string& FileName, TagInfo* info, bool walk) {
   FileTag t;
   InputFile f = InputFile::Open(FileName);
   if (!f) return t;
-  t.fileSize = f.Size();
+  const FileSource source(f);
+  bytes::SourceWindow w(source);
+  t.fileSize = w.Size();
   if (t.fileSize < 10) return t;
-  TagWindow w(f, t.fileSize);
-  const uint8_t* h = w.Get(0, 10);
-  if (!h) return t;
+  uint8_t h[10];
+  if (!w.Get(0, 10).CopyTo(h, 10)) return t;
   t.headerRead = true;
   t.exists = h[0] == 'I' && h[1] == 'D' && h[2] == '3';
   if (!t.exists) return t;
@@ -408,30 +380,30 @@ bool TID3v2::SaveToFile(const std::u16string& FileName) {
   try {
     TagInfo info;
     PrepareSlots(info);
-    const bool walk = FVersionID >= 2 && FVersionID <= 4 && FSize > 0;
+    const bool walk = F.VersionID >= 2 && F.VersionID <= 4 && F.Size > 0;
     const FileTag file = InspectTag(FileName, &info, walk);
     if (!file.headerRead && file.fileSize == 0 && !FileExists(FileName)) return false;
     // Slot frames go under their 2.3/2.4 identifiers (also those read from
     // a 2.2 tag).
     for (int i = 1; i <= kID3v2SlotCount; ++i) info.FrameIDs[i] = kID3v2SlotIDs[i];
 
-    if (FComment.empty()) FComment.assign(1, u' ');
-    info.Frame[1] = Utf16FrameData(FTitle);
-    info.Frame[2] = Utf16FrameData(FArtist);
-    info.Frame[3] = Utf16FrameData(FAlbum);
+    if (F.Comment.empty()) F.Comment.assign(1, u' ');
+    info.Frame[1] = Utf16FrameData(F.Title);
+    info.Frame[2] = Utf16FrameData(F.Artist);
+    info.Frame[3] = Utf16FrameData(F.Album);
     // The 8-bit texts are written with encoding byte 0 (digits) or as
     // UTF-16, so that every reader finds a well-formed text frame.
-    if (FTrack != 0) info.Frame[4] = ByteString(1, '\0') + std::to_string(FTrack);
-    info.Frame[5] = Utf16FrameData(FYear);
-    info.Frame[6] = Utf16FrameData(FGenre);
-    info.Frame[7] = CommentFrameData(FComment);
-    info.Frame[8] = Utf16FrameData(FComposer);
-    const AnsiString* ansi[] = {&FEncoder, &FCopyright, &FLanguage};
+    if (F.Track != 0) info.Frame[4] = ByteString(1, '\0') + std::to_string(F.Track);
+    info.Frame[5] = Utf16FrameData(F.Year);
+    info.Frame[6] = Utf16FrameData(F.Genre);
+    info.Frame[7] = CommentFrameData(F.Comment);
+    info.Frame[8] = Utf16FrameData(F.Composer);
+    const AnsiString* ansi[] = {&F.Encoder, &F.Copyright, &F.Language};
     for (int i = 0; i < 3; ++i)
       info.Frame[9 + i] = ansi[i]->empty() ? ByteString() : Utf16FrameData(AnsiToUtf16(*ansi[i]));
     // Encoding 0, an empty description and its terminator, then the link.
-    if (!FLink.empty()) info.Frame[12] = ByteString(2, '\0') + FLink;
-    info.OldTagSize = FOldTagSize;
+    if (!F.Link.empty()) info.Frame[12] = ByteString(2, '\0') + F.Link;
+    info.OldTagSize = F.OldTagSize;
 
     ByteString tag = "ID3" + std::string("\x04\0\0", 3) + std::string(4, '\0');
     for (size_t i = 1; i < info.FrameIDs.size(); ++i) {
