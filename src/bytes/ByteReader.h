@@ -117,6 +117,14 @@ class ByteReader {
     return !failed_ && text.size() <= Remaining() &&
            (text.empty() || std::memcmp(data_ + pos_, text.data(), text.size()) == 0);
   }
+  // How many bytes from the position on come before the first `byte`;
+  // npos when none of the remaining bytes is one.
+  size_t Find(uint8_t byte) const {
+    if (failed_ || pos_ == size_) return npos;
+    const void* hit = std::memchr(data_ + pos_, byte, size_ - pos_);
+    return hit ? static_cast<size_t>(static_cast<const uint8_t*>(hit) - (data_ + pos_)) : npos;
+  }
+  static constexpr size_t npos = static_cast<size_t>(-1);
   // StartsWith, and on a match moves past text.
   bool Match(std::string_view text) {
     if (!StartsWith(text)) return false;
