@@ -4,9 +4,11 @@
 #include <cmath>
 #include <cstring>
 
+#include "bytes/ByteWriter.h"
 #include "platform/FileIO.h"
 #include "platform/SafeWrite.h"
 #include "platform/Strings.h"
+#include "tags/FileSource.h"
 #include "tags/ID3v2.h"
 
 namespace ordana {
@@ -18,60 +20,9 @@ constexpr int kLastPageWindows = 50;
 constexpr int64_t kWindowStep = 241;
 constexpr size_t kWindowSize = 251;
 
-uint32_t GetLE32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-uint64_t GetLE64(const uint8_t* p) { return GetLE32(p) | (uint64_t{GetLE32(p + 4)} << 32); }
-void PutLE32(ByteString& s, uint32_t v) {
-  for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-void PutLE32At(ByteString& s, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-
-// Reads up to n bytes at pos; what cannot be read (end of file, read error,
-// a position before the start) is left as zero bytes. Returns the count read.
-size_t ReadZeroFilled(const InputFile& f, int64_t pos, void* buf, size_t n) {
-  std::memset(buf, 0, n);
-  if (pos < 0) return 0;
-  size_t got = 0;
-  while (got < n) {
-    int64_t r = f.ReadAt(pos + static_cast<int64_t>(got), static_cast<char*>(buf) + got, n - got);
-    if (r <= 0) break;
-    got += static_cast<size_t>(r);
-  }
-  return got;
-}
-
-// Buffered reads for the comment header, whose many small length fields
-// would otherwise cost one system call each.
-class CachedReader {
- public:
-  CachedReader(const InputFile& f, int64_t size) : f_(f), size_(size) {}
-  int64_t Size() const { return size_; }
-  // Reads [pos, pos + n) into out; false (out unchanged) when the range is
-  // not entirely inside the file.
-  bool Read(int64_t pos, size_t n, void* out) {
-    if (pos < 0 || pos > size_ || static_cast<int64_t>(n) > size_ - pos) return false;
-    if (n > kCache / 2) return ReadZeroFilled(f_, pos, out, n) == n;
-    if (pos < start_ || pos + static_cast<int64_t>(n) > start_ + static_cast<int64_t>(len_)) {
-      buf_.resize(kCache);
-      start_ = pos;
-      len_ = ReadZeroFilled(f_, pos, buf_.data(), kCache);
-      if (static_cast<int64_t>(len_) < static_cast<int64_t>(n)) return false;
-    }
-    std::memcpy(out, buf_.data() + (pos - start_), n);
-    return true;
-  }
-
- private:
-  static constexpr size_t kCache = 1 << 16;
-  const InputFile& f_;
-  int64_t size_;
-  std::vector<char> buf_;
-  int64_t start_ = 0;
-  size_t len_ = 0;
-};
+// The comment header's many small length fields are served from one
+// buffer of this size.
+constexpr size_t kCommentReadAhead = 1 << 16;
 
 // One string of the comment header (the vendor or a comment).
 void StoreString(VorbisTag& tag, const std::u16string& s) {
@@ -92,18 +43,21 @@ void StoreString(VorbisTag& tag, const std::u16string& s) {
 // The vendor string and the comments, from pos on. Stops where the data
 // ends: a length or a text that runs past the end of the file, or a negative
 // length, ends the header (TagComplete stays false).
-void ReadCommentHeader(const InputFile& f, FileInfo& info, int64_t pos) {
-  CachedReader in(f, info.FileSize);
+void ReadCommentHeader(bytes::SourceWindow& in, FileInfo& info, int64_t pos) {
   int64_t index = 0;
   for (;;) {
-    uint8_t lenBytes[4];
-    if (!in.Read(pos, 4, lenBytes)) break;
-    const int64_t len = static_cast<int32_t>(GetLE32(lenBytes));
+    bytes::ByteReader lenField = in.Get(pos, 4);
+    if (!lenField.Ok()) break;
+    const int64_t len = static_cast<int32_t>(lenField.U32LE());
     const int64_t textPos = pos + 4;
-    const int64_t left = in.Size() - textPos;
+    const int64_t left = info.FileSize - textPos;
     const int64_t take = std::clamp<int64_t>(std::min(len, kMaxCommentBytes), 0, left);
-    std::string text(static_cast<size_t>(take), '\0');
-    if (take > 0 && !in.Read(textPos, text.size(), text.data())) break;
+    std::string_view text;
+    if (take > 0) {
+      bytes::ByteReader t = in.Get(textPos, static_cast<size_t>(take));
+      if (!t.Ok()) break;
+      text = t.AllChars();
+    }
     StoreString(info.Tag, Trim(Utf8ToUtf16(text)));
     if (len < 0 || len > left) {
       pos = textPos + std::max<int64_t>(take, 0);
@@ -111,9 +65,9 @@ void ReadCommentHeader(const InputFile& f, FileInfo& info, int64_t pos) {
     }
     pos = textPos + len;
     if (index == 0) {
-      uint8_t countBytes[4];
-      if (!in.Read(pos, 4, countBytes)) break;
-      info.Tag.Fields = static_cast<int32_t>(GetLE32(countBytes));
+      bytes::ByteReader countField = in.Get(pos, 4);
+      if (!countField.Ok()) break;
+      info.Tag.Fields = static_cast<int32_t>(countField.U32LE());
       pos += 4;
     }
     ++index;
@@ -128,22 +82,25 @@ void ReadCommentHeader(const InputFile& f, FileInfo& info, int64_t pos) {
 // The low 32 bits of the granule position of the page nearest the end of
 // the file, found by searching backwards; 0 when no page is found. A window
 // that would begin before the file is cut to its start, and the search ends
-// there.
-int32_t LastPageSamples(const InputFile& f, int64_t fileSize) {
-  uint8_t win[kWindowSize];
+// there. The whole stretch the windows cover is read at once.
+int32_t LastPageSamples(bytes::SourceWindow& in, int64_t fileSize) {
+  const int64_t from = std::max<int64_t>(fileSize - kWindowStep * kLastPageWindows - 10, 0);
+  const bytes::ByteReader tail = in.GetUpTo(from, static_cast<size_t>(std::max<int64_t>(fileSize - from, 0)));
   for (int i = 1; i <= kLastPageWindows; ++i) {
     const int64_t start = fileSize - kWindowStep * i - 10;
     const int64_t top = start + kWindowStep;  // highest page start this window examines
     if (top < 0) break;
     const int64_t lo = std::max<int64_t>(start, 0);
-    const size_t got = ReadZeroFilled(f, lo, win, kWindowSize - static_cast<size_t>(lo - start));
+    const int64_t want = static_cast<int64_t>(kWindowSize) - (lo - start);
+    const int64_t end = std::min(lo + want, from + static_cast<int64_t>(tail.Size()));
     for (int64_t pos = top; pos >= lo; --pos) {
-      const int64_t o = pos - lo;
-      if (o + 4 > static_cast<int64_t>(got)) continue;
-      if (std::memcmp(win + o, "OggS", 4) != 0) continue;
-      uint8_t hdr[OggHeader::kSize];
-      ReadZeroFilled(f, pos, hdr, sizeof hdr);
-      return static_cast<int32_t>(static_cast<uint32_t>(GetLE64(hdr + 6)));
+      if (pos + 4 > end) continue;
+      if (!tail.At(static_cast<size_t>(pos - from)).StartsWith("OggS")) continue;
+      // The granule position; bytes past the end of the file count as zero.
+      uint8_t granule[8] = {};
+      bytes::ByteReader at = tail.At(static_cast<size_t>(pos - from + 6));
+      at.CopyTo(granule, std::min<size_t>(sizeof granule, at.Remaining()));
+      return static_cast<int32_t>(bytes::ByteReader(granule, sizeof granule).U32LE());
     }
     if (start <= 0) break;
   }
@@ -152,38 +109,41 @@ int32_t LastPageSamples(const InputFile& f, int64_t fileSize) {
 
 // Steps shared by reading and saving. False when the file does not hold an
 // Ogg page with a Vorbis identification header where expected.
-bool ReadInfo(const InputFile& f, FileInfo& info) {
+bool ReadInfo(const bytes::ByteSource& file, FileInfo& info) {
   info = FileInfo{};
-  info.FileSize = std::max<int64_t>(f.Size(), 0);
+  bytes::SourceWindow in(file, kCommentReadAhead);
+  info.FileSize = std::max<int64_t>(in.Size(), 0);
 
   uint8_t id3[10];
-  ReadZeroFilled(f, 0, id3, sizeof id3);
+  in.CopyPadded(0, id3, sizeof id3);
   info.ID3v2Size = ID3v2TotalTagSize(id3, info.FileSize);
 
   uint8_t page[OggHeader::kSize];
-  ReadZeroFilled(f, info.ID3v2Size, page, sizeof page);
+  in.CopyPadded(info.ID3v2Size, page, sizeof page);
   info.FPage = OggHeader::Parse(page, sizeof page);
   if (std::memcmp(info.FPage.ID, "OggS", 4) != 0) return false;
 
   const int64_t idPos = int64_t{info.ID3v2Size} + 27 + info.FPage.Segments;
   uint8_t ident[VorbisHeader::kSize];
-  ReadZeroFilled(f, idPos, ident, sizeof ident);
+  in.CopyPadded(idPos, ident, sizeof ident);
   info.Parameters = VorbisHeader::Parse(ident, sizeof ident);
   if (std::memcmp(info.Parameters.ID, "\x01vorbis", 7) != 0) return false;
 
+  // The second page is taken to start right after the 30-byte
+  // identification header, which is all a Vorbis stream's first page holds.
   info.SPagePos = idPos + static_cast<int64_t>(VorbisHeader::kSize);
-  ReadZeroFilled(f, info.SPagePos, page, sizeof page);
+  in.CopyPadded(info.SPagePos, page, sizeof page);
   info.SPage = OggHeader::Parse(page, sizeof page);
   const int64_t tagPos = info.SPagePos + 27 + info.SPage.Segments;
   uint8_t tagId[7];
-  ReadZeroFilled(f, tagPos, tagId, sizeof tagId);
+  in.CopyPadded(tagPos, tagId, sizeof tagId);
   if (std::memcmp(tagId, "\x03vorbis", 7) == 0) {
     std::memcpy(info.Tag.ID, tagId, 7);
     info.HasTag = true;
-    ReadCommentHeader(f, info, tagPos + 7);
+    ReadCommentHeader(in, info, tagPos + 7);
   }
 
-  info.Samples = LastPageSamples(f, info.FileSize);
+  info.Samples = LastPageSamples(in, info.FileSize);
   return true;
 }
 
@@ -207,46 +167,47 @@ uint16_t RoundTo16(double v) {
 OggHeader OggHeader::Parse(const uint8_t* b, size_t n) {
   uint8_t raw[kSize] = {};
   std::memcpy(raw, b, std::min(n, kSize));
+  bytes::ByteReader r(raw, sizeof raw);
   OggHeader h;
-  std::memcpy(h.ID, raw, 4);
-  h.StreamVersion = raw[4];
-  h.TypeFlag = raw[5];
-  h.AbsolutePosition = static_cast<int64_t>(GetLE64(raw + 6));
-  h.Serial = GetLE32(raw + 14);
-  h.PageNumber = GetLE32(raw + 18);
-  h.Checksum = GetLE32(raw + 22);
-  h.Segments = raw[26];
-  std::memcpy(h.LacingValues, raw + 27, 255);
+  r.CopyTo(h.ID, 4);
+  h.StreamVersion = r.U8();
+  h.TypeFlag = r.U8();
+  h.AbsolutePosition = static_cast<int64_t>(r.U64LE());
+  h.Serial = r.U32LE();
+  h.PageNumber = r.U32LE();
+  h.Checksum = r.U32LE();
+  h.Segments = r.U8();
+  r.CopyTo(h.LacingValues, 255);
   return h;
 }
 
 ByteString OggHeader::Serialize() const {
-  ByteString s(ID, 4);
-  s.push_back(static_cast<char>(StreamVersion));
-  s.push_back(static_cast<char>(TypeFlag));
-  PutLE32(s, static_cast<uint32_t>(static_cast<uint64_t>(AbsolutePosition)));
-  PutLE32(s, static_cast<uint32_t>(static_cast<uint64_t>(AbsolutePosition) >> 32));
-  PutLE32(s, Serial);
-  PutLE32(s, PageNumber);
-  PutLE32(s, Checksum);
-  s.push_back(static_cast<char>(Segments));
-  s.append(reinterpret_cast<const char*>(LacingValues), Segments);
-  return s;
+  bytes::ByteWriter w(std::string(ID, 4));
+  w.PutU8(StreamVersion);
+  w.PutU8(TypeFlag);
+  w.PutU64LE(static_cast<uint64_t>(AbsolutePosition));
+  w.PutU32LE(Serial);
+  w.PutU32LE(PageNumber);
+  w.PutU32LE(Checksum);
+  w.PutU8(Segments);
+  w.PutBytes(std::string_view(reinterpret_cast<const char*>(LacingValues), Segments));
+  return w.Take();
 }
 
 VorbisHeader VorbisHeader::Parse(const uint8_t* b, size_t n) {
   uint8_t raw[kSize] = {};
   std::memcpy(raw, b, std::min(n, kSize));
+  bytes::ByteReader r(raw, sizeof raw);
   VorbisHeader h;
-  std::memcpy(h.ID, raw, 7);
-  h.BitstreamVersion = GetLE32(raw + 7);
-  h.ChannelMode = raw[11];
-  h.SampleRate = GetLE32(raw + 12);
-  h.BitRateMaximal = static_cast<int32_t>(GetLE32(raw + 16));
-  h.BitRateNominal = static_cast<int32_t>(GetLE32(raw + 20));
-  h.BitRateMinimal = static_cast<int32_t>(GetLE32(raw + 24));
-  h.BlockSize = raw[28];
-  h.StopFlag = raw[29];
+  r.CopyTo(h.ID, 7);
+  h.BitstreamVersion = r.U32LE();
+  h.ChannelMode = r.U8();
+  h.SampleRate = r.U32LE();
+  h.BitRateMaximal = static_cast<int32_t>(r.U32LE());
+  h.BitRateNominal = static_cast<int32_t>(r.U32LE());
+  h.BitRateMinimal = static_cast<int32_t>(r.U32LE());
+  h.BlockSize = r.U8();
+  h.StopFlag = r.U8();
   return h;
 }
 
@@ -256,53 +217,46 @@ uint32_t OggPageCrc(const void* data, size_t n, uint32_t crc) {
   return crc;
 }
 
-void TOggVorbis::ResetData() {
-  FFileSize = 0;
-  FChannelModeID = 0;
-  FSampleRate = 0;
-  FBitRateNominal = 0;
-  FSamples = 0;
-  FID3v2Size = 0;
-  FTitle.clear(), FArtist.clear(), FAlbum.clear();
-  FTrack = 0;
-  FDate.clear(), FGenre.clear(), FComment.clear();
-  FVendor.clear();
+bool ParseOggVorbis(const bytes::ByteSource& file, OggRecord& ogg) {
+  ogg = OggRecord{};
+  FileInfo info;
+  if (!ReadInfo(file, info)) return false;
+  ogg.FileSize = static_cast<int32_t>(static_cast<uint32_t>(info.FileSize));
+  ogg.ChannelModeID = info.Parameters.ChannelMode;
+  ogg.SampleRate = static_cast<uint16_t>(info.Parameters.SampleRate & 0xFFFF);
+  ogg.BitRateNominal = RoundTo16(info.Parameters.BitRateNominal / 1000.0);
+  ogg.Samples = info.Samples;
+  ogg.ID3v2Size = info.ID3v2Size;
+
+  const auto& slot = info.Tag.FieldData;
+  auto value = [&](size_t i) { return Utf8ToUtf16(slot[i]); };
+  // PERFORMER stands in for a missing ARTIST, DESCRIPTION for a missing COMMENT.
+  ogg.Title = value(1);
+  ogg.Artist = slot[2].empty() ? value(8) : value(2);
+  ogg.Album = value(3);
+  {
+    // The text before any "/" ("7/12" is track 7), kept to eight bits: the
+    // playout program stores the track in one byte, and a number above 255
+    // reads here as it shows there.
+    std::u16string t = value(4);
+    t = t.substr(0, t.find(u'/'));
+    ogg.Track = static_cast<uint8_t>(TryStrToInt(t).value_or(0));
+  }
+  ogg.Date = value(5);
+  ogg.Genre = value(6);
+  ogg.Comment = slot[7].empty() ? value(9) : value(7);
+  ogg.Vendor = value(0);
+  return true;
 }
 
 bool TOggVorbis::ReadFromFile(const std::u16string& FileName) {
   ResetData();
-  FileInfo info;
-  {
-    InputFile f = InputFile::OpenOrThrow(FileName);
-    if (!ReadInfo(f, info)) return false;
-  }
-  FFileSize = static_cast<int32_t>(static_cast<uint32_t>(info.FileSize));
-  FChannelModeID = info.Parameters.ChannelMode;
-  FSampleRate = static_cast<uint16_t>(info.Parameters.SampleRate & 0xFFFF);
-  FBitRateNominal = RoundTo16(info.Parameters.BitRateNominal / 1000.0);
-  FSamples = info.Samples;
-  FID3v2Size = info.ID3v2Size;
-
-  const auto& slot = info.Tag.FieldData;
-  auto value = [&](size_t i) { return Utf8ToUtf16(slot[i]); };
-  FTitle = value(1);
-  FArtist = slot[2].empty() ? value(8) : value(2);
-  FAlbum = value(3);
-  {
-    // The text before any "/" ("7/12" is track 7), kept to eight bits.
-    std::u16string t = value(4);
-    t = t.substr(0, t.find(u'/'));
-    FTrack = static_cast<uint8_t>(TryStrToInt(t).value_or(0));
-  }
-  FDate = value(5);
-  FGenre = value(6);
-  FComment = slot[7].empty() ? value(9) : value(7);
-  FVendor = value(0);
-  return true;
+  InputFile f = InputFile::OpenOrThrow(FileName);
+  return ReadFromSource(FileSource(f));
 }
 
 std::u16string TOggVorbis::ChannelMode() const {
-  switch (FChannelModeID) {
+  switch (F.ChannelModeID) {
     case 1: return u"Mono";
     case 2: return u"Stereo";
     default: return u"Unknown";
@@ -310,27 +264,27 @@ std::u16string TOggVorbis::ChannelMode() const {
 }
 
 double TOggVorbis::Duration() const {
-  if (FSamples > 0) return FSampleRate > 0 ? double(FSamples) / FSampleRate : 0.0;
-  if (FBitRateNominal > 0 && FChannelModeID > 0)
-    return double(FFileSize - FID3v2Size) / FBitRateNominal / FChannelModeID / 125 * 2;
+  if (F.Samples > 0) return F.SampleRate > 0 ? double(F.Samples) / F.SampleRate : 0.0;
+  if (F.BitRateNominal > 0 && F.ChannelModeID > 0)
+    return double(F.FileSize - F.ID3v2Size) / F.BitRateNominal / F.ChannelModeID / 125 * 2;
   return 0.0;
 }
 
 uint16_t TOggVorbis::BitRate() const {
   const double d = Duration();
   if (d <= 0) return 0;
-  return RoundTo16(double(FFileSize - FID3v2Size) / d / 125);
+  return RoundTo16(double(F.FileSize - F.ID3v2Size) / d / 125);
 }
 
 bool TOggVorbis::Valid() const {
-  return (FChannelModeID == 1 || FChannelModeID == 2) && FSampleRate > 0 && Duration() > 0.1 &&
+  return (F.ChannelModeID == 1 || F.ChannelModeID == 2) && F.SampleRate > 0 && Duration() > 0.1 &&
          BitRate() > 0;
 }
 
 bool TOggVorbis::ClearTag(const std::u16string& FileName) {
-  FTitle.clear(), FArtist.clear(), FAlbum.clear();
-  FDate.clear(), FGenre.clear(), FComment.clear();
-  FTrack = 0;
+  F.Title.clear(), F.Artist.clear(), F.Album.clear();
+  F.Date.clear(), F.Genre.clear(), F.Comment.clear();
+  F.Track = 0;
   return SaveTag(FileName);
 }
 
@@ -338,8 +292,9 @@ bool TOggVorbis::SaveTag(const std::u16string& FileName) {
   if (!FileExists(FileName)) return false;
   InputFile f = InputFile::Open(FileName);
   if (!f) return false;
+  const FileSource source(f);
   FileInfo info;
-  if (!ReadInfo(f, info)) return false;
+  if (!ReadInfo(source, info)) return false;
   // Only a complete comment header that begins a real second page and ends
   // within that page's first packet can be replaced by rewriting that page.
   if (!info.HasTag || !info.TagComplete) return false;
@@ -362,27 +317,29 @@ bool TOggVorbis::SaveTag(const std::u16string& FileName) {
 
   // The new comment header: id, vendor, count, the non-empty known names.
   auto& slot = info.Tag.FieldData;
-  slot[1] = Utf16ToUtf8(Trim(FTitle));
-  slot[2] = Utf16ToUtf8(Trim(FArtist));
-  slot[3] = Utf16ToUtf8(Trim(FAlbum));
-  slot[4] = FTrack > 0 ? Utf16ToUtf8(IntToStr(FTrack)) : Utf8String();
-  slot[5] = Utf16ToUtf8(Trim(FDate));
-  slot[6] = Utf16ToUtf8(Trim(FGenre));
-  slot[7] = Utf16ToUtf8(Trim(FComment));
+  slot[1] = Utf16ToUtf8(Trim(F.Title));
+  slot[2] = Utf16ToUtf8(Trim(F.Artist));
+  slot[3] = Utf16ToUtf8(Trim(F.Album));
+  slot[4] = F.Track > 0 ? Utf16ToUtf8(IntToStr(F.Track)) : Utf8String();
+  slot[5] = Utf16ToUtf8(Trim(F.Date));
+  slot[6] = Utf16ToUtf8(Trim(F.Genre));
+  slot[7] = Utf16ToUtf8(Trim(F.Comment));
   slot[8].clear();
   slot[9].clear();
-  ByteString tag(info.Tag.ID, 7);
-  PutLE32(tag, static_cast<uint32_t>(slot[0].size()));
-  tag += slot[0];
+  bytes::ByteWriter w(std::string(info.Tag.ID, 7));
+  w.PutU32LE(slot[0].size());
+  w.PutBytes(slot[0]);
   uint32_t count = 0;
   for (size_t i = 1; i < slot.size(); ++i) count += slot[i].empty() ? 0 : 1;
-  PutLE32(tag, count);
+  w.PutU32LE(count);
   for (size_t i = 1; i < slot.size(); ++i) {
     if (slot[i].empty()) continue;
     const Utf8String item = Utf16ToUtf8(kVorbisFieldNames[i - 1]) + "=" + slot[i];
-    PutLE32(tag, static_cast<uint32_t>(item.size()));
-    tag += item;
+    w.PutU32LE(item.size());
+    w.PutBytes(item);
   }
+  if (!w.Ok()) return false;
+  const ByteString tag = w.Take();
 
   // The new lacing: the comment packet, then the packets that followed it.
   const int64_t N = L + static_cast<int64_t>(tag.size()) - oldTagLen;
@@ -403,16 +360,17 @@ bool TOggVorbis::SaveTag(const std::u16string& FileName) {
   const size_t restLen = static_cast<size_t>(bodyEnd - info.TagEndPos);
   const size_t restAt = body.size();
   body.resize(restAt + restLen);
-  if (ReadZeroFilled(f, info.TagEndPos, body.data() + restAt, restLen) != restLen) return false;
+  bytes::SourceWindow rest(source, 0);
+  if (rest.CopyPadded(info.TagEndPos, body.data() + restAt, restLen) != restLen) return false;
 
-  ByteString header = page.Serialize();
-  uint32_t crc = OggPageCrc(header.data(), header.size());
+  bytes::ByteWriter header(page.Serialize());
+  uint32_t crc = OggPageCrc(header.Bytes().data(), header.Size());
   crc = OggPageCrc(body.data(), body.size(), crc);
-  PutLE32At(header, 22, crc);
+  header.PatchU32LE(22, crc);
 
   const int64_t keep = info.SPagePos;
   return RewriteFile(FileName, [&](OutputFile& out) {
-    return out.CopyFrom(f, 0, keep) && out.Write(header) && out.Write(body) &&
+    return out.CopyFrom(f, 0, keep) && out.Write(header.Bytes()) && out.Write(body) &&
            out.CopyFrom(f, bodyEnd);
   });
 }
