@@ -5,6 +5,7 @@
 // serves the ranges a parser asks for from one buffer, so that a parse costs
 // a few large reads, or none at all when the source lies in memory.
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -82,6 +83,52 @@ class SourceWindow {
   std::string buf_;
   int64_t bufPos_ = 0;
   bool readError_ = false;
+};
+
+// Reads values in order from [start, end) of a window's source, fetching
+// only what is read: Skip passes over bytes without reading them (a large
+// value a parser does not keep costs nothing). Failure is sticky, as with
+// ByteReader: a read or skip past the end (or a failed read of the source)
+// reads nothing, gives zero and fails every later read.
+class SourceReader {
+ public:
+  SourceReader(SourceWindow& window, int64_t start, int64_t end)
+      : window_(window), pos_(start), end_(std::min(end, window.Size())) {
+    if (start < 0 || end_ < start) failed_ = true;
+  }
+
+  bool Ok() const { return !failed_; }
+  int64_t Position() const { return pos_; }
+  int64_t Remaining() const { return failed_ ? 0 : end_ - pos_; }
+
+  // The next n bytes as a reader over them (failed when they are not there).
+  // Valid until the next read of this reader or its window.
+  ByteReader Take(uint64_t n) {
+    if (failed_ || n > static_cast<uint64_t>(end_ - pos_)) return Fail(), ByteReader::Failed();
+    ByteReader r = window_.Get(pos_, static_cast<size_t>(n));
+    if (!r.Ok()) return Fail(), r;
+    pos_ += static_cast<int64_t>(n);
+    return r;
+  }
+  bool Skip(uint64_t n) {
+    if (failed_ || n > static_cast<uint64_t>(end_ - pos_)) return Fail(), false;
+    pos_ += static_cast<int64_t>(n);
+    return true;
+  }
+  uint8_t U8() { return Take(1).U8(); }
+  uint16_t U16LE() { return Take(2).U16LE(); }
+  uint32_t U32LE() { return Take(4).U32LE(); }
+  uint64_t U64LE() { return Take(8).U64LE(); }
+
+ private:
+  void Fail() {
+    failed_ = true;
+    pos_ = end_;
+  }
+  SourceWindow& window_;
+  int64_t pos_;
+  int64_t end_;
+  bool failed_ = false;
 };
 
 }  // namespace ordana::bytes
