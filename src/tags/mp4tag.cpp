@@ -50,10 +50,14 @@ bool ParseMP4(const bytes::ByteSource& file, TaggerRecord& tag) {
     bytes::ByteReader head = w.Get(pos, 8);
     if (!head.Ok()) break;
     const int64_t payload = static_cast<int64_t>(head.U32BE()) - 8;
-    if (payload < 1 || payload > kMaxPayload) break;
+    if (payload < 0 || payload > kMaxPayload) break;
     const std::string type(head.Chars(4));
     if (type.find('\0') != std::string::npos) break;
+    const int64_t itemStart = pos;
     pos += 8;  // the payload's start
+    // An empty atom (ffmpeg writes an 8-byte "free" after "ftyp") holds
+    // nothing to enter or read: the walk goes on after it.
+    if (payload == 0) continue;
 
     if (level <= 3 && IsType(type, kContainers[level])) {
       if (level == 2) pos += 4;  // "meta" carries version and flags first
@@ -68,30 +72,29 @@ bool ParseMP4(const bytes::ByteSource& file, TaggerRecord& tag) {
     }
 
     // Inside the item list: the atom's type names the item, its first child
-    // carries the value.
-    bytes::ByteReader child = w.Get(pos, 8);
-    if (!child.Ok()) break;
-    pos += 8;
+    // carries the value. The walk goes on after the item by its own size,
+    // whatever the child is (a free-form "----" item starts with "mean"),
+    // and a value is only taken from a "data" child that lies inside it.
+    const int64_t itemEnd = itemStart + 8 + payload;
+    pos = itemEnd;
+    bytes::ByteReader child = w.Get(itemStart + 8, 8);
+    if (!child.Ok()) continue;  // the item's end is past the file: the loop ends
     const int64_t q = static_cast<int64_t>(child.U32BE()) - 8;
-    if (child.Match("data") && q > 8) {
-      const int64_t valueStart = pos + 8;  // past type indicator and locale
-      const int64_t valueLen = q - 8;
-      // A value the file does not hold in full is not taken (and never
-      // allocated); a track number needs its four bytes inside the value.
-      const bool whole = valueLen <= fileSize - valueStart;
-      std::u16string* field = TextField(tag, type);
-      if (IsType(type, "trkn")) {
-        if (whole && valueLen >= 4) {
-          bytes::ByteReader number = w.Get(valueStart, 4);
-          if (number.Ok()) tag.Track = static_cast<uint16_t>(number.U32BE());
-        }
-      } else if (whole && field) {
-        bytes::ByteReader value = w.Get(valueStart, static_cast<size_t>(valueLen));
-        if (value.Ok()) *field = Utf8ToUtf16(value.AllChars());
+    if (!child.Match("data") || q <= 8 || q > payload - 8) continue;
+    const int64_t valueStart = itemStart + 16 + 8;  // past type indicator and locale
+    const int64_t valueLen = q - 8;
+    // A value the file does not hold in full is not taken; a track number
+    // needs its four bytes inside the value.
+    if (valueLen > fileSize - valueStart) continue;
+    std::u16string* field = TextField(tag, type);
+    if (IsType(type, "trkn")) {
+      if (valueLen >= 4) {
+        bytes::ByteReader number = w.Get(valueStart, 4);
+        if (number.Ok()) tag.Track = static_cast<uint16_t>(number.U32BE());
       }
-      pos = valueStart + valueLen;  // on right after the data atom
-    } else if (q > 0) {
-      pos += q;
+    } else if (field) {
+      bytes::ByteReader value = w.Get(valueStart, static_cast<size_t>(valueLen));
+      if (value.Ok()) *field = Utf8ToUtf16(value.AllChars());
     }
   }
 

@@ -7,7 +7,8 @@
 //
 // The walk is flat (no stack of open containers) and stops at the first atom
 // with more than 1 MiB of payload, so a file whose media data comes before
-// "moov" yields no items.
+// "moov" yields no items. An empty atom (size 8) is passed over; an item of
+// the list is left by its own size, and its value is bounded by it.
 #include <string>
 
 #include "bytes/ByteSource.h"
