@@ -41,16 +41,16 @@ void StoreString(VorbisTag& tag, const std::u16string& s) {
 }
 
 // The vendor string and the comments, from pos on. Stops where the data
-// ends: a length or a text that runs past the end of the file, or a negative
-// length, ends the header (TagComplete stays false).
-void ReadCommentHeader(bytes::SourceWindow& in, FileInfo& info, int64_t pos) {
+// ends: a length or a text that runs past `end`, or a negative length, ends
+// the header (TagComplete stays false).
+void ReadCommentHeader(bytes::SourceWindow& in, FileInfo& info, int64_t pos, int64_t end) {
   int64_t index = 0;
   for (;;) {
     bytes::ByteReader lenField = in.Get(pos, 4);
     if (!lenField.Ok()) break;
     const int64_t len = static_cast<int32_t>(lenField.U32LE());
     const int64_t textPos = pos + 4;
-    const int64_t left = info.FileSize - textPos;
+    const int64_t left = end - textPos;
     const int64_t take = std::clamp<int64_t>(std::min(len, kMaxCommentBytes), 0, left);
     std::string_view text;
     if (take > 0) {
@@ -77,6 +77,86 @@ void ReadCommentHeader(bytes::SourceWindow& in, FileInfo& info, int64_t pos) {
     }
   }
   info.TagEndPos = pos;
+}
+
+// A comment packet is read across pages up to this size (and never beyond
+// the file): cover art can make it long, but not this long.
+constexpr int64_t kMaxCommentPacket = int64_t{16} << 20;
+// At most this many pages are followed for one packet.
+constexpr int kMaxPacketPages = 65536;
+
+// The bytes of one packet that continues over the bodies of several pages,
+// served as one sequence: pieces of the file in order.
+class PacketSource final : public bytes::ByteSource {
+ public:
+  explicit PacketSource(const bytes::ByteSource& file) : file_(file) {}
+  void Add(int64_t pos, int64_t n) {
+    if (n > 0) pieces_.push_back({pos, size_, n}), size_ += n;
+  }
+  int64_t Size() const override { return size_; }
+  int64_t ReadAt(int64_t pos, void* buf, size_t n) const override {
+    if (pos < 0) return -1;
+    size_t got = 0;
+    for (const Piece& p : pieces_) {
+      if (got == n) break;
+      const int64_t at = pos + static_cast<int64_t>(got);
+      if (at >= p.start + p.size || at < p.start) continue;
+      const int64_t off = at - p.start;
+      const size_t want = static_cast<size_t>(std::min<int64_t>(p.size - off, static_cast<int64_t>(n - got)));
+      const int64_t r = file_.ReadAt(p.pos + off, static_cast<char*>(buf) + got, want);
+      if (r < 0) return -1;
+      got += static_cast<size_t>(r);
+      if (static_cast<size_t>(r) < want) break;
+    }
+    return static_cast<int64_t>(got);
+  }
+
+ private:
+  struct Piece {
+    int64_t pos, start, size;  // file position, position in the packet, length
+  };
+  const bytes::ByteSource& file_;
+  std::vector<Piece> pieces_;
+  int64_t size_ = 0;
+};
+
+// When the comment packet that begins the second page's body does not end
+// on that page (every lacing value is 255), its pieces on the pages that
+// continue it, in order; false when it ends on the second page.
+bool ContinuedPacket(bytes::SourceWindow& in, const FileInfo& info, PacketSource& packet) {
+  const OggHeader& first = info.SPage;
+  if (first.Segments == 0) return false;
+  int64_t len = 0;
+  for (int i = 0; i < first.Segments; ++i) {
+    if (first.LacingValues[i] < 255) return false;
+    len += 255;
+  }
+  const int64_t limit = std::min(info.FileSize, kMaxCommentPacket);
+  int64_t bodyPos = info.SPagePos + 27 + first.Segments;
+  auto add = [&](int64_t n) {
+    packet.Add(bodyPos, std::min({n, limit - packet.Size(), std::max<int64_t>(info.FileSize - bodyPos, 0)}));
+  };
+  add(len);
+  int64_t next = bodyPos + len;
+  for (int pages = 0; pages < kMaxPacketPages && packet.Size() < limit && next < info.FileSize; ++pages) {
+    uint8_t raw[OggHeader::kSize];
+    in.CopyPadded(next, raw, sizeof raw);
+    const OggHeader page = OggHeader::Parse(raw, sizeof raw);
+    // The packet goes on only on a continuation page of the same stream.
+    if (std::memcmp(page.ID, "OggS", 4) != 0 || !(page.TypeFlag & 1) || page.Serial != first.Serial) break;
+    bodyPos = next + 27 + page.Segments;
+    int64_t take = 0, all = 0;
+    bool ended = false;
+    for (int i = 0; i < page.Segments; ++i) {
+      if (!ended) take += page.LacingValues[i];
+      if (page.LacingValues[i] < 255) ended = true;
+      all += page.LacingValues[i];
+    }
+    add(take);
+    if (ended) break;
+    next = bodyPos + all;
+  }
+  return true;
 }
 
 // The low 32 bits of the granule position of the page nearest the end of
@@ -140,7 +220,16 @@ bool ReadInfo(const bytes::ByteSource& file, FileInfo& info) {
   if (std::memcmp(tagId, "\x03vorbis", 7) == 0) {
     std::memcpy(info.Tag.ID, tagId, 7);
     info.HasTag = true;
-    ReadCommentHeader(in, info, tagPos + 7);
+    PacketSource packet(file);
+    if (ContinuedPacket(in, info, packet)) {
+      // The packet is read as the pages' bodies joined. Such a header
+      // cannot be rewritten within one page, so a save is refused.
+      bytes::SourceWindow joined(packet, kCommentReadAhead);
+      ReadCommentHeader(joined, info, 7, packet.Size());
+      info.TagComplete = false;
+    } else {
+      ReadCommentHeader(in, info, tagPos + 7, info.FileSize);
+    }
   }
 
   info.Samples = LastPageSamples(in, info.FileSize);
@@ -223,7 +312,7 @@ bool ParseOggVorbis(const bytes::ByteSource& file, OggRecord& ogg) {
   if (!ReadInfo(file, info)) return false;
   ogg.FileSize = static_cast<int32_t>(static_cast<uint32_t>(info.FileSize));
   ogg.ChannelModeID = info.Parameters.ChannelMode;
-  ogg.SampleRate = static_cast<uint16_t>(info.Parameters.SampleRate & 0xFFFF);
+  ogg.SampleRate = info.Parameters.SampleRate;
   ogg.BitRateNominal = RoundTo16(info.Parameters.BitRateNominal / 1000.0);
   ogg.Samples = info.Samples;
   ogg.ID3v2Size = info.ID3v2Size;

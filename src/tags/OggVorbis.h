@@ -1,6 +1,7 @@
 #pragma once
 // Ogg Vorbis: the identification header on the first page, the Vorbis
-// comment header on the second page and the granule position of the last
+// comment header on the second page (joined with the pages that continue
+// it, when it is longer than one page) and the granule position of the last
 // page; from them duration, average bit rate and a validity verdict. A file
 // may begin with an ID3v2 tag, whose length is skipped.
 //
@@ -92,7 +93,7 @@ uint32_t OggPageCrc(const void* data, size_t n, uint32_t crc = 0);
 struct OggRecord {
   int32_t FileSize = 0;
   uint8_t ChannelModeID = 0;
-  uint16_t SampleRate = 0;
+  uint32_t SampleRate = 0;      // Hz
   uint16_t BitRateNominal = 0;  // kbit/s
   int32_t Samples = 0;          // the last page's granule position, low 32 bits
   int32_t ID3v2Size = 0;
@@ -127,7 +128,7 @@ class TOggVorbis {
   int32_t FileSize() const { return F.FileSize; }
   uint8_t ChannelModeID() const { return F.ChannelModeID; }
   std::u16string ChannelMode() const;
-  uint16_t SampleRate() const { return F.SampleRate; }
+  uint32_t SampleRate() const { return F.SampleRate; }
   uint16_t BitRateNominal() const { return F.BitRateNominal; }
   const std::u16string& Title() const { return F.Title; }
   const std::u16string& Artist() const { return F.Artist; }
