@@ -8,6 +8,7 @@
 #include "platform/SafeWrite.h"
 #include "platform/Strings.h"
 #include "tags/FileSource.h"
+#include "tags/ID3v2.h"
 
 namespace ordana {
 
@@ -28,6 +29,15 @@ bool IsFlacMarker(bytes::ByteReader b) {
   int sum = 0;
   for (int i = 0; i < 4; ++i) sum += b.U8();
   return b.Ok() && sum == 342;
+}
+
+// Where the stream marker stands: after an ID3v2 tag that some taggers put
+// in front of a FLAC stream (sized by the rule every reader skips it by),
+// else at the start.
+int64_t StreamStart(bytes::SourceWindow& w) {
+  uint8_t id3[10];
+  w.CopyPadded(0, id3, sizeof id3);
+  return ID3v2TotalTagSize(id3, w.Size());
 }
 
 bool SameName(std::u16string_view a, std::u16string_view b) {
@@ -118,7 +128,8 @@ bool ParseFLAC(const bytes::ByteSource& file, FLACRecord& flac) {
   const int64_t size = w.Size();
   uint8_t head[26];
   if (size < 0 || !w.GetUpTo(0, sizeof head).Ok()) return false;
-  w.CopyPadded(0, head, sizeof head);  // a short file reads as zeros
+  const int64_t start = StreamStart(w);
+  w.CopyPadded(start, head, sizeof head);  // a short file reads as zeros
   flac.FileLength = static_cast<int32_t>(std::min<int64_t>(size, std::numeric_limits<int32_t>::max()));
   const bytes::ByteReader b(head, sizeof head);
   if (!IsFlacMarker(b)) return true;
@@ -131,7 +142,7 @@ bool ParseFLAC(const bytes::ByteSource& file, FLACRecord& flac) {
   flac.BitsPerSample = static_cast<uint8_t>(((packed >> 4) & 31) + 1);
   flac.Samples = static_cast<int32_t>(b.At(22).U32BE());
 
-  int64_t pos = kFirstBlockHeader;
+  int64_t pos = start + kFirstBlockHeader;
   for (int n = 0; n < kMaxBlockHeaders; ++n) {
     bytes::ByteReader h = w.GetUpTo(pos, 4);
     if (!h.Ok()) return false;
@@ -166,26 +177,33 @@ bool TFLACfile::ReadFromSource(const bytes::ByteSource& Source) {
 
 // --- Saving ------------------------------------------------------------------
 
-// Reads the marker and STREAMINFO (42 bytes, into head) and every metadata
+// Reads the marker and STREAMINFO (42 bytes at start, after any ID3v2 tag
+// in front, into head) and every metadata
 // block after it: PADDING and VORBIS_COMMENT blocks are dropped, the others
 // kept with their headers. Refuses (false) whatever would make the audio's
 // start uncertain: no marker, a first block that is not a 34-byte STREAMINFO,
 // a block running past the end of the file, a frame sync met as a header, or
 // no last-block flag within 100 headers.
-bool TFLACfile::CollectBlocks(const InputFile& f, std::string& head) {
+bool TFLACfile::CollectBlocks(const InputFile& f, int64_t& start, std::string& head) {
   FlacBlocks.clear();
   TotalBlocksSize = 0;
   PaddingSize = 0;
   const int64_t size = f.Size();
+  {
+    const FileSource source(f);
+    bytes::SourceWindow w(source, 0);
+    start = StreamStart(w);
+  }
   head.assign(static_cast<size_t>(kFirstBlockHeader), '\0');
-  if (size < kFirstBlockHeader || f.ReadAt(0, head.data(), head.size()) != kFirstBlockHeader)
+  if (size - start < kFirstBlockHeader ||
+      f.ReadAt(start, head.data(), head.size()) != kFirstBlockHeader)
     return false;
   const bytes::ByteReader b(head);
   const uint8_t first = b.At(4).U8();
   if (!IsFlacMarker(b) || (first & 0x7F) != 0 || b.At(5).U24BE() != 34) return false;
 
   bool last = (first & 0x80) != 0;  // STREAMINFO alone: no further blocks
-  int64_t pos = kFirstBlockHeader;
+  int64_t pos = start + kFirstBlockHeader;
   for (int n = 0; n < kMaxBlockHeaders && !last; ++n) {
     uint8_t raw[4];
     if (f.ReadAt(pos, raw, sizeof raw) != 4) return false;
@@ -238,7 +256,8 @@ bool TFLACfile::SaveToFile(const std::u16string& FileName) {
   InputFile f = InputFile::Open(FileName);
   if (!f) return false;
   std::string head;
-  if (!CollectBlocks(f, head)) return false;
+  int64_t start = 0;
+  if (!CollectBlocks(f, start, head)) return false;
   MergeNamedFields();
 
   bytes::ByteWriter body;
@@ -285,12 +304,14 @@ bool TFLACfile::SaveToFile(const std::u16string& FileName) {
 
   std::string all;
   for (const ByteString& block : Blocks) all += block;
-  if (inPlace) return OverwriteInPlace(FileName, kFirstBlockHeader, all);
+  if (inPlace) return OverwriteInPlace(FileName, start + kFirstBlockHeader, all);
 
   head[4] = static_cast<char>(head[4] & 0x7F);  // STREAMINFO is no longer the last block
-  const int64_t audio = kFirstBlockHeader + TotalBlocksSize;
+  const int64_t audio = start + kFirstBlockHeader + TotalBlocksSize;
+  // An ID3v2 tag in front is kept as it stands.
   return RewriteFile(FileName, [&](OutputFile& out) {
-    return out.Write(head) && out.Write(all) && out.CopyFrom(f, audio);
+    return (start == 0 || out.CopyFrom(f, 0, start)) && out.Write(head) && out.Write(all) &&
+           out.CopyFrom(f, audio);
   });
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // FLAC: the stream parameters of STREAMINFO and the text comments of the
-// first VORBIS_COMMENT block.
+// first VORBIS_COMMENT block. An ID3v2 tag in front of the stream is passed
+// over when reading and kept in front when saving.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -82,7 +83,7 @@ class TFLACfile {
   void SetComment(std::u16string v) { F.Comment = std::move(v); }
 
  private:
-  bool CollectBlocks(const InputFile& f, std::string& head);
+  bool CollectBlocks(const InputFile& f, int64_t& start, std::string& head);
   void MergeNamedFields();
 
   FLACRecord F;
