@@ -43,14 +43,16 @@ bool IsByteOrderMark(uint8_t first, uint8_t second) {
 }  // namespace
 
 std::u16string DecodeFrameText(std::string_view Data) {
-  if (!Data.empty() && At(Data, 0) == 1) {
-    // UTF-16: the byte order is little-endian unless the data starts with FE.
+  if (!Data.empty() && (At(Data, 0) == 1 || At(Data, 0) == 2)) {
+    // UTF-16. Encoding 1: little-endian unless the data starts with FE.
+    // Encoding 2: big-endian without a mark (a writer's stray FF FE mark
+    // makes it little-endian).
     size_t start = 1;
-    bool bigEndian = false;
+    bool bigEndian = At(Data, 0) == 2;
     if (Data.size() >= 2) {
       const uint8_t b1 = At(Data, 1);
       const uint8_t b2 = Data.size() > 2 ? At(Data, 2) : 0;
-      if (b1 == 0xFE) bigEndian = true;
+      if (bigEndian ? (b1 == 0xFF && b2 == 0xFE) : b1 == 0xFE) bigEndian = !bigEndian;
       if (IsByteOrderMark(b1, b2)) start = 2;
     }
     // Units i = start..n occupy bytes 2i-1 and 2i. A zero unit ends the text.
@@ -75,7 +77,7 @@ std::u16string DecodeFrameText(std::string_view Data) {
     std::string_view s = Data.substr(1);
     return Utf8ToUtf16(s.substr(0, s.find('\0')));
   }
-  // Encoding 0 or 2, or anything else: the whole data in the ANSI code page;
+  // Encoding 0, or anything else: the whole data in the ANSI code page;
   // trimming removes the encoding byte and the zero padding.
   return Trim(AnsiToUtf16(Data));
 }
@@ -83,7 +85,7 @@ std::u16string DecodeFrameText(std::string_view Data) {
 std::u16string TextAfterDescription(std::string_view Data, bool WithLanguage) {
   if (Data.empty()) return {};
   const char enc = Data[0];
-  const bool wide = enc == 1;
+  const bool wide = enc == 1 || enc == 2;
   std::string_view rest = Data.substr(std::min<size_t>(Data.size(), WithLanguage ? 4 : 1));
   if (wide) {
     // The description is UTF-16: its terminator is a zero unit, looked for

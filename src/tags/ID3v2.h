@@ -49,7 +49,8 @@ struct TagInfo {
 };
 
 // Text of a text frame's data (encoding byte first): encoding 1 is UTF-16
-// with or without byte-order mark, 3 is UTF-8 (untrimmed); anything else is
+// with or without byte-order mark, 2 is UTF-16 big-endian without one, 3 is
+// UTF-8 (untrimmed); anything else is
 // read in the ANSI code page, encoding byte included, and trimmed.
 std::u16string DecodeFrameText(std::string_view Data);
 // The text after a comment's (WithLanguage) or user link's description.
