@@ -1,5 +1,6 @@
 #include "tags/APETag.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "bytes/ByteWriter.h"
@@ -17,6 +18,10 @@ constexpr int64_t kFooterSize = 32;
 constexpr int64_t kID3v1Size = 128;
 // The smallest stored item: value size, flags and the key's zero byte.
 constexpr int64_t kMinItemSize = 9;
+// What the items of one tag may hold in memory at most (keys, values and
+// their records): far above any real tag, cover art included.
+constexpr int64_t kMaxItemsBytes = int64_t{16} << 20;
+constexpr size_t kItemsReadAhead = 65536;
 
 }  // namespace
 
@@ -46,27 +51,50 @@ bool TAPETag::ReadFooter(const bytes::ByteSource& f, Footer& footer) {
 }
 
 // The items stand between the start of the tag (tag size bytes before the end
-// of the footer) and the footer. The whole area is read at once, bounded by
-// the file, and parsed from memory; an item that does not fit ends the list.
+// of the footer) and the footer. They are read one by one, so that what is
+// held is what the items really contain, never the size a footer claims; an
+// item that does not fit the tag ends the list, and so does one that would
+// take the items kept past kMaxItemsBytes.
 static void ReadItems(const bytes::ByteSource& f, const TAPETag::Footer& footer, AField& items) {
   const int64_t tagEnd = footer.FileSize - footer.ID3v1Shift;
   const int64_t tagSize = footer.Size;  // signed, as stored
   if (tagSize < kFooterSize || tagSize > tagEnd) return;
-  bytes::SourceWindow w(f, 0);
-  bytes::ByteReader area =
-      w.GetUpTo(tagEnd - tagSize, static_cast<size_t>(tagSize - kFooterSize));
-  if (!area.Ok()) return;
+  const int64_t areaEnd = tagEnd - kFooterSize;
+  int64_t pos = tagEnd - tagSize;
+  bytes::SourceWindow w(f, kItemsReadAhead);
+  w.SetAheadEnd(areaEnd);
+  int64_t budget = kMaxItemsBytes;
   for (uint32_t i = 0; i < footer.Fields; ++i) {
-    if (area.Remaining() < kMinItemSize) break;
-    const int32_t valueSize = static_cast<int32_t>(area.U32LE());
+    if (areaEnd - pos < kMinItemSize) break;
+    bytes::ByteReader head = w.Get(pos, 8);
+    if (!head.Ok()) break;
+    const int32_t valueSize = static_cast<int32_t>(head.U32LE());
     RField item;
-    item.Flags = area.U32LE();
-    const size_t keyLength = area.Find(0);
+    item.Flags = head.U32LE();
+    pos += 8;
+    // The key runs to a zero byte, looked for in growing stretches.
+    bytes::ByteReader key;
+    size_t keyLength = bytes::ByteReader::npos;
+    for (int64_t n = 256;; n *= 4) {
+      const int64_t want = std::min({n, areaEnd - pos, budget});
+      key = w.GetUpTo(pos, static_cast<size_t>(want));
+      if (!key.Ok()) break;
+      keyLength = key.Find(0);
+      if (keyLength != bytes::ByteReader::npos || want < n) break;
+    }
     if (keyLength == bytes::ByteReader::npos) break;  // the key runs to the end of the tag
-    item.Name = Utf16ToUtf8(Trim(AnsiToUtf16(area.Chars(keyLength))));
-    area.Skip(1);
-    const bool fits = valueSize >= 0 && static_cast<uint64_t>(valueSize) <= area.Remaining();
-    if (fits) item.Value = Utf8String(area.Chars(static_cast<size_t>(valueSize)));
+    item.Name = Utf16ToUtf8(Trim(AnsiToUtf16(key.Chars(keyLength))));
+    pos += static_cast<int64_t>(keyLength) + 1;
+    const bool fits = valueSize >= 0 && valueSize <= areaEnd - pos;
+    const int64_t cost = static_cast<int64_t>(2 * sizeof(RField) + keyLength) + (fits ? valueSize : 0);
+    if (cost > budget) break;
+    budget -= cost;
+    if (fits) {
+      bytes::ByteReader value = w.Get(pos, static_cast<size_t>(valueSize));
+      if (!value.Ok()) break;
+      item.Value = Utf8String(value.AllChars());
+      pos += valueSize;
+    }
     items.push_back(std::move(item));
     if (!fits) break;  // a negative size, or a value past the end of the tag
   }
