@@ -98,7 +98,7 @@ bool IsLogName(std::u16string_view name) {
   return UpperAscii(name.substr(name.size() - 4)) == u".CSV";
 }
 
-std::vector<TSongInfo> CollectSongs(const std::u16string& Folder, TDate StartDate, TDate EndDate) {
+std::vector<TSongInfo> CountPlays(const std::u16string& Folder, TDate StartDate, TDate EndDate) {
   const std::u16string folder = IncludeTrailingDelimiter(Folder);
 
   // Every log name must carry a date, whether or not it lies in the period.
@@ -136,8 +136,18 @@ std::vector<TSongInfo> CollectSongs(const std::u16string& Folder, TDate StartDat
     row.FN = std::move(p);
     rows.push_back(std::move(row));
   }
+  return rows;
+}
 
-  for (TSongInfo& row : rows) {
+void FillRows(std::vector<TSongInfo>& rows, const ReadAheadSettings& readAhead) {
+  // While one row's file is read, the disk already fetches the head and tail
+  // of the next rows' files.
+  FileReadAhead ahead(readAhead);
+  size_t announced = 1;  // rows before this one have been announced (row 0 is read at once)
+  for (size_t i = 0; i < rows.size(); ++i) {
+    for (; announced < rows.size() && announced <= i + readAhead.Depth; ++announced)
+      ahead.Announce(rows[announced].FN);
+    TSongInfo& row = rows[i];
     try {
       ReadTrackInfo(row.FN, row.T, nullptr, 0);
     } catch (...) {
@@ -145,6 +155,11 @@ std::vector<TSongInfo> CollectSongs(const std::u16string& Folder, TDate StartDat
     }
     row.Len = GetTrackLength(row.FN);
   }
+}
+
+std::vector<TSongInfo> CollectSongs(const std::u16string& Folder, TDate StartDate, TDate EndDate) {
+  std::vector<TSongInfo> rows = CountPlays(Folder, StartDate, EndDate);
+  FillRows(rows);
   return rows;
 }
 

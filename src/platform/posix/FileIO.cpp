@@ -11,6 +11,7 @@
 
 #include "platform/Strings.h"
 #include "platform/TextCodec.h"
+#include "platform/posix/OpenRegular.h"
 
 namespace ordana {
 
@@ -63,6 +64,30 @@ bool FileLastWriteTimeUtc(std::u16string_view path, int64_t& unixSeconds, int32_
   return true;
 }
 
+// --- Opening ----------------------------------------------------------------
+
+int posix::OpenRegularFileForReading(const std::string& nativePath, int* err, struct stat* out) {
+  // Non-blocking, so that a FIFO named like a file cannot stall the open
+  // waiting for a writer, and never a controlling terminal; only regular
+  // files are kept (a directory opens on Linux, a FIFO or device would
+  // deliver a stream, not a file).
+  int fd = ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    if (err) *err = errno;
+    return -1;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (err) *err = S_ISDIR(st.st_mode) ? EISDIR : S_ISREG(st.st_mode) ? errno : ENXIO;
+    ::close(fd);
+    return -1;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  if (out) *out = st;
+  return fd;
+}
+
 // --- InputFile ------------------------------------------------------------
 
 InputFile::~InputFile() { Close(); }
@@ -81,23 +106,7 @@ InputFile& InputFile::operator=(InputFile&& o) noexcept {
 
 InputFile InputFile::Open(std::u16string_view path, int* err) {
   InputFile f;
-  // Non-blocking, so that a FIFO named like a file cannot stall the open
-  // waiting for a writer; only regular files are kept (a directory opens on
-  // Linux, a FIFO or device would deliver a stream, not a file).
-  int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    if (err) *err = errno;
-    return f;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    if (err) *err = S_ISDIR(st.st_mode) ? EISDIR : S_ISREG(st.st_mode) ? errno : ENXIO;
-    ::close(fd);
-    return f;
-  }
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  f.fd_ = fd;
+  f.fd_ = posix::OpenRegularFileForReading(NativePath(path), err);
   return f;
 }
 
