@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/FileIO.h"
+#include "platform/FileNames.h"
 #include "platform/Paths.h"
 #include "platform/Strings.h"
 #include "platform/TextCodec.h"
@@ -60,9 +61,15 @@ const char kHelpTail[] =
     "Text is UTF-8 on the command line. ID3v1 fields are stored in the ANSI code\n"
     "page (Windows-1251 unless --codepage NAME says otherwise, e.g. windows-1252).\n"
     "Saves never lose a file: a save either completes or leaves it unchanged.\n"
+    "File names are taken byte for byte, also when they are not valid UTF-8. In the\n"
+    "text output and in messages, control characters of names and tag values are\n"
+    "written out (\\t, \\n, \\x1B, \\u009B), never sent to the terminal; --json\n"
+    "escapes them the JSON way.\n"
     "Exit status: 0 when every file was handled, 1 when one failed, 2 for bad usage.\n";
 
 std::string U8(const std::u16string& s) { return Utf16ToUtf8(s); }
+// Text for the terminal: control characters written out, never sent.
+std::string P(const std::string& utf8) { return PrintableText(utf8); }
 std::string U8Ansi(const AnsiString& s) { return Utf16ToUtf8(AnsiToUtf16(s)); }
 
 // What one file shows: the tag kinds found, the descriptive fields and the
@@ -264,10 +271,10 @@ int CmdShow(const std::vector<std::string>& args) {
   int status = 0;
   if (json) std::cout << "[";
   for (size_t i = 0; i < files.size(); ++i) {
-    const std::u16string file = Utf8ToUtf16(files[i]);
+    const std::u16string file = NameFromSystemBytes(files[i]);
     const bool exists = FileExists(file);
     if (!exists) {
-      std::cerr << "ordana-tags: " << files[i] << ": no such file\n";
+      std::cerr << "ordana-tags: " << P(files[i]) << ": no such file\n";
       status = 1;
     }
     FileView v = exists ? Show(file) : FileView{};
@@ -275,19 +282,19 @@ int CmdShow(const std::vector<std::string>& args) {
       std::string kinds = "[";
       for (size_t k = 0; k < v.kinds.size(); ++k) kinds += (k ? ", " : "") + JsonString(v.kinds[k]);
       kinds += "]";
-      std::cout << (i ? ",\n " : "") << "{\"file\": " << JsonString(files[i])
+      std::cout << (i ? ",\n " : "") << "{\"file\": " << JsonString(U8(file))
                 << ", \"exists\": " << (exists ? "true" : "false") << ", \"tags\": " << kinds
                 << ", \"fields\": " << JsonObject(v.fields) << ", \"stream\": " << JsonObject(v.stream)
                 << ", \"length\": " << JsonString(exists ? v.length : "") << "}";
       continue;
     }
     if (!exists) continue;
-    std::cout << files[i] << "\n";
+    std::cout << P(files[i]) << "\n";
     std::string kinds;
     for (const std::string& k : v.kinds) kinds += (kinds.empty() ? "" : ", ") + k;
     std::cout << "  tags:     " << (kinds.empty() ? "(none)" : kinds) << "\n";
-    for (const auto& [k, val] : v.fields) std::printf("  %-9s %s\n", (k + ":").c_str(), val.c_str());
-    for (const auto& [k, val] : v.stream) std::printf("  %-9s %s\n", (k.substr(0, k.find('_')) + ":").c_str(), (val + (k.find('_') != std::string::npos ? " " + k.substr(k.find('_') + 1) : "")).c_str());
+    for (const auto& [k, val] : v.fields) std::printf("  %-9s %s\n", (k + ":").c_str(), P(val).c_str());
+    for (const auto& [k, val] : v.stream) std::printf("  %-9s %s\n", (k.substr(0, k.find('_')) + ":").c_str(), (P(val) + (k.find('_') != std::string::npos ? " " + k.substr(k.find('_') + 1) : "")).c_str());
     std::cout << "  length:   " << v.length << "\n";
     std::fflush(stdout);
   }
@@ -410,7 +417,7 @@ int CmdSet(const std::vector<std::string>& args) {
       }
       *slot = Utf8ToUtf16(args[++i]);
     } else if (a.size() > 1 && a[0] == '-' && a != "--") {
-      std::cerr << "ordana-tags set: unknown option " << a << "\n" << kUsage;
+      std::cerr << "ordana-tags set: unknown option " << P(a) << "\n" << kUsage;
       return 2;
     } else if (a != "--") {
       files.push_back(a);
@@ -422,13 +429,13 @@ int CmdSet(const std::vector<std::string>& args) {
   }
   int status = 0;
   for (const std::string& f : files) {
-    const std::u16string file = Utf8ToUtf16(f);
+    const std::u16string file = NameFromSystemBytes(f);
     std::string err = FileExists(file) ? SetTags(file, c) : "no such file";
     if (!err.empty()) {
-      std::cerr << "ordana-tags: " << f << ": " << err << "\n";
+      std::cerr << "ordana-tags: " << P(f) << ": " << P(err) << "\n";
       status = 1;
     } else {
-      std::cout << f << ": saved\n";
+      std::cout << P(f) << ": saved\n";
     }
   }
   return status;
@@ -445,7 +452,7 @@ int CmdRemove(const std::vector<std::string>& args) {
       }
       kind = a;
     } else if (a.size() > 1 && a[0] == '-') {
-      std::cerr << "ordana-tags remove: unknown option " << a << "\n" << kUsage;
+      std::cerr << "ordana-tags remove: unknown option " << P(a) << "\n" << kUsage;
       return 2;
     } else {
       files.push_back(a);
@@ -457,7 +464,7 @@ int CmdRemove(const std::vector<std::string>& args) {
   }
   int status = 0;
   for (const std::string& f : files) {
-    const std::u16string file = Utf8ToUtf16(f);
+    const std::u16string file = NameFromSystemBytes(f);
     std::string err;
     if (!FileExists(file)) {
       err = "no such file";
@@ -482,10 +489,10 @@ int CmdRemove(const std::vector<std::string>& args) {
       }
     }
     if (!err.empty()) {
-      std::cerr << "ordana-tags: " << f << ": " << err << "\n";
+      std::cerr << "ordana-tags: " << P(f) << ": " << P(err) << "\n";
       status = 1;
     } else {
-      std::cout << f << ": removed\n";
+      std::cout << P(f) << ": removed\n";
     }
   }
   return status;
@@ -505,7 +512,7 @@ int main(int argc, char** argv) {
     try {
       SetAnsiCodePage(args[i + 1]);
     } catch (const std::exception& e) {
-      std::cerr << "ordana-tags: " << e.what() << "\n";
+      std::cerr << "ordana-tags: " << P(e.what()) << "\n";
       return 2;
     }
     args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
@@ -525,6 +532,6 @@ int main(int argc, char** argv) {
   if (cmd == "show") return CmdShow(args);
   if (cmd == "set") return CmdSet(args);
   if (cmd == "remove") return CmdRemove(args);
-  std::cerr << "ordana-tags: unknown command " << cmd << "\n" << kUsage;
+  std::cerr << "ordana-tags: unknown command " << P(cmd) << "\n" << kUsage;
   return 2;
 }

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -241,6 +243,58 @@ TEST(CollectSongs, AYearOfPlaysInOneLog) {
   EXPECT_EQ(rows[1].FN, u"N:\\Music\\song1.mp3");
   EXPECT_EQ(rows[2].FN, u"N:\\Music\\song10.mp3");
   EXPECT_LT(secs, 10.0);
+}
+
+TEST(CollectSongs, LogNamedWithInvalidUtf8IsRead) {
+  // A share mounted without name translation shows Windows-1251 bytes.
+  TempDir dir;
+  WriteBytes(dir.path() / "2026-11-05 \xEA\xEE\xEF\xE8\xFF.csv", Play("N:\\a.mp3") + Play("N:\\b.mp3"));
+  WriteBytes(dir.File("2026-11-06.csv"), Play("N:\\a.mp3"));
+  std::vector<TSongInfo> rows = CollectSongs(U16(dir.path().string()), kNov1, kNov30);
+  ASSERT_EQ(PathsOf(rows), (std::vector<std::u16string>{u"N:\\a.mp3", u"N:\\b.mp3"}));
+  EXPECT_EQ(rows[0].PlayCount, 2);
+  // Its undecodable date part is no date: the usual error, and the name with
+  // replacement characters for front ends that show it.
+  WriteBytes(dir.path() / "\xFF\xFE\xFD\xFC-11-07.csv", "");
+  try {
+    CollectSongs(U16(dir.path().string()), kNov1, kNov30);
+    ADD_FAILURE() << "an undated log was accepted";
+  } catch (const EUndatedLogError& e) {
+    EXPECT_EQ(e.ClassName(), "EConvertError");
+    EXPECT_EQ(e.Message(), "Invalid argument to date encode");
+    EXPECT_EQ(NativePath(e.FileName), dir.path().string() + "/\xFF\xFE\xFD\xFC-11-07.csv");
+  }
+}
+
+TEST(CollectSongs, LogOverOneGibibyteWithoutMarkIsReadWhole) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "decoding a gibibyte under the sanitizers takes too long; the plain build runs it";
+#endif
+  // A sparse file (a few megabytes on disk): a play line at the start and
+  // at the end, the gap of zero bytes cut into lines of one mebibyte.
+  TempDir dir;
+  const std::string path = dir.File("2026-11-01.csv");
+  const int64_t size = (int64_t{1} << 30) + (int64_t{64} << 20);
+  const std::string first = Play("N:\\first.mp3"), last = Play("N:\\last.mp3");
+  {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, first.data(), first.size(), 0), static_cast<ssize_t>(first.size()));
+    for (int64_t at = int64_t{1} << 20; at < size - (1 << 20); at += int64_t{1} << 20)
+      ASSERT_EQ(::pwrite(fd, "\n", 1, at), 1);
+    const int64_t end = size - static_cast<int64_t>(last.size());
+    ASSERT_EQ(::pwrite(fd, last.data(), last.size(), end), static_cast<ssize_t>(last.size()));
+    ::close(fd);
+  }
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  ASSERT_EQ(st.st_size, size);
+  ASSERT_LT(st.st_blocks * 512, 64 << 20) << "the file is not sparse";
+  TBuildSummary summary;
+  std::vector<TSongInfo> rows = CollectSongs(U16(dir.path().string()), kNov1, kNov30, &summary);
+  EXPECT_EQ(PathsOf(rows), (std::vector<std::u16string>{u"N:\\first.mp3", u"N:\\last.mp3"}));
+  EXPECT_EQ(summary.PlayLines, 2);
+  EXPECT_GT(summary.Lines, 1000);
 }
 
 TEST(CollectSongs, RowsAreCountedFirstThenFilledWithReadAheadOfLaterRows) {
