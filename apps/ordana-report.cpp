@@ -12,10 +12,12 @@
 
 #include "platform/Calendar.h"
 #include "platform/FileIO.h"
+#include "platform/FileNames.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Strings.h"
 #include "platform/TextCodec.h"
 #include "report/BuildReport.h"
+#include "report/CollectSongs.h"
 
 namespace {
 
@@ -24,6 +26,7 @@ using namespace ordana;
 const char kUsage[] =
     "usage: ordana-report --logs DIR (--month YYYY-MM | --from YYYY-MM-DD --to YYYY-MM-DD)\n"
     "                     [-o FILE] [--codepage NAME] [--map-path 'WIN=LOCAL']... [--open]\n"
+    "                     [--problems FILE] [--strict] [-v]\n"
     "       ordana-report --help\n";
 
 const char kHelp[] =
@@ -52,15 +55,56 @@ const char kHelp[] =
     "                     mapping wins; repeat the option for several shares. The\n"
     "                     report still shows the paths as the logs write them.\n"
     "  --open             open the written report with xdg-open.\n"
+    "  --problems FILE    also write the rows that need attention as CSV (UTF-8 with\n"
+    "                     a byte-order mark, ';' between fields, for a spreadsheet):\n"
+    "                     the path as the log writes it, the plays, and what is\n"
+    "                     missing (title, artist, genre, length; file not found;\n"
+    "                     file cannot be read). Stream addresses are listed only\n"
+    "                     when their length is missing. Mend the tags with\n"
+    "                     ordana-tags and build again.\n"
+    "  --strict           exit with status 3 when there is any warning.\n"
+    "  -v, --verbose      list the names of the logs read in the summary.\n"
     "  --help             show this text.\n"
+    "\n"
+    "After a build a summary goes to standard error: the logs read, the lines and\n"
+    "play lines in them, the rows, the plays, the rows without a title or without a\n"
+    "length (shown as ?\?:?\?), the files not found or not readable, the stream\n"
+    "addresses. Warnings go there too: no log dated in the period, or two logs of one\n"
+    "date where one holds every line of the other (a copy, whose plays would count\n"
+    "twice). Warnings do not change the exit status unless --strict is given.\n"
     "\n"
     "On success the path of the report is printed. On failure the error is printed\n"
     "as CLASS:MESSAGE (for example EConvertError:Invalid argument to date encode for\n"
-    "a .csv name without a date) and the exit status is 1; bad arguments give 2.\n";
+    "a .csv name without a date, followed by a line naming that file) and the exit\n"
+    "status is 1; bad arguments give 2. Control characters in names and messages are\n"
+    "written out (\\x1B), never sent to the terminal.\n";
 
 [[noreturn]] void BadArgs(const std::string& why) {
-  std::cerr << "ordana-report: " << why << "\n" << kUsage;
+  std::cerr << "ordana-report: " << PrintableText(why) << "\n" << kUsage;
   std::exit(2);
+}
+
+void PrintSummary(const TBuildSummary& s, bool verbose) {
+  auto line = [](const char* what, int64_t n, const char* after = "") {
+    std::fprintf(stderr, "  %-22s %lld%s\n", what, static_cast<long long>(n), after);
+  };
+  std::fprintf(stderr, "ordana-report: summary\n");
+  line("logs read:", static_cast<int64_t>(s.Logs.size()));
+  if (verbose)
+    for (const std::u16string& name : s.Logs) std::fprintf(stderr, "    %s\n", PrintableText(name).c_str());
+  line("lines:", s.Lines);
+  line("play lines:", s.PlayLines);
+  line("distinct rows:", s.Rows);
+  line("total plays:", s.TotalPlays);
+  line("rows without a title:", s.RowsWithoutTitle);
+  line("rows without a length:", s.RowsWithoutLength, " (shown as ?\?:?\?)");
+  line("files not found:", s.FilesNotFound);
+  line("files not readable:", s.FilesNotReadable);
+  line("stream addresses:", s.StreamAddresses);
+  if (s.FilesProbeCouldNotMeasure > 0) line("files not measured:", s.FilesProbeCouldNotMeasure);
+  for (const TBuildWarning& w : s.Warnings)
+    std::fprintf(stderr, "ordana-report: warning: %s\n", PrintableText(WarningText(w)).c_str());
+  std::fflush(stderr);
 }
 
 // "YYYY-MM-DD" (or "YYYY-MM" with wantDay false) as numbers; nullopt when malformed.
@@ -81,7 +125,8 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   std::optional<std::string> logs, month, from, to, output, codepage;
   std::vector<PathMapping> mappings;
-  bool open = false;
+  std::optional<std::string> problems;
+  bool open = false, strict = false, verbose = false;
 
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -113,6 +158,12 @@ int main(int argc, char** argv) {
       }
     } else if (a == "--open") {
       open = true;
+    } else if (a == "--problems") {
+      problems = value();
+    } else if (a == "--strict") {
+      strict = true;
+    } else if (a == "-v" || a == "--verbose") {
+      verbose = true;
     } else {
       BadArgs("unknown argument: " + a);
     }
@@ -145,23 +196,39 @@ int main(int argc, char** argv) {
   }
   SetPathMappings(std::move(mappings));
 
-  const std::u16string outFile = output ? Utf8ToUtf16(*output) : ProgramFolder() + kReportFileName;
+  // Names from the command line are taken byte for byte (NameFromSystemBytes).
+  const std::u16string outFile = output ? NameFromSystemBytes(*output) : ProgramFolder() + kReportFileName;
+  TBuildSummary summary;
   try {
-    BuildReport(Utf8ToUtf16(*logs), outFile, start, end);
+    BuildReport(NameFromSystemBytes(*logs), outFile, start, end, summary);
   } catch (const EOrdanaError& e) {
-    std::cerr << e.ClassName() << ":" << e.Message() << "\n";
+    std::cerr << PrintableText(e.ClassName() + ":" + e.Message()) << "\n";
+    if (const auto* undated = dynamic_cast<const EUndatedLogError*>(&e))
+      std::cerr << "ordana-report: the log \"" << PrintableText(undated->FileName)
+                << "\" does not begin with a date (YYYY-MM-DD)\n";
     return 1;
   } catch (const std::exception& e) {
-    std::cerr << "Exception:" << e.what() << "\n";
+    std::cerr << "Exception:" << PrintableText(std::string(e.what())) << "\n";
     return 1;
   }
-  std::cout << Utf16ToUtf8(outFile) << "\n";
+  std::cout << PrintableText(outFile) << "\n";
+  std::cout.flush();
+  PrintSummary(summary, verbose);
+  if (problems) {
+    const std::u16string problemsFile = NameFromSystemBytes(*problems);
+    try {
+      WriteProblemsCsv(summary.Problems, problemsFile);
+    } catch (const EOrdanaError& e) {
+      std::cerr << PrintableText(e.ClassName() + ":" + e.Message()) << "\n";
+      return 1;
+    }
+  }
   if (open) {
     std::string cmd = "xdg-open '";
-    for (char c : Utf16ToUtf8(outFile)) cmd += (c == '\'') ? std::string("'\\''") : std::string(1, c);
+    for (char c : NativePath(outFile)) cmd += (c == '\'') ? std::string("'\\''") : std::string(1, c);
     cmd += "' >/dev/null 2>&1";
     int rc = std::system(cmd.c_str());
     (void)rc;
   }
-  return 0;
+  return strict && !summary.Warnings.empty() ? 3 : 0;
 }

@@ -16,12 +16,14 @@
 #include <vector>
 
 #include "platform/FileIO.h"
+#include "platform/FileNames.h"
 #include "platform/Paths.h"
 #include "platform/Strings.h"
 #include "platform/TextCodec.h"
 #include "report/HtmlReport.h"
 #include "tags/APETag.h"
 #include "tags/FLACfile.h"
+#include "tags/Formats.h"
 #include "tags/ID3v1.h"
 #include "tags/ID3v2.h"
 #include "tags/MPEGaudio.h"
@@ -42,7 +44,7 @@ const char kUsage[] =
     "       ordana-tags remove --id3v1|--id3v2|--ape FILE...\n"
     "       ordana-tags --help\n";
 
-const char kHelp[] =
+const char kHelpHead[] =
     "Looks at and mends the tags that feed the Ordana report.\n"
     "\n"
     "show    Prints what the readers find in each file: the kinds of tag, title,\n"
@@ -50,17 +52,24 @@ const char kHelp[] =
     "        --json prints one JSON array of objects instead, for scripts.\n"
     "set     Writes the given fields through the format's own writer; fields not\n"
     "        given keep their values; an empty value (--title '') clears a field.\n"
-    "        MP3/TTA: the ID3v2 tag (an existing ID3v1 tag is updated too);\n"
-    "        FLAC and Ogg Vorbis: the Vorbis comments; APE/MPC: the APE tag;\n"
-    "        WMA: the ASF content descriptions. MP4 and WAV are read-only here.\n"
     "remove  Removes one kind of tag: --id3v1, --id3v2 or --ape.\n"
+    "\n"
+    "Formats (what set writes and what a save keeps):\n";
+
+const char kHelpTail[] =
     "\n"
     "Text is UTF-8 on the command line. ID3v1 fields are stored in the ANSI code\n"
     "page (Windows-1251 unless --codepage NAME says otherwise, e.g. windows-1252).\n"
     "Saves never lose a file: a save either completes or leaves it unchanged.\n"
+    "File names are taken byte for byte, also when they are not valid UTF-8. In the\n"
+    "text output and in messages, control characters of names and tag values are\n"
+    "written out (\\t, \\n, \\x1B, \\u009B), never sent to the terminal; --json\n"
+    "escapes them the JSON way.\n"
     "Exit status: 0 when every file was handled, 1 when one failed, 2 for bad usage.\n";
 
 std::string U8(const std::u16string& s) { return Utf16ToUtf8(s); }
+// Text for the terminal: control characters written out, never sent.
+std::string P(const std::string& utf8) { return PrintableText(utf8); }
 std::string U8Ansi(const AnsiString& s) { return Utf16ToUtf8(AnsiToUtf16(s)); }
 
 // What one file shows: the tag kinds found, the descriptive fields and the
@@ -86,10 +95,20 @@ std::string Num(double d) {
   return buf;
 }
 
-bool Ext(const std::u16string& ext, std::initializer_list<const char16_t*> list) {
-  for (const char16_t* e : list)
-    if (ext == e) return true;
-  return false;
+// The help's list of formats, one line per format with its extensions.
+std::string FormatsHelp() {
+  std::string out;
+  const auto formats = AudioFormats();
+  for (size_t i = 0; i < formats.size();) {
+    std::string exts;
+    size_t j = i;
+    for (; j < formats.size() && formats[j].Name == formats[i].Name; ++j)
+      exts += (exts.empty() ? "" : " ") + Utf16ToUtf8(std::u16string(formats[j].Extension));
+    out += "        " + std::string(formats[i].Name) + " (" + exts + "): " +
+           std::string(formats[i].SaveNote) + "\n";
+    i = j;
+  }
+  return out;
 }
 
 std::u16string Lext(const std::u16string& file) { return LowerCase(ExtractFileExt(file)); }
@@ -97,87 +116,104 @@ std::u16string Lext(const std::u16string& file) { return LowerCase(ExtractFileEx
 FileView Show(const std::u16string& file) {
   FileView v;
   const std::u16string ext = Lext(file);
-  if (Ext(ext, {u".mp3", u".tta"})) {
-    TID3v2 v2;
-    TID3v1 v1;
-    v2.ReadFromFile(file);
-    v1.ReadFromFile(file);
-    if (v2.Exists()) {
-      v.kinds.push_back("ID3v2." + std::to_string(v2.VersionID()));
-      Fields(v, v2.Title(), v2.Artist(), v2.Album(), v2.Year(), v2.Genre(), v2.Comment());
-    }
-    if (v1.Exists()) {
-      v.kinds.push_back(v1.VersionID() == 2 ? "ID3v1.1" : "ID3v1.0");
-      if (!v2.Exists())
-        Fields(v, AnsiToUtf16(v1.Title()), AnsiToUtf16(v1.Artist()), AnsiToUtf16(v1.Album()),
-               AnsiToUtf16(v1.Year()), AnsiToUtf16(v1.Genre()), AnsiToUtf16(v1.Comment()));
-    }
-    TMPEGaudio mpeg;
-    mpeg.ReadFromFile(file);
-    if (mpeg.Frame().Found) {
-      v.stream = {{"format", U8Ansi(mpeg.Version()) + " " + U8Ansi(mpeg.Layer())},
-                  {"channels", U8Ansi(mpeg.ChannelMode())},
-                  {"bitrate_kbps", std::to_string(mpeg.BitRate())},
-                  {"samplerate_hz", std::to_string(mpeg.SampleRate())},
-                  {"vbr", mpeg.VBR().Found ? "yes" : "no"},
-                  {"encoder", U8Ansi(mpeg.Encoder())}};
-    }
-  } else if (ext == u".flac") {
-    TFLACfile f;
-    f.ReadFromFile(file);
-    if (f.Valid()) {
-      v.kinds.push_back("Vorbis comment (FLAC)");
-      Fields(v, f.Title(), f.Artist(), f.Album(), f.Year(), f.Genre(), f.Comment());
-      v.stream = {{"format", "FLAC"},
-                  {"channels", std::to_string(f.Channels())},
-                  {"samplerate_hz", std::to_string(f.SampleRate())},
-                  {"bits_per_sample", std::to_string(f.BitsPerSample())},
-                  {"duration_s", Num(f.Duration())}};
-    }
-  } else if (ext == u".ogg") {
-    TOggVorbis o;
-    try {
-      o.ReadFromFile(file);
-    } catch (const EOrdanaError&) {
-    }
-    if (o.Valid()) {
-      v.kinds.push_back("Vorbis comment (Ogg)");
-      Fields(v, o.Title(), o.Artist(), o.Album(), o.Date(), o.Genre(), o.Comment());
-      v.stream = {{"format", "Ogg Vorbis"},
-                  {"channels", U8(o.ChannelMode())},
-                  {"bitrate_kbps", std::to_string(o.BitRate())},
-                  {"samplerate_hz", std::to_string(o.SampleRate())},
-                  {"duration_s", Num(o.Duration())}};
-    }
-  } else if (ext == u".wav") {
-    TWAVfile w;
-    w.ReadFromFile(file);
-    if (w.Valid())
-      v.stream = {{"format", U8(w.Format())},
-                  {"channels", U8(w.ChannelMode())},
-                  {"samplerate_hz", std::to_string(w.SampleRate())},
-                  {"bits_per_sample", std::to_string(w.BitsPerSample())}};
-  } else if (ext == u".wma") {
-    TWMA w;
-    if (w.LoadFromFile(file) && w.IsValidSize()) {
-      v.kinds.push_back("ASF");
-      Fields(v, w.Title(), w.Artist(), w.Album(), w.Year(), w.Genre(), w.Comment());
-      v.stream = {{"format", "WMA"},
-                  {"channels", U8Ansi(w.ChannelMode())},
-                  {"bitrate_kbps", std::to_string(w.BitRate())},
-                  {"samplerate_hz", std::to_string(w.SampleRate())},
-                  {"duration_s", Num(w.Duration())}};
-    }
-  } else if (Ext(ext, {u".m4a", u".m4b", u".m4p", u".mp4"})) {
-    TMp4Tag m;
-    if (m.ReadFromFile(file) && (!m.Title().empty() || !m.Artist().empty() || !m.Album().empty() ||
-                                 !m.Genre().empty() || !m.Year().empty() || !m.Comment().empty())) {
-      v.kinds.push_back("MP4 item list");
-      Fields(v, m.Title(), m.Artist(), m.Album(), m.Year(), m.Genre(), m.Comment());
-    }
+  const AudioFormat* format = FindAudioFormat(ext);
+  // An unknown extension takes the APE case, which reads nothing here.
+  switch (format ? format->Reader : TagReaderKind::APE) {
+    case TagReaderKind::ID3v2ThenID3v1: {
+      TID3v2 v2;
+      TID3v1 v1;
+      v2.ReadFromFile(file);
+      v1.ReadFromFile(file);
+      if (v2.Exists()) {
+        v.kinds.push_back("ID3v2." + std::to_string(v2.VersionID()));
+        Fields(v, v2.Title(), v2.Artist(), v2.Album(), v2.Year(), v2.Genre(), v2.Comment());
+      }
+      if (v1.Exists()) {
+        v.kinds.push_back(v1.VersionID() == 2 ? "ID3v1.1" : "ID3v1.0");
+        if (!v2.Exists())
+          Fields(v, AnsiToUtf16(v1.Title()), AnsiToUtf16(v1.Artist()), AnsiToUtf16(v1.Album()),
+                 AnsiToUtf16(v1.Year()), AnsiToUtf16(v1.Genre()), AnsiToUtf16(v1.Comment()));
+      }
+      TMPEGaudio mpeg;
+      mpeg.ReadFromFile(file);
+      if (mpeg.Frame().Found) {
+        v.stream = {{"format", U8Ansi(mpeg.Version()) + " " + U8Ansi(mpeg.Layer())},
+                    {"channels", U8Ansi(mpeg.ChannelMode())},
+                    {"bitrate_kbps", std::to_string(mpeg.BitRate())},
+                    {"samplerate_hz", std::to_string(mpeg.SampleRate())},
+                    {"vbr", mpeg.VBR().Found ? "yes" : "no"},
+                    {"encoder", U8Ansi(mpeg.Encoder())}};
+      }
+      break;
+      }
+    case TagReaderKind::FLAC: {
+      TFLACfile f;
+      f.ReadFromFile(file);
+      if (f.Valid()) {
+        v.kinds.push_back("Vorbis comment (FLAC)");
+        Fields(v, f.Title(), f.Artist(), f.Album(), f.Year(), f.Genre(), f.Comment());
+        v.stream = {{"format", "FLAC"},
+                    {"channels", std::to_string(f.Channels())},
+                    {"samplerate_hz", std::to_string(f.SampleRate())},
+                    {"bits_per_sample", std::to_string(f.BitsPerSample())},
+                    {"duration_s", Num(f.Duration())}};
+      }
+      break;
+      }
+    case TagReaderKind::OggVorbis: {
+      TOggVorbis o;
+      try {
+        o.ReadFromFile(file);
+      } catch (const EOrdanaError&) {
+      }
+      if (o.Valid()) {
+        v.kinds.push_back("Vorbis comment (Ogg)");
+        Fields(v, o.Title(), o.Artist(), o.Album(), o.Date(), o.Genre(), o.Comment());
+        v.stream = {{"format", "Ogg Vorbis"},
+                    {"channels", U8(o.ChannelMode())},
+                    {"bitrate_kbps", std::to_string(o.BitRate())},
+                    {"samplerate_hz", std::to_string(o.SampleRate())},
+                    {"duration_s", Num(o.Duration())}};
+      }
+      break;
+      }
+    case TagReaderKind::WAV: {
+      TWAVfile w;
+      w.ReadFromFile(file);
+      if (w.Valid())
+        v.stream = {{"format", U8(w.Format())},
+                    {"channels", U8(w.ChannelMode())},
+                    {"samplerate_hz", std::to_string(w.SampleRate())},
+                    {"bits_per_sample", std::to_string(w.BitsPerSample())}};
+      break;
+      }
+    case TagReaderKind::WMA: {
+      TWMA w;
+      if (w.LoadFromFile(file) && w.IsValidSize()) {
+        v.kinds.push_back("ASF");
+        Fields(v, w.Title(), w.Artist(), w.Album(), w.Year(), w.Genre(), w.Comment());
+        v.stream = {{"format", "WMA"},
+                    {"channels", U8Ansi(w.ChannelMode())},
+                    {"bitrate_kbps", std::to_string(w.BitRate())},
+                    {"samplerate_hz", std::to_string(w.SampleRate())},
+                    {"duration_s", Num(w.Duration())}};
+      }
+      break;
+      }
+    case TagReaderKind::MP4: {
+      TMp4Tag m;
+      if (m.ReadFromFile(file) && (!m.Title().empty() || !m.Artist().empty() || !m.Album().empty() ||
+                                   !m.Genre().empty() || !m.Year().empty() || !m.Comment().empty())) {
+        v.kinds.push_back("MP4 item list");
+        Fields(v, m.Title(), m.Artist(), m.Album(), m.Year(), m.Genre(), m.Comment());
+      }
+      break;
+      }
+    case TagReaderKind::APE:
+      break;  // read below, with the APE tags of other formats
   }
-  // An APE tag may stand at the end of any of these files.
-  if (Ext(ext, {u".ape", u".mpc", u".mp+", u".mpp", u".mp3", u".tta"})) {
+  // An APE tag may stand at the end of these files.
+  if (format && format->MayEndWithAPE) {
     TAPETag a;
     a.ReadFromFile(file);
     if (a.Exists()) {
@@ -235,10 +271,10 @@ int CmdShow(const std::vector<std::string>& args) {
   int status = 0;
   if (json) std::cout << "[";
   for (size_t i = 0; i < files.size(); ++i) {
-    const std::u16string file = Utf8ToUtf16(files[i]);
+    const std::u16string file = NameFromSystemBytes(files[i]);
     const bool exists = FileExists(file);
     if (!exists) {
-      std::cerr << "ordana-tags: " << files[i] << ": no such file\n";
+      std::cerr << "ordana-tags: " << P(files[i]) << ": no such file\n";
       status = 1;
     }
     FileView v = exists ? Show(file) : FileView{};
@@ -246,19 +282,19 @@ int CmdShow(const std::vector<std::string>& args) {
       std::string kinds = "[";
       for (size_t k = 0; k < v.kinds.size(); ++k) kinds += (k ? ", " : "") + JsonString(v.kinds[k]);
       kinds += "]";
-      std::cout << (i ? ",\n " : "") << "{\"file\": " << JsonString(files[i])
+      std::cout << (i ? ",\n " : "") << "{\"file\": " << JsonString(U8(file))
                 << ", \"exists\": " << (exists ? "true" : "false") << ", \"tags\": " << kinds
                 << ", \"fields\": " << JsonObject(v.fields) << ", \"stream\": " << JsonObject(v.stream)
                 << ", \"length\": " << JsonString(exists ? v.length : "") << "}";
       continue;
     }
     if (!exists) continue;
-    std::cout << files[i] << "\n";
+    std::cout << P(files[i]) << "\n";
     std::string kinds;
     for (const std::string& k : v.kinds) kinds += (kinds.empty() ? "" : ", ") + k;
     std::cout << "  tags:     " << (kinds.empty() ? "(none)" : kinds) << "\n";
-    for (const auto& [k, val] : v.fields) std::printf("  %-9s %s\n", (k + ":").c_str(), val.c_str());
-    for (const auto& [k, val] : v.stream) std::printf("  %-9s %s\n", (k.substr(0, k.find('_')) + ":").c_str(), (val + (k.find('_') != std::string::npos ? " " + k.substr(k.find('_') + 1) : "")).c_str());
+    for (const auto& [k, val] : v.fields) std::printf("  %-9s %s\n", (k + ":").c_str(), P(val).c_str());
+    for (const auto& [k, val] : v.stream) std::printf("  %-9s %s\n", (k.substr(0, k.find('_')) + ":").c_str(), (P(val) + (k.find('_') != std::string::npos ? " " + k.substr(k.find('_') + 1) : "")).c_str());
     std::cout << "  length:   " << v.length << "\n";
     std::fflush(stdout);
   }
@@ -281,8 +317,10 @@ uint8_t GenreIndex(const std::u16string& name) {
 
 // Writes the changes into one file; returns an error text, empty on success.
 std::string SetTags(const std::u16string& file, const Changes& c) {
-  const std::u16string ext = Lext(file);
-  if (Ext(ext, {u".mp3", u".tta"})) {
+  const AudioFormat* format = FindAudioFormat(Lext(file));
+  const TagWriterKind writer = format ? format->Writer : TagWriterKind::None;
+  const std::string unsaved = std::string(SavedTagName(writer)) + " could not be saved (file unchanged)";
+  if (writer == TagWriterKind::ID3v2) {
     TID3v2 v2;
     if (!v2.ReadFromFile(file)) return "cannot read the file";
     if (c.title) v2.SetTitle(*c.title);
@@ -291,7 +329,7 @@ std::string SetTags(const std::u16string& file, const Changes& c) {
     if (c.year) v2.SetYear(*c.year);
     if (c.genre) v2.SetGenre(*c.genre);
     if (c.comment) v2.SetComment(*c.comment);
-    if (!v2.SaveToFile(file)) return "the ID3v2 tag could not be saved (file unchanged)";
+    if (!v2.SaveToFile(file)) return unsaved;
     TID3v1 v1;
     if (v1.ReadFromFile(file) && v1.Exists()) {
       if (c.title) v1.SetTitle(Utf16ToAnsi(*c.title));
@@ -304,7 +342,7 @@ std::string SetTags(const std::u16string& file, const Changes& c) {
     }
     return {};
   }
-  if (ext == u".flac") {
+  if (writer == TagWriterKind::FLAC) {
     TFLACfile f;
     if (!f.ReadFromFile(file) || !f.Valid()) return "not a FLAC file this tool can read";
     if (c.title) f.SetTitle(*c.title);
@@ -313,9 +351,9 @@ std::string SetTags(const std::u16string& file, const Changes& c) {
     if (c.year) f.SetYear(*c.year);
     if (c.genre) f.SetGenre(*c.genre);
     if (c.comment) f.SetComment(*c.comment);
-    return f.SaveToFile(file) ? "" : "the FLAC comments could not be saved (file unchanged)";
+    return f.SaveToFile(file) ? "" : unsaved;
   }
-  if (ext == u".ogg") {
+  if (writer == TagWriterKind::OggVorbis) {
     TOggVorbis o;
     try {
       if (!o.ReadFromFile(file)) return "not an Ogg Vorbis file";
@@ -328,9 +366,9 @@ std::string SetTags(const std::u16string& file, const Changes& c) {
     if (c.year) o.SetDate(*c.year);
     if (c.genre) o.SetGenre(*c.genre);
     if (c.comment) o.SetComment(*c.comment);
-    return o.SaveTag(file) ? "" : "the Vorbis comments could not be saved (file unchanged)";
+    return o.SaveTag(file) ? "" : unsaved;
   }
-  if (Ext(ext, {u".ape", u".mpc", u".mp+", u".mpp"})) {
+  if (writer == TagWriterKind::APE) {
     TAPETag a;
     if (!a.ReadFromFile(file)) return "cannot read the file";
     auto put = [&](const char16_t* name, const std::optional<std::u16string>& v) {
@@ -344,9 +382,9 @@ std::string SetTags(const std::u16string& file, const Changes& c) {
     put(u"Year", c.year);
     put(u"Genre", c.genre);
     put(u"Comment", c.comment);
-    return a.WriteTagInFile(file) ? "" : "the APE tag could not be saved (file unchanged)";
+    return a.WriteTagInFile(file) ? "" : unsaved;
   }
-  if (ext == u".wma") {
+  if (writer == TagWriterKind::WMA) {
     TWMA w;
     if (!w.LoadFromFile(file)) return "cannot read the file";
     if (c.title) w.SetTitle(*c.title);
@@ -355,9 +393,9 @@ std::string SetTags(const std::u16string& file, const Changes& c) {
     if (c.year) w.SetYear(*c.year);
     if (c.genre) w.SetGenre(*c.genre);
     if (c.comment) w.SetComment(*c.comment);
-    return w.SaveToFile(file) ? "" : "the WMA descriptions could not be saved (file unchanged)";
+    return w.SaveToFile(file) ? "" : unsaved;
   }
-  return "writing tags of this kind of file is not supported (MP3, TTA, FLAC, Ogg, APE, MPC, WMA are)";
+  return "writing tags of this kind of file is not supported (" + WritableFormatNames() + " are)";
 }
 
 int CmdSet(const std::vector<std::string>& args) {
@@ -379,7 +417,7 @@ int CmdSet(const std::vector<std::string>& args) {
       }
       *slot = Utf8ToUtf16(args[++i]);
     } else if (a.size() > 1 && a[0] == '-' && a != "--") {
-      std::cerr << "ordana-tags set: unknown option " << a << "\n" << kUsage;
+      std::cerr << "ordana-tags set: unknown option " << P(a) << "\n" << kUsage;
       return 2;
     } else if (a != "--") {
       files.push_back(a);
@@ -391,13 +429,13 @@ int CmdSet(const std::vector<std::string>& args) {
   }
   int status = 0;
   for (const std::string& f : files) {
-    const std::u16string file = Utf8ToUtf16(f);
+    const std::u16string file = NameFromSystemBytes(f);
     std::string err = FileExists(file) ? SetTags(file, c) : "no such file";
     if (!err.empty()) {
-      std::cerr << "ordana-tags: " << f << ": " << err << "\n";
+      std::cerr << "ordana-tags: " << P(f) << ": " << P(err) << "\n";
       status = 1;
     } else {
-      std::cout << f << ": saved\n";
+      std::cout << P(f) << ": saved\n";
     }
   }
   return status;
@@ -414,7 +452,7 @@ int CmdRemove(const std::vector<std::string>& args) {
       }
       kind = a;
     } else if (a.size() > 1 && a[0] == '-') {
-      std::cerr << "ordana-tags remove: unknown option " << a << "\n" << kUsage;
+      std::cerr << "ordana-tags remove: unknown option " << P(a) << "\n" << kUsage;
       return 2;
     } else {
       files.push_back(a);
@@ -426,7 +464,7 @@ int CmdRemove(const std::vector<std::string>& args) {
   }
   int status = 0;
   for (const std::string& f : files) {
-    const std::u16string file = Utf8ToUtf16(f);
+    const std::u16string file = NameFromSystemBytes(f);
     std::string err;
     if (!FileExists(file)) {
       err = "no such file";
@@ -451,10 +489,10 @@ int CmdRemove(const std::vector<std::string>& args) {
       }
     }
     if (!err.empty()) {
-      std::cerr << "ordana-tags: " << f << ": " << err << "\n";
+      std::cerr << "ordana-tags: " << P(f) << ": " << P(err) << "\n";
       status = 1;
     } else {
-      std::cout << f << ": removed\n";
+      std::cout << P(f) << ": removed\n";
     }
   }
   return status;
@@ -474,7 +512,7 @@ int main(int argc, char** argv) {
     try {
       SetAnsiCodePage(args[i + 1]);
     } catch (const std::exception& e) {
-      std::cerr << "ordana-tags: " << e.what() << "\n";
+      std::cerr << "ordana-tags: " << P(e.what()) << "\n";
       return 2;
     }
     args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
@@ -486,7 +524,7 @@ int main(int argc, char** argv) {
   }
   for (const std::string& a : args)
     if (a == "--help" || a == "-h") {
-      std::cout << kUsage << "\n" << kHelp;
+      std::cout << kUsage << "\n" << kHelpHead << FormatsHelp() << kHelpTail;
       return 0;
     }
   const std::string cmd = args[0];
@@ -494,6 +532,6 @@ int main(int argc, char** argv) {
   if (cmd == "show") return CmdShow(args);
   if (cmd == "set") return CmdSet(args);
   if (cmd == "remove") return CmdRemove(args);
-  std::cerr << "ordana-tags: unknown command " << cmd << "\n" << kUsage;
+  std::cerr << "ordana-tags: unknown command " << P(cmd) << "\n" << kUsage;
   return 2;
 }

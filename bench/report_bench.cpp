@@ -94,6 +94,19 @@ void BM_BuildReport(benchmark::State& state) {
 }
 BENCHMARK(BM_BuildReport)->Unit(benchmark::kMillisecond);
 
+// The same build with its summary (one more look at every row's file); the
+// ratio to BM_BuildReport is what the summary costs.
+void BM_BuildReportWithSummary(benchmark::State& state) {
+  const std::u16string folder = U16(TheYear().dir.string());
+  const std::u16string out = U16((TheYear().dir / "report.htm").string());
+  TBuildSummary summary;
+  for (auto _ : state) BuildReport(folder, out, kFrom, kTo, summary);
+  state.counters["rows"] = static_cast<double>(summary.Rows);
+  fs::remove(TheYear().dir / "report.htm");
+  AddPeakMemory(state);
+}
+BENCHMARK(BM_BuildReportWithSummary)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();

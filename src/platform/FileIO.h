@@ -5,7 +5,12 @@
 // Paths are UTF-16 text as the system holds them (a play log's path, a path
 // typed by the user). NativePath() turns one into the bytes the operating
 // system wants: the configured path mappings are applied first, then the text
-// is encoded as UTF-8. Every open in the system goes through NativePath().
+// is encoded as UTF-8 (names the system gave out come back byte for byte:
+// platform/FileNames.h). Every open in the system goes through NativePath().
+//
+// Only regular files are ever opened for reading: a folder, FIFO, socket or
+// device named like a file is refused before any open, so nothing can block
+// or set off a device's side effects.
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -65,7 +70,7 @@ const std::vector<PathMapping>& PathMappings();
 // The path with the first matching mapping applied (UTF-16); unchanged when
 // no mapping matches.
 std::u16string MapPath(std::u16string_view path);
-// MapPath, encoded for the operating system.
+// MapPath, encoded for the operating system (NameToSystemBytes).
 std::string NativePath(std::u16string_view path);
 
 // --- Queries ------------------------------------------------------------------
@@ -78,8 +83,15 @@ bool FileWritable(std::u16string_view path);
 bool FileLastWriteTimeUtc(std::u16string_view path, int64_t& unixSeconds, int32_t& millis);
 // The names of the entries of a folder (files, sub-folders, everything), in
 // the order the system lists them; "." and ".." are left out. A folder that
-// is missing or cannot be read, or an empty name, gives an empty list.
+// is missing or cannot be read, or an empty name, gives an empty list. Every
+// name opens again as folder + name, also one that is not valid UTF-8.
 std::vector<std::u16string> ListDirectory(std::u16string_view folder);
+// Whether a file could be read: Readable when InputFile::Open succeeds,
+// NotFound when nothing is at the path (or a link leads nowhere), NotReadable
+// when something is there that cannot be opened for reading (no permission,
+// a folder, a FIFO or device).
+enum class ReadCheck { Readable, NotFound, NotReadable };
+ReadCheck CheckReadable(std::u16string_view path);
 
 // --- Reading --------------------------------------------------------------
 // A file opened for reading. Move-only; closed by its destructor on every
@@ -94,7 +106,9 @@ class InputFile {
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
-  // Opens for reading; on failure returns a closed file and sets err (errno).
+  // Opens a regular file for reading; on failure returns a closed file and
+  // sets err (errno: EISDIR for a folder, ENXIO for anything else that is no
+  // regular file, which is never opened).
   static InputFile Open(std::u16string_view path, int* err = nullptr);
   // Opens for reading or throws EFOpenError naming the file.
   static InputFile OpenOrThrow(std::u16string_view path);

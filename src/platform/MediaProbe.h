@@ -11,7 +11,7 @@
 // protocols, no nested playlists or references). Reading is bounded in bytes
 // and time, and FFmpeg's log output is silenced.
 //
-// Without FFmpeg (built with ORDANA_WITH_FFMPEG=OFF) every probe finds
+// Without FFmpeg (built with ORDANA_FFMPEG=off) every probe finds
 // nothing.
 #include <cstdint>
 #include <optional>

@@ -12,4 +12,11 @@ void BuildReport(const std::u16string& Folder, const std::u16string& OutputFile,
   WriteHtmlReport(rows, OutputFile, StartDate, EndDate);
 }
 
+void BuildReport(const std::u16string& Folder, const std::u16string& OutputFile, TDate StartDate,
+                 TDate EndDate, TBuildSummary& Summary) {
+  Summary = TBuildSummary{};
+  std::vector<TSongInfo> rows = CollectSongs(Folder, StartDate, EndDate, &Summary);
+  WriteHtmlReport(rows, OutputFile, StartDate, EndDate);
+}
+
 }  // namespace ordana

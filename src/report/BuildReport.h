@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/Calendar.h"
+#include "report/BuildSummary.h"
 
 namespace ordana {
 
@@ -13,5 +14,9 @@ inline constexpr char16_t kReportFileName[] = u"~~report_gen.htm";
 // EWriteError) on failure; the previous report is then left as it was.
 void BuildReport(const std::u16string& Folder, const std::u16string& OutputFile, TDate StartDate,
                  TDate EndDate);
+// The same, and Summary filled with what the build read and what the page
+// misses (complete only when the build succeeds).
+void BuildReport(const std::u16string& Folder, const std::u16string& OutputFile, TDate StartDate,
+                 TDate EndDate, TBuildSummary& Summary);
 
 }  // namespace ordana

@@ -1,6 +1,8 @@
 #include "report/CollectSongs.h"
 
 #include <algorithm>
+#include <functional>
+#include <map>
 #include <unordered_map>
 #include <utility>
 
@@ -9,6 +11,7 @@
 #include "platform/Paths.h"
 #include "platform/Strings.h"
 #include "platform/TextCodec.h"
+#include "platform/TextFile.h"
 #include "trackinfo/ReadTrackInfo.h"
 #include "trackinfo/TrackLength.h"
 
@@ -18,30 +21,43 @@ namespace {
 
 inline bool IsBlank(char16_t c) { return c >= 0x0001 && c <= 0x0020; }
 
-// Calls fn(line) for every line of text; CR, LF and CR LF end a line, and a
-// last line without an end counts too.
-template <class Fn>
-void ForEachLine(std::u16string_view text, Fn&& fn) {
-  size_t start = 0;
-  const size_t n = text.size();
-  size_t i = 0;
-  while (i < n) {
-    char16_t c = text[i];
-    if (c == u'\r' || c == u'\n') {
-      fn(text.substr(start, i - start));
-      i += (c == u'\r' && i + 1 < n && text[i + 1] == u'\n') ? 2 : 1;
-      start = i;
-    } else {
-      ++i;
-    }
-  }
-  if (start < n) fn(text.substr(start));
-}
-
 // A part of a log name as a number; 0 when it is not one.
 int NamePart(std::u16string_view name, size_t from, size_t len) {
   if (from >= name.size()) return 0;
   return StrToIntDef(name.substr(from, len), 0);
+}
+
+// Two logs of one date where the lines of the first stand, in order and
+// together, among the lines of the second (an identical copy, or a copy made
+// while the log was still being written): every play of the first would be
+// counted twice. A log without play lines doubles nothing.
+struct LogLines {
+  std::u16string name;
+  std::vector<size_t> hashes;  // one per line
+  int64_t plays = 0;
+};
+
+void FindDuplicateLogs(const std::vector<std::pair<TDate, LogLines>>& logs,
+                       std::vector<TBuildWarning>& warnings) {
+  for (size_t i = 0; i < logs.size(); ++i) {
+    for (size_t j = i + 1; j < logs.size(); ++j) {
+      if (logs[i].first != logs[j].first) continue;
+      const LogLines* a = &logs[i].second;
+      const LogLines* b = &logs[j].second;
+      if (a->hashes.size() > b->hashes.size()) std::swap(a, b);
+      if (a->plays == 0) continue;
+      const bool identical = a->hashes == b->hashes;
+      if (identical || std::search(b->hashes.begin(), b->hashes.end(), a->hashes.begin(), a->hashes.end()) !=
+                           b->hashes.end()) {
+        TBuildWarning w;
+        w.Kind = TBuildWarning::TKind::DuplicateLog;
+        w.Log1 = identical ? logs[i].second.name : a->name;
+        w.Log2 = identical ? logs[j].second.name : b->name;
+        w.Identical = identical;
+        warnings.push_back(std::move(w));
+      }
+    }
+  }
 }
 
 }  // namespace
@@ -98,27 +114,59 @@ bool IsLogName(std::u16string_view name) {
   return UpperAscii(name.substr(name.size() - 4)) == u".CSV";
 }
 
-std::vector<TSongInfo> CollectSongs(const std::u16string& Folder, TDate StartDate, TDate EndDate) {
+std::vector<TSongInfo> CountPlays(const std::u16string& Folder, TDate StartDate, TDate EndDate,
+                                  TBuildSummary* Summary) {
   const std::u16string folder = IncludeTrailingDelimiter(Folder);
 
   // Every log name must carry a date, whether or not it lies in the period.
-  std::vector<std::u16string> logs;
+  std::vector<std::pair<TDate, std::u16string>> logs;
   for (std::u16string& name : ListDirectory(folder)) {
     if (!IsLogName(name)) continue;
-    TDate d = LogNameDate(name);
+    TDate d;
+    try {
+      d = LogNameDate(name);
+    } catch (const EConvertError&) {
+      throw EUndatedLogError(folder + name);
+    }
     if (d < StartDate || EndDate < d) continue;
-    logs.push_back(std::move(name));
+    logs.emplace_back(d, std::move(name));
   }
 
-  // Plays per exact path; the logs are read one after the other.
+  // Logs sharing their date with another are compared line by line.
+  std::map<TDate, int> perDate;
+  for (const auto& log : logs) ++perDate[log.first];
+  std::vector<std::pair<TDate, LogLines>> shared;
+
+  // Plays per exact path; the logs are read one after the other, each in
+  // pieces of whole lines.
   std::unordered_map<std::u16string, int32_t> plays;
-  for (const std::u16string& name : logs) {
-    const std::u16string path = folder + name;
-    const std::u16string text = DecodeTextWithBom(ReadWholeFile(path));
-    ForEachLine(text, [&](std::u16string_view line) {
-      std::u16string fn = PlayLinePath(line);
-      if (!fn.empty()) ++plays[std::move(fn)];
-    });
+  int64_t lines = 0, playLines = 0;
+  std::u16string piece;
+  for (const auto& [date, name] : logs) {
+    LogLines* compare = nullptr;
+    if (Summary && perDate[date] > 1) {
+      shared.emplace_back(date, LogLines{name, {}, 0});
+      compare = &shared.back().second;
+    }
+    TextFileReader reader(folder + name);
+    while (reader.Next(piece)) {
+      ForEachLine(piece, [&](std::u16string_view line) {
+        ++lines;
+        if (compare) compare->hashes.push_back(std::hash<std::u16string_view>{}(line));
+        std::u16string fn = PlayLinePath(line);
+        if (fn.empty()) return;
+        ++playLines;
+        if (compare) ++compare->plays;
+        ++plays[std::move(fn)];
+      });
+    }
+  }
+  if (Summary) {
+    for (const auto& log : logs) Summary->Logs.push_back(log.second);
+    Summary->Lines = lines;
+    Summary->PlayLines = playLines;
+    if (logs.empty()) Summary->Warnings.push_back(TBuildWarning{});
+    FindDuplicateLogs(shared, Summary->Warnings);
   }
   if (plays.empty()) return {};
 
@@ -136,8 +184,18 @@ std::vector<TSongInfo> CollectSongs(const std::u16string& Folder, TDate StartDat
     row.FN = std::move(p);
     rows.push_back(std::move(row));
   }
+  return rows;
+}
 
-  for (TSongInfo& row : rows) {
+void FillRows(std::vector<TSongInfo>& rows, const ReadAheadSettings& readAhead) {
+  // While one row's file is read, the disk already fetches the head and tail
+  // of the next rows' files.
+  FileReadAhead ahead(readAhead);
+  size_t announced = 1;  // rows before this one have been announced (row 0 is read at once)
+  for (size_t i = 0; i < rows.size(); ++i) {
+    for (; announced < rows.size() && announced <= i + readAhead.Depth; ++announced)
+      ahead.Announce(rows[announced].FN);
+    TSongInfo& row = rows[i];
     try {
       ReadTrackInfo(row.FN, row.T, nullptr, 0);
     } catch (...) {
@@ -145,6 +203,17 @@ std::vector<TSongInfo> CollectSongs(const std::u16string& Folder, TDate StartDat
     }
     row.Len = GetTrackLength(row.FN);
   }
+}
+
+std::vector<TSongInfo> CollectSongs(const std::u16string& Folder, TDate StartDate, TDate EndDate) {
+  return CollectSongs(Folder, StartDate, EndDate, nullptr);
+}
+
+std::vector<TSongInfo> CollectSongs(const std::u16string& Folder, TDate StartDate, TDate EndDate,
+                                    TBuildSummary* Summary) {
+  std::vector<TSongInfo> rows = CountPlays(Folder, StartDate, EndDate, Summary);
+  FillRows(rows);
+  if (Summary) SummarizeRows(rows, *Summary);
   return rows;
 }
 

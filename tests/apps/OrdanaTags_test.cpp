@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "support/TestFiles.h"
+#include "platform/TextCodec.h"
+#include "tags/Formats.h"
 
 namespace ordana {
 namespace {
@@ -34,6 +36,10 @@ TEST(OrdanaTags, UsageHelpAndBadArguments) {
   EXPECT_EQ(st, 0);
   for (const char* word : {"show", "set", "remove", "--json", "--title", "--id3v1", "--ape"})
     EXPECT_NE(out.find(word), std::string::npos) << word;
+  for (const AudioFormat& f : AudioFormats()) {  // the help lists every format the table knows
+    const std::string ext = Utf16ToUtf8(std::u16string(f.Extension));
+    EXPECT_NE(out.find(ext), std::string::npos) << ext;
+  }
   Tool("", &st);
   EXPECT_EQ(st, 2);
   Tool("frobnicate x.mp3", &st);
@@ -98,7 +104,7 @@ TEST(OrdanaTags, FailuresAreReportedPerFile) {
   const std::string wav = ReadBytes(dir.File("c.wav"));
   out = Tool("set --title T " + ShellQuote(dir.File("c.wav")), &st);
   EXPECT_EQ(st, 1);
-  EXPECT_NE(out.find("not supported"), std::string::npos) << out;
+  EXPECT_NE(out.find("not supported (" + WritableFormatNames() + " are)"), std::string::npos) << out;
   EXPECT_EQ(ReadBytes(dir.File("c.wav")), wav);
 }
 
@@ -120,6 +126,39 @@ TEST(OrdanaTags, FlacRoundTripIsReadByMetaflac) {
   out = Tool("show " + ShellQuote(f), &st);
   EXPECT_NE(out.find("Летний ветер"), std::string::npos) << out;
   EXPECT_NE(out.find("22050"), std::string::npos) << out;
+}
+
+TEST(OrdanaTags, ControlCharactersAreWrittenOutNeverSent) {
+  TempDir dir;
+  // A title that would clear the screen and retitle the terminal, in a file
+  // whose name is not UTF-8 and carries an escape of its own.
+  const std::string name = dir.File("song \x1B[31m\xFF.mp3");
+  WriteBytes(name, Id3v1File("Evil\x1B[2J\x1B]0;x\x07\x9B"));
+  int st = 0;
+  std::string out = Tool("show " + ShellQuote(name), &st);
+  EXPECT_EQ(st, 0) << out;
+  EXPECT_NE(out.find("song \\x1B[31m\xEF\xBF\xBD.mp3\n"), std::string::npos) << out;
+  // The ID3v1 text is Windows-1251: 0x9B is a quotation mark there, no control.
+  EXPECT_NE(out.find("Evil\\x1B[2J\\x1B]0;x\\x07\xE2\x80\xBA"), std::string::npos) << out;
+  EXPECT_EQ(out.find('\x1B'), std::string::npos);
+  EXPECT_EQ(out.find('\x07'), std::string::npos);
+  // --json escapes the JSON way and stays valid UTF-8.
+  out = Tool("show --json " + ShellQuote(name), &st);
+  EXPECT_EQ(st, 0) << out;
+  EXPECT_NE(out.find("Evil\\u001b[2J"), std::string::npos) << out;
+  EXPECT_EQ(out.find('\xFF'), std::string::npos) << out;
+  // Messages too: a missing file, and a set on a file that cannot take it.
+  out = Tool("show " + ShellQuote(dir.File("gone\x1B[H\xFE.mp3")), &st);
+  EXPECT_EQ(st, 1);
+  EXPECT_NE(out.find("gone\\x1B[H\xEF\xBF\xBD.mp3: no such file"), std::string::npos) << out;
+  WriteBytes(dir.File("x\x1B.wav"), "RIFF");
+  out = Tool("set --title T " + ShellQuote(dir.File("x\x1B.wav")), &st);
+  EXPECT_EQ(st, 1);
+  EXPECT_EQ(out.find('\x1B'), std::string::npos) << out;
+  // The file with the undecodable name is written through its own name.
+  out = Tool("set --title New " + ShellQuote(name), &st);
+  EXPECT_EQ(st, 0) << out;
+  EXPECT_NE(Tool("show " + ShellQuote(name), &st).find("New"), std::string::npos);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "AboutWindow.h"
 #include "ReportWindow.h"
+#include "StartUp.h"
 #include "platform/FileIO.h"
 #include "platform/ProgramFolder.h"
 
@@ -168,6 +169,24 @@ class ReportWindowTest : public QObject {
     TForm5 w2(s);
     w2.Button4Click();
     QVERIFY(c.errorText.endsWith("Exception:boom"));
+  }
+
+  void commandLineMapsPathsLikeTheCommandLineTool() {
+    bool help = false;
+    QCOMPARE(QString::fromStdString(ApplyWindowOptions(
+                 {"ordana-report-gui", "--map-path", "N:\\Music\\=/srv/music/"}, help)),
+             QString());
+    QVERIFY(!help);
+    QCOMPARE(QString::fromStdU16String(MapPath(u"n:\\music\\Pop\\a.mp3")),
+             QString("/srv/music/Pop/a.mp3"));
+    QVERIFY(!ApplyWindowOptions({"ordana-report-gui", "--map-path", "no-equals-sign"}, help).empty());
+    QVERIFY(!ApplyWindowOptions({"ordana-report-gui", "--map-path"}, help).empty());
+    QVERIFY(!ApplyWindowOptions({"ordana-report-gui", "--bogus"}, help).empty());
+    QVERIFY(ApplyWindowOptions({"ordana-report-gui", "--help"}, help).empty() && help);
+    // Without options nothing is mapped, as before.
+    help = false;
+    QVERIFY(ApplyWindowOptions({"ordana-report-gui"}, help).empty());
+    QCOMPARE(QString::fromStdU16String(MapPath(u"N:\\Music\\a.mp3")), QString("N:\\Music\\a.mp3"));
   }
 
   void aboutKeysClose() {

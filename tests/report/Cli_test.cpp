@@ -17,7 +17,8 @@ const std::string kProgram = ORDANA_BINARY_DIR "/apps/ordana-report";
 TEST(ReportCli, HelpAndBadArguments) {
   std::string out;
   EXPECT_EQ(test::Run(kProgram + " --help", &out), 0);
-  for (const char* opt : {"--logs", "--month", "--from", "--to", "-o", "--codepage", "--map-path", "--open"})
+  for (const char* opt : {"--logs", "--month", "--from", "--to", "-o", "--codepage", "--map-path", "--open",
+                          "--problems", "--strict", "--verbose", "summary"})
     EXPECT_NE(out.find(opt), std::string::npos) << opt;
   EXPECT_NE(out.find("backslash"), std::string::npos);
 
@@ -69,8 +70,97 @@ TEST(ReportCli, WritesTheReportAndReportsErrors) {
                     ShellQuote(report),
                 &text),
             1);
-  EXPECT_EQ(text, "EConvertError:Invalid argument to date encode\n");
+  // The Part's text stays the first line; the second names the file.
+  EXPECT_EQ(text, "EConvertError:Invalid argument to date encode\nordana-report: the log \"" +
+                      logs.File("list.csv") + "\" does not begin with a date (YYYY-MM-DD)\n");
   EXPECT_EQ(ReadBytes(report), before);
+}
+
+// Runs the program with standard output and standard error kept apart.
+int RunApart(const std::string& args, const TempDir& dir, std::string* out, std::string* err) {
+  const std::string errFile = dir.File("stderr.txt");
+  const int status = test::Run("( " + kProgram + " " + args + " 2>" + ShellQuote(errFile) + " )", out);
+  *err = ReadBytes(errFile);
+  return status;
+}
+
+TEST(ReportCli, SummaryProblemsAndWarnings) {
+  TempDir logs, out;
+  WriteBytes(out.File("tagged.mp3"), std::string(2000, '\x55') + "TAG" + std::string(30, 'T') +
+                                         std::string(30, 'A') + std::string(64, '\0') + "\xFF");  // no genre
+  const std::string day = "08:00;;3:30;N:\\Music\\tagged.mp3\r\n08:04;;3:30;N:\\Music\\gone.mp3\r\n"
+                          "09:00;;1;\"http://radio.example/live 30\"\r\n";
+  WriteBytes(logs.File("2026-11-01.csv"), day);
+  const std::string base = "--logs " + ShellQuote(logs.path().string()) + " --month 2026-11 -o " +
+                           ShellQuote(out.File("r.htm")) + " --map-path 'N:\\Music\\=" + out.path().string() + "/'";
+  std::string stdoutText, err;
+  ASSERT_EQ(RunApart(base + " --problems " + ShellQuote(out.File("p.csv")), out, &stdoutText, &err), 0) << err;
+  EXPECT_EQ(stdoutText, out.File("r.htm") + "\n");  // the summary goes to standard error only
+  for (const char* line : {"logs read:             1\n", "play lines:            3\n",
+                           "distinct rows:         3\n", "total plays:           3\n",
+                           "rows without a title:  2\n", "files not found:       1\n",
+                           "stream addresses:      1\n"})
+    EXPECT_NE(err.find(line), std::string::npos) << line << "\n" << err;
+  EXPECT_EQ(err.find("2026-11-01.csv"), std::string::npos) << "names only with -v";
+  EXPECT_EQ(err.find("warning"), std::string::npos) << err;
+  // (Whether the probe finds a length in the fake MP3 is the probe's affair.)
+  const std::string csv = ReadBytes(out.File("p.csv"));
+  const std::string head =
+      "\xEF\xBB\xBFpath;plays;missing\r\nN:\\Music\\gone.mp3;1;file not found\r\nN:\\Music\\tagged.mp3;1;";
+  ASSERT_EQ(csv.substr(0, head.size()), head);
+  const std::string rest = csv.substr(head.size());
+  EXPECT_TRUE(rest == "genre\r\n" || rest == "\"genre, length\"\r\n") << csv;
+  EXPECT_EQ(csv.find("http://"), std::string::npos) << "a stream with its minutes needs nothing";
+
+  // -v names the logs; an Explorer copy warns, and --strict makes it exit 3.
+  WriteBytes(logs.File("2026-11-01 - копия.csv"), day);
+  ASSERT_EQ(RunApart(base + " -v", out, &stdoutText, &err), 0) << err;
+  EXPECT_NE(err.find("\n    2026-11-01.csv\n"), std::string::npos) << err;
+  EXPECT_NE(err.find("\n    2026-11-01 - копия.csv\n"), std::string::npos) << err;
+  EXPECT_NE(err.find("ordana-report: warning: the logs"), std::string::npos) << err;
+  EXPECT_EQ(RunApart(base + " --strict", out, &stdoutText, &err), 3) << err;
+  EXPECT_NE(ReadBytes(out.File("r.htm")).find("<td>2</td>"), std::string::npos) << "the report is still written";
+
+  // No log in the period (a mistyped month).
+  const std::string other = "--logs " + ShellQuote(logs.path().string()) + " --month 2025-11 -o " +
+                            ShellQuote(out.File("r.htm"));
+  EXPECT_EQ(RunApart(other, out, &stdoutText, &err), 0);
+  EXPECT_NE(err.find("warning: no play log is dated inside the period"), std::string::npos) << err;
+  EXPECT_EQ(RunApart(other + " --strict", out, &stdoutText, &err), 3);
+
+  // A problems file that cannot be written is an error.
+  EXPECT_EQ(RunApart(base + " --problems " + ShellQuote(out.File("no/such/p.csv")), out, &stdoutText, &err), 1);
+  EXPECT_NE(err.find("EFCreateError:Cannot create file"), std::string::npos) << err;
+}
+
+TEST(ReportCli, ControlCharactersInMessagesAreWrittenOut) {
+  TempDir logs, out;
+  // A folder named like a log, its name carrying a terminal escape sequence
+  // and a byte that is not UTF-8.
+  std::filesystem::create_directory(logs.path() / "2026-11-02 \x1B]0;pwned\x07\xFF.csv");
+  std::string stdoutText, err;
+  EXPECT_EQ(RunApart("--logs " + ShellQuote(logs.path().string()) + " --month 2026-11 -o " +
+                         ShellQuote(out.File("r.htm")),
+                     out, &stdoutText, &err),
+            1);
+  EXPECT_NE(err.find("EFOpenError:Cannot open file"), std::string::npos) << err;
+  EXPECT_NE(err.find("2026-11-02 \\x1B]0;pwned\\x07\xEF\xBF\xBD.csv"), std::string::npos) << err;
+  EXPECT_EQ(err.find('\x1B'), std::string::npos);
+  EXPECT_EQ(err.find('\x07'), std::string::npos);
+  EXPECT_EQ(err.find('\xFF'), std::string::npos);
+}
+
+TEST(ReportCli, LogFolderWithAnInvalidUtf8Name) {
+  TempDir base, out;
+  const std::filesystem::path logs = base.path() / "Logs \xCE\xF2\xF7\xE5\xF2";  // Windows-1251 bytes
+  std::filesystem::create_directory(logs);
+  WriteBytes(logs / "2026-11-01.csv", "08:00;;3:30;N:\\a.mp3\r\n");
+  std::string stdoutText, err;
+  ASSERT_EQ(RunApart("--logs " + ShellQuote(logs.string()) + " --month 2026-11 -o " + ShellQuote(out.File("r.htm")),
+                     out, &stdoutText, &err),
+            0)
+      << err;
+  EXPECT_NE(err.find("logs read:             1\n"), std::string::npos) << err;
 }
 
 }  // namespace

@@ -9,8 +9,10 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "platform/FileNames.h"
 #include "platform/Strings.h"
 #include "platform/TextCodec.h"
+#include "platform/posix/OpenRegular.h"
 
 namespace ordana {
 
@@ -25,7 +27,7 @@ EFCreateError MakeCreateError(std::u16string_view fileName, int err) {
                        SystemMessage(err));
 }
 
-std::string NativePath(std::u16string_view path) { return Utf16ToUtf8(MapPath(path)); }
+std::string NativePath(std::u16string_view path) { return NameToSystemBytes(MapPath(path)); }
 
 // --- Queries ------------------------------------------------------------------
 
@@ -37,7 +39,7 @@ std::vector<std::u16string> ListDirectory(std::u16string_view folder) {
   while (const dirent* e = ::readdir(d)) {
     std::string_view n = e->d_name;
     if (n == "." || n == "..") continue;
-    names.push_back(Utf8ToUtf16(n));
+    names.push_back(NameFromSystemBytes(n));
   }
   ::closedir(d);
   return names;
@@ -63,6 +65,41 @@ bool FileLastWriteTimeUtc(std::u16string_view path, int64_t& unixSeconds, int32_
   return true;
 }
 
+ReadCheck CheckReadable(std::u16string_view path) {
+  int err = 0;
+  InputFile f = InputFile::Open(path, &err);
+  if (f) return ReadCheck::Readable;
+  return err == ENOENT || err == ENOTDIR ? ReadCheck::NotFound : ReadCheck::NotReadable;
+}
+
+// --- Opening ----------------------------------------------------------------
+
+int posix::OpenRegularFileForReading(const std::string& nativePath, int* err, struct stat* out) {
+  auto fail = [&](int e) {
+    if (err) *err = e;
+    return -1;
+  };
+  struct stat before {};
+  if (::stat(nativePath.c_str(), &before) != 0) return fail(errno);
+  if (!S_ISREG(before.st_mode)) return fail(S_ISDIR(before.st_mode) ? EISDIR : ENXIO);
+  const int fd = ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return fail(errno);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    const int e = errno;
+    ::close(fd);
+    return fail(e);
+  }
+  if (!S_ISREG(st.st_mode) || st.st_dev != before.st_dev || st.st_ino != before.st_ino) {
+    ::close(fd);
+    return fail(S_ISDIR(st.st_mode) ? EISDIR : ENXIO);
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  if (out) *out = st;
+  return fd;
+}
+
 // --- InputFile ------------------------------------------------------------
 
 InputFile::~InputFile() { Close(); }
@@ -81,23 +118,7 @@ InputFile& InputFile::operator=(InputFile&& o) noexcept {
 
 InputFile InputFile::Open(std::u16string_view path, int* err) {
   InputFile f;
-  // Non-blocking, so that a FIFO named like a file cannot stall the open
-  // waiting for a writer; only regular files are kept (a directory opens on
-  // Linux, a FIFO or device would deliver a stream, not a file).
-  int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    if (err) *err = errno;
-    return f;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    if (err) *err = S_ISDIR(st.st_mode) ? EISDIR : S_ISREG(st.st_mode) ? errno : ENXIO;
-    ::close(fd);
-    return f;
-  }
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  f.fd_ = fd;
+  f.fd_ = posix::OpenRegularFileForReading(NativePath(path), err);
   return f;
 }
 

@@ -5,7 +5,7 @@
 #include <climits>
 #include <string>
 
-#include "platform/TextCodec.h"
+#include "platform/FileNames.h"
 
 namespace ordana {
 
@@ -15,7 +15,7 @@ std::u16string ProgramFolder() {
   std::string path = n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string("./");
   size_t slash = path.rfind('/');
   std::string folder = slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
-  return Utf8ToUtf16(folder);
+  return NameFromSystemBytes(folder);
 }
 
 }  // namespace ordana

@@ -40,9 +40,36 @@ QLabel* Caption(QWidget* parent, const char* utf8, int x, int y, int w) {
   return l;
 }
 TDate FromQDate(const QDate& d) { return TDate{d.year(), d.month(), d.day()}; }
+QDate ToQDate(const TDate& d) { return QDate(d.Year, d.Month, d.Day); }
+
+// The presenter's services over the window's Qt ones.
+TReportServices PresenterServices(const TForm5Services& s, QWidget* owner) {
+  TReportServices p;
+  p.clock = s.clock;
+  p.monthNames = [] {
+    std::vector<std::u16string> names;
+    QLocale loc;
+    for (int m = 1; m <= 12; ++m)
+      names.push_back(loc.standaloneMonthName(m, QLocale::LongFormat).toStdU16String());
+    return names;
+  };
+  p.chooseFolder = [&s, owner] {
+    return s.chooseFolder ? s.chooseFolder(owner).toStdU16String() : std::u16string();
+  };
+  p.build = s.build;
+  p.openFile = [&s](const std::u16string& f) {
+    if (s.openFile) s.openFile(QString::fromStdU16String(f));
+  };
+  p.showError = [&s, owner](const std::u16string& caption, const std::u16string& text) {
+    if (s.showError) s.showError(owner, QString::fromStdU16String(caption), QString::fromStdU16String(text));
+  };
+  p.outputFolder = s.outputFolder;
+  return p;
+}
 }  // namespace
 
-TForm5::TForm5(TForm5Services services, QWidget* parent) : QDialog(parent), s_(std::move(services)) {
+TForm5::TForm5(TForm5Services services, QWidget* parent)
+    : QDialog(parent), s_(std::move(services)), presenter_(*this, PresenterServices(s_, this)) {
   setObjectName("TForm5");
   setWindowTitle(QString::fromUtf8("Ordana Report Generator - генератор отчетов для Ordana"));
   setFont(QFont("Tahoma", 8));
@@ -106,48 +133,30 @@ void TForm5::showEvent(QShowEvent* e) {
   if (!e->spontaneous()) FormShow();
 }
 
-void TForm5::FormShow() {
-  ComboBox1->clear();
-  QLocale loc;
-  for (int m = 1; m <= 12; ++m) ComboBox1->addItem(loc.standaloneMonthName(m, QLocale::LongFormat));
-  ComboBox1->setCurrentIndex(s_.clock->NowUtc().Month - 1);
-  ComboBox1Change();
-}
-
-void TForm5::ComboBox1Change() {
-  int idx = ComboBox1->currentIndex();
-  if (idx < 0) return;
-  int year = s_.clock->NowUtc().Year;
-  int month = idx + 1;
-  DateTimePicker1->setDate(QDate(year, month, 1));
-  DateTimePicker2->setDate(QDate(year, month, DaysInMonth(year, month)));
-}
-
-void TForm5::Button1Click() { Edit1->setText(s_.chooseFolder ? s_.chooseFolder(this) : QString()); }
+void TForm5::FormShow() { presenter_.FormShow(); }
+void TForm5::ComboBox1Change() { presenter_.MonthChanged(); }
+void TForm5::Button1Click() { presenter_.BrowseClicked(); }
 
 void TForm5::Button3Click() {
   TForm6 about(this, s_.openUrl);
   about.exec();
 }
 
-void TForm5::Button4Click() {
-  std::u16string out = s_.outputFolder() + kReportFileName;
-  auto fail = [this](const std::string& cls, const std::string& msg) {
-    s_.showError(this, "Error",
-                 QString::fromUtf8("Ошибка при создании отчета! \r\n") + QString::fromStdString(cls) +
-                     ":" + QString::fromStdString(msg));
-  };
-  try {
-    s_.build(Edit1->text().toStdU16String(), out, FromQDate(DateTimePicker1->date()),
-             FromQDate(DateTimePicker2->date()));
-  } catch (const EOrdanaError& e) {
-    fail(e.ClassName(), e.Message());
-    return;
-  } catch (const std::exception& e) {
-    fail("Exception", e.what());
-    return;
-  }
-  s_.openFile(QString::fromStdU16String(out));
+void TForm5::Button4Click() { presenter_.BuildClicked(); }
+
+void TForm5::SetMonthNames(const std::vector<std::u16string>& names) {
+  ComboBox1->clear();
+  for (const auto& n : names) ComboBox1->addItem(QString::fromStdU16String(n));
 }
+void TForm5::SelectMonth(int index) { ComboBox1->setCurrentIndex(index); }
+int TForm5::SelectedMonth() const { return ComboBox1->currentIndex(); }
+void TForm5::SetPeriod(TDate start, TDate end) {
+  DateTimePicker1->setDate(ToQDate(start));
+  DateTimePicker2->setDate(ToQDate(end));
+}
+TDate TForm5::PeriodStart() const { return FromQDate(DateTimePicker1->date()); }
+TDate TForm5::PeriodEnd() const { return FromQDate(DateTimePicker2->date()); }
+std::u16string TForm5::FolderText() const { return Edit1->text().toStdU16String(); }
+void TForm5::SetFolderText(const std::u16string& text) { Edit1->setText(QString::fromStdU16String(text)); }
 
 }  // namespace ordana

@@ -11,6 +11,7 @@
 #include "AboutWindow.h"
 #include "platform/Calendar.h"
 #include "platform/Clock.h"
+#include "report/ui/ReportPresenter.h"
 
 namespace ordana {
 
@@ -27,7 +28,9 @@ struct TForm5Services {
 };
 TForm5Services DefaultTForm5Services();
 
-class TForm5 : public QDialog {
+// The report window on Qt: a view over TReportPresenter, which decides what
+// the controls show and what a button does.
+class TForm5 : public QDialog, private TReportView {
   Q_OBJECT
  public:
   explicit TForm5(TForm5Services services = DefaultTForm5Services(), QWidget* parent = nullptr);
@@ -51,8 +54,17 @@ class TForm5 : public QDialog {
   void showEvent(QShowEvent* e) override;
 
  private:
+  void SetMonthNames(const std::vector<std::u16string>& names) override;
+  void SelectMonth(int index) override;
+  int SelectedMonth() const override;
+  void SetPeriod(TDate start, TDate end) override;
+  TDate PeriodStart() const override;
+  TDate PeriodEnd() const override;
+  std::u16string FolderText() const override;
+  void SetFolderText(const std::u16string& text) override;
+
   TForm5Services s_;
-  bool shown_ = false;
+  TReportPresenter presenter_;
 };
 
 }  // namespace ordana

@@ -1,0 +1,66 @@
+# FFmpeg for the media probe, as the target ordana_ffmpeg (an interface
+# library; empty when the probe is built without FFmpeg).
+#
+# ORDANA_FFMPEG selects where it comes from:
+#   bundled  the project's own minimal static build (scripts/build-ffmpeg,
+#            run at configure time; cached outside the tree), or the
+#            installation in ORDANA_FFMPEG_PREFIX when that is given
+#   system   the system's shared libraries, found through pkg-config
+#   off      no FFmpeg: every length the probe would give is 0
+set(ORDANA_FFMPEG_DEFAULT system)
+if(WIN32)
+  set(ORDANA_FFMPEG_DEFAULT bundled)
+endif()
+if(DEFINED ORDANA_WITH_FFMPEG AND NOT ORDANA_WITH_FFMPEG)
+  set(ORDANA_FFMPEG_DEFAULT off)  # the older switch still turns it off
+endif()
+set(ORDANA_FFMPEG ${ORDANA_FFMPEG_DEFAULT} CACHE STRING "Where FFmpeg comes from: bundled, system or off")
+set_property(CACHE ORDANA_FFMPEG PROPERTY STRINGS bundled system off)
+set(ORDANA_FFMPEG_PREFIX "" CACHE PATH "An installed bundled FFmpeg (default: built by scripts/build-ffmpeg)")
+
+add_library(ordana_ffmpeg INTERFACE)
+set(ORDANA_HAVE_FFMPEG OFF)
+
+if(ORDANA_FFMPEG STREQUAL "bundled")
+  if(NOT ORDANA_FFMPEG_PREFIX)
+    if(WIN32)
+      set(_target windows)
+    else()
+      set(_target linux)
+    endif()
+    message(STATUS "Building or finding the bundled FFmpeg (${_target}) ...")
+    execute_process(
+      COMMAND ${PROJECT_SOURCE_DIR}/scripts/build-ffmpeg ${_target}
+      OUTPUT_VARIABLE _out RESULT_VARIABLE _rc OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(NOT _rc EQUAL 0)
+      message(FATAL_ERROR "scripts/build-ffmpeg ${_target} failed (${_rc})")
+    endif()
+    string(REGEX REPLACE ".*\n" "" _prefix "${_out}")
+    set(ORDANA_FFMPEG_PREFIX ${_prefix} CACHE PATH "" FORCE)
+  endif()
+  # Only the bundled installation's own pkg-config files are looked at.
+  set(_saved_libdir "$ENV{PKG_CONFIG_LIBDIR}")
+  set(_saved_path "$ENV{PKG_CONFIG_PATH}")
+  set(ENV{PKG_CONFIG_LIBDIR} "${ORDANA_FFMPEG_PREFIX}/lib/pkgconfig")
+  set(ENV{PKG_CONFIG_PATH} "")
+  pkg_check_modules(FFMPEG_BUNDLED REQUIRED libavformat libavcodec libavutil)
+  set(ENV{PKG_CONFIG_LIBDIR} "${_saved_libdir}")
+  set(ENV{PKG_CONFIG_PATH} "${_saved_path}")
+  target_include_directories(ordana_ffmpeg SYSTEM INTERFACE ${FFMPEG_BUNDLED_STATIC_INCLUDE_DIRS})
+  target_link_libraries(ordana_ffmpeg INTERFACE ${FFMPEG_BUNDLED_STATIC_LDFLAGS})
+  set(ORDANA_HAVE_FFMPEG ON)
+elseif(ORDANA_FFMPEG STREQUAL "system")
+  pkg_check_modules(FFMPEG IMPORTED_TARGET libavformat libavcodec libavutil)
+  if(FFMPEG_FOUND)
+    target_link_libraries(ordana_ffmpeg INTERFACE PkgConfig::FFMPEG)
+    set(ORDANA_HAVE_FFMPEG ON)
+  else()
+    message(WARNING "FFmpeg development files not found: track lengths will be 0")
+  endif()
+elseif(NOT ORDANA_FFMPEG STREQUAL "off")
+  message(FATAL_ERROR "ORDANA_FFMPEG must be bundled, system or off, not '${ORDANA_FFMPEG}'")
+endif()
+if(ORDANA_HAVE_FFMPEG)
+  target_compile_definitions(ordana_ffmpeg INTERFACE ORDANA_HAVE_FFMPEG=1)
+endif()
+message(STATUS "FFmpeg for the media probe: ${ORDANA_FFMPEG}")
