@@ -5,8 +5,8 @@
 //   ordana-tags remove --id3v1|--id3v2|--ape FILE...
 //
 // Every read goes through the same readers as the report; every write goes
-// through the format's writer, which either completes or leaves the file as
-// it was.
+// through the format's writer and the save layer, which either completes or
+// leaves the file as it was, and says why when it cannot save.
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -18,6 +18,7 @@
 #include "platform/FileIO.h"
 #include "platform/FileNames.h"
 #include "platform/Paths.h"
+#include "platform/SafeWrite.h"
 #include "platform/Strings.h"
 #include "platform/TextCodec.h"
 #include "report/HtmlReport.h"
@@ -38,10 +39,10 @@ using namespace ordana;
 namespace {
 
 const char kUsage[] =
-    "usage: ordana-tags show [--json] FILE...\n"
+    "usage: ordana-tags show [--json] [--] FILE...\n"
     "       ordana-tags set [--title T] [--artist A] [--album X] [--year Y] [--genre G]\n"
-    "                       [--comment C] FILE...\n"
-    "       ordana-tags remove --id3v1|--id3v2|--ape FILE...\n"
+    "                       [--comment C] [--] FILE...\n"
+    "       ordana-tags remove --id3v1|--id3v2|--ape [--] FILE...\n"
     "       ordana-tags --help\n";
 
 const char kHelpHead[] =
@@ -54,18 +55,27 @@ const char kHelpHead[] =
     "        given keep their values; an empty value (--title '') clears a field.\n"
     "remove  Removes one kind of tag: --id3v1, --id3v2 or --ape.\n"
     "\n"
-    "Formats (what set writes and what a save keeps):\n";
+    "Option values are taken as they are, also when they begin with '-'\n"
+    "(--title -h sets the title \"-h\"); \"--\" ends the options, so that file\n"
+    "names beginning with '-' can follow it.\n"
+    "\n"
+    "What a save writes, keeps and cannot write, per format:\n";
 
 const char kHelpTail[] =
     "\n"
+    "Saves never damage a file: each save locks the file, checks that it is\n"
+    "still the file it read, and either completes or leaves it unchanged. Links,\n"
+    "owner, group, permissions, extended attributes and ACLs stay. A file its\n"
+    "owner may not write is refused as read-only.\n"
+    "\n"
     "Text is UTF-8 on the command line. ID3v1 fields are stored in the ANSI code\n"
     "page (Windows-1251 unless --codepage NAME says otherwise, e.g. windows-1252).\n"
-    "Saves never lose a file: a save either completes or leaves it unchanged.\n"
     "File names are taken byte for byte, also when they are not valid UTF-8. In the\n"
     "text output and in messages, control characters of names and tag values are\n"
     "written out (\\t, \\n, \\x1B, \\u009B), never sent to the terminal; --json\n"
     "escapes them the JSON way.\n"
-    "Exit status: 0 when every file was handled, 1 when one failed, 2 for bad usage.\n";
+    "Exit status: 0 when every file was handled, 1 when one failed, 2 for bad\n"
+    "usage, 3 when a file was saved but a text had to be cut or changed.\n";
 
 std::string U8(const std::u16string& s) { return Utf16ToUtf8(s); }
 // Text for the terminal: control characters written out, never sent.
@@ -95,18 +105,35 @@ std::string Num(double d) {
   return buf;
 }
 
-// The help's list of formats, one line per format with its extensions.
+// Words laid out on lines of at most 78 columns, each line after indent.
+std::string Wrap(const std::string& text, size_t indent) {
+  std::string out, line;
+  size_t from = 0;
+  while (from < text.size()) {
+    size_t to = text.find(' ', from);
+    if (to == std::string::npos) to = text.size();
+    const std::string word = text.substr(from, to - from);
+    if (!line.empty() && indent + line.size() + 1 + word.size() > 78) {
+      out += std::string(indent, ' ') + line + "\n";
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
+    from = to + 1;
+  }
+  if (!line.empty()) out += std::string(indent, ' ') + line + "\n";
+  return out;
+}
+
+// The help's list of formats: what a save writes, keeps and cannot write,
+// for each group of formats whose saves behave alike, with their extensions.
 std::string FormatsHelp() {
   std::string out;
-  const auto formats = AudioFormats();
-  for (size_t i = 0; i < formats.size();) {
-    std::string exts;
-    size_t j = i;
-    for (; j < formats.size() && formats[j].Name == formats[i].Name; ++j)
-      exts += (exts.empty() ? "" : " ") + Utf16ToUtf8(std::u16string(formats[j].Extension));
-    out += "        " + std::string(formats[i].Name) + " (" + exts + "): " +
-           std::string(formats[i].SaveNote) + "\n";
-    i = j;
+  for (const SaveGroup& g : SaveGroups()) {
+    const AudioFormat& f = *g.Format;
+    std::string text = "Writes " + std::string(f.SaveWrites) + ".";
+    if (!f.SaveKeeps.empty()) text += " Keeps " + std::string(f.SaveKeeps) + ".";
+    if (!f.SaveCannotWrite.empty()) text += " Cannot write: " + std::string(f.SaveCannotWrite) + ".";
+    out += "  " + g.Names + " (" + g.Extensions + ")\n" + Wrap(text, 4);
   }
   return out;
 }
@@ -260,9 +287,15 @@ std::string JsonObject(const std::vector<std::pair<std::string, std::string>>& k
 int CmdShow(const std::vector<std::string>& args) {
   bool json = false;
   std::vector<std::string> files;
+  bool optionsEnd = false;
   for (const std::string& a : args) {
-    if (a == "--json") json = true;
-    else files.push_back(a);
+    if (optionsEnd) files.push_back(a);
+    else if (a == "--") optionsEnd = true;
+    else if (a == "--json") json = true;
+    else if (a.size() > 1 && a[0] == '-') {
+      std::cerr << "ordana-tags show: unknown option " << a << "\n" << kUsage;
+      return 2;
+    } else files.push_back(a);
   }
   if (files.empty()) {
     std::cerr << "ordana-tags show: no file given\n" << kUsage;
@@ -315,30 +348,76 @@ uint8_t GenreIndex(const std::u16string& name) {
   return 255;
 }
 
+// The cause of the last failed save, for messages.
+std::string Cause(const std::string& what) {
+  const std::string& reason = LastSaveStatus().reason;
+  return std::string(what) + (reason.empty() ? "" : ": " + reason) + " (file unchanged)";
+}
+
+// An ID3v1 field: the text in the ANSI code page cut to width bytes; a
+// warning when that loses anything.
+AnsiString Id3v1Field(const std::u16string& text, size_t width, const char* name,
+                      std::vector<std::string>& warnings) {
+  AnsiString a = TrimRightBytes(Utf16ToAnsi(text));
+  if (AnsiToUtf16(a) != TrimRight(text))
+    warnings.push_back(std::string("the ID3v1 ") + name + " cannot hold every character of it (code page " +
+                       AnsiCodePage() + ")");
+  if (a.size() > width) {
+    warnings.push_back(std::string("the ID3v1 ") + name + " holds only " + std::to_string(width) +
+                       " bytes of it; the ID3v2 tag has it whole");
+    a.resize(width);
+  }
+  return a;
+}
+
 // Writes the changes into one file; returns an error text, empty on success.
-std::string SetTags(const std::u16string& file, const Changes& c) {
+// Texts a format had to cut are told in warnings.
+std::string SetTags(const std::u16string& file, const Changes& c, std::vector<std::string>& warnings) {
   const AudioFormat* format = FindAudioFormat(Lext(file));
   const TagWriterKind writer = format ? format->Writer : TagWriterKind::None;
-  const std::string unsaved = std::string(SavedTagName(writer)) + " could not be saved (file unchanged)";
+  const std::string unsaved = std::string(SavedTagName(writer)) + " could not be saved";
   if (writer == TagWriterKind::ID3v2) {
     TID3v2 v2;
     if (!v2.ReadFromFile(file)) return "cannot read the file";
+    TID3v1 v1;
+    const bool hasV1 = v1.ReadFromFile(file) && v1.Exists();
+    // A new ID3v2 tag wins over the ID3v1 tag in every reader: it starts
+    // with what the ID3v1 tag holds, so fields not given keep their values.
+    if (!v2.Exists() && hasV1) {
+      v2.SetTitle(AnsiToUtf16(v1.Title()));
+      v2.SetArtist(AnsiToUtf16(v1.Artist()));
+      v2.SetAlbum(AnsiToUtf16(v1.Album()));
+      v2.SetYear(AnsiToUtf16(v1.Year()));
+      v2.SetGenre(AnsiToUtf16(v1.Genre()));
+      v2.SetComment(AnsiToUtf16(v1.Comment()));
+      v2.SetTrack(v1.Track());
+    }
     if (c.title) v2.SetTitle(*c.title);
     if (c.artist) v2.SetArtist(*c.artist);
     if (c.album) v2.SetAlbum(*c.album);
     if (c.year) v2.SetYear(*c.year);
     if (c.genre) v2.SetGenre(*c.genre);
     if (c.comment) v2.SetComment(*c.comment);
-    if (!v2.SaveToFile(file)) return unsaved;
-    TID3v1 v1;
-    if (v1.ReadFromFile(file) && v1.Exists()) {
-      if (c.title) v1.SetTitle(Utf16ToAnsi(*c.title));
-      if (c.artist) v1.SetArtist(Utf16ToAnsi(*c.artist));
-      if (c.album) v1.SetAlbum(Utf16ToAnsi(*c.album));
-      if (c.year) v1.SetYear(Utf16ToAnsi(*c.year));
-      if (c.genre) v1.SetGenreID(GenreIndex(*c.genre));
-      if (c.comment) v1.SetComment(Utf16ToAnsi(*c.comment));
-      if (!v1.SaveToFile(file)) return "the ID3v2 tag was saved, the ID3v1 tag could not be";
+    std::string block;
+    if (hasV1) {
+      const size_t commentWidth = v1.Track() != 0 ? 28 : 30;
+      if (c.title) v1.SetTitle(Id3v1Field(*c.title, 30, "title", warnings));
+      if (c.artist) v1.SetArtist(Id3v1Field(*c.artist, 30, "artist", warnings));
+      if (c.album) v1.SetAlbum(Id3v1Field(*c.album, 30, "album", warnings));
+      if (c.year) v1.SetYear(Id3v1Field(*c.year, 4, "year", warnings));
+      if (c.genre) {
+        v1.SetGenreID(GenreIndex(*c.genre));
+        if (v1.GenreID() == 255 && !Trim(*c.genre).empty())
+          warnings.push_back("the ID3v1 genre list has no \"" + U8(Trim(*c.genre)) +
+                             "\"; the ID3v1 tag says none, the ID3v2 tag has it");
+      }
+      if (c.comment) v1.SetComment(Id3v1Field(*c.comment, commentWidth, "comment", warnings));
+      block = v1.Block();
+    }
+    // Both tags in one save: both are written, or neither.
+    if (!v2.SaveToFile(file, block)) {
+      warnings.clear();
+      return Cause(hasV1 ? "the ID3v2 and ID3v1 tags could not be saved" : unsaved);
     }
     return {};
   }
@@ -351,7 +430,7 @@ std::string SetTags(const std::u16string& file, const Changes& c) {
     if (c.year) f.SetYear(*c.year);
     if (c.genre) f.SetGenre(*c.genre);
     if (c.comment) f.SetComment(*c.comment);
-    return f.SaveToFile(file) ? "" : unsaved;
+    return f.SaveToFile(file) ? "" : Cause(unsaved);
   }
   if (writer == TagWriterKind::OggVorbis) {
     TOggVorbis o;
@@ -366,7 +445,7 @@ std::string SetTags(const std::u16string& file, const Changes& c) {
     if (c.year) o.SetDate(*c.year);
     if (c.genre) o.SetGenre(*c.genre);
     if (c.comment) o.SetComment(*c.comment);
-    return o.SaveTag(file) ? "" : unsaved;
+    return o.SaveTag(file) ? "" : Cause(unsaved);
   }
   if (writer == TagWriterKind::APE) {
     TAPETag a;
@@ -382,7 +461,7 @@ std::string SetTags(const std::u16string& file, const Changes& c) {
     put(u"Year", c.year);
     put(u"Genre", c.genre);
     put(u"Comment", c.comment);
-    return a.WriteTagInFile(file) ? "" : unsaved;
+    return a.WriteTagInFile(file) ? "" : Cause(unsaved);
   }
   if (writer == TagWriterKind::WMA) {
     TWMA w;
@@ -393,7 +472,7 @@ std::string SetTags(const std::u16string& file, const Changes& c) {
     if (c.year) w.SetYear(*c.year);
     if (c.genre) w.SetGenre(*c.genre);
     if (c.comment) w.SetComment(*c.comment);
-    return w.SaveToFile(file) ? "" : unsaved;
+    return w.SaveToFile(file) ? "" : Cause(unsaved);
   }
   return "writing tags of this kind of file is not supported (" + WritableFormatNames() + " are)";
 }
@@ -401,8 +480,13 @@ std::string SetTags(const std::u16string& file, const Changes& c) {
 int CmdSet(const std::vector<std::string>& args) {
   Changes c;
   std::vector<std::string> files;
+  bool optionsEnd = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    if (optionsEnd) {
+      files.push_back(a);
+      continue;
+    }
     std::optional<std::u16string>* slot = nullptr;
     if (a == "--title") slot = &c.title;
     else if (a == "--artist") slot = &c.artist;
@@ -415,11 +499,13 @@ int CmdSet(const std::vector<std::string>& args) {
         std::cerr << "ordana-tags set: " << a << " needs a value\n";
         return 2;
       }
-      *slot = Utf8ToUtf16(args[++i]);
-    } else if (a.size() > 1 && a[0] == '-' && a != "--") {
+      *slot = Utf8ToUtf16(args[++i]);  // taken as it is, a leading '-' too
+    } else if (a == "--") {
+      optionsEnd = true;
+    } else if (a.size() > 1 && a[0] == '-') {
       std::cerr << "ordana-tags set: unknown option " << P(a) << "\n" << kUsage;
       return 2;
-    } else if (a != "--") {
+    } else {
       files.push_back(a);
     }
   }
@@ -430,13 +516,16 @@ int CmdSet(const std::vector<std::string>& args) {
   int status = 0;
   for (const std::string& f : files) {
     const std::u16string file = NameFromSystemBytes(f);
-    std::string err = FileExists(file) ? SetTags(file, c) : "no such file";
+    std::vector<std::string> warnings;
+    std::string err = FileExists(file) ? SetTags(file, c, warnings) : "no such file";
     if (!err.empty()) {
       std::cerr << "ordana-tags: " << P(f) << ": " << P(err) << "\n";
       status = 1;
-    } else {
-      std::cout << P(f) << ": saved\n";
+      continue;
     }
+    std::cout << P(f) << ": saved\n";
+    for (const std::string& w : warnings) std::cerr << "ordana-tags: " << P(f) << ": warning: " << P(w) << "\n";
+    if (!warnings.empty() && status == 0) status = 3;
   }
   return status;
 }
@@ -444,8 +533,13 @@ int CmdSet(const std::vector<std::string>& args) {
 int CmdRemove(const std::vector<std::string>& args) {
   std::string kind;
   std::vector<std::string> files;
+  bool optionsEnd = false;
   for (const std::string& a : args) {
-    if (a == "--id3v1" || a == "--id3v2" || a == "--ape") {
+    if (optionsEnd) {
+      files.push_back(a);
+    } else if (a == "--") {
+      optionsEnd = true;
+    } else if (a == "--id3v1" || a == "--id3v2" || a == "--ape") {
       if (!kind.empty() && kind != a) {
         std::cerr << "ordana-tags remove: give one of --id3v1, --id3v2, --ape\n";
         return 2;
@@ -472,20 +566,20 @@ int CmdRemove(const std::vector<std::string>& args) {
       TID3v1 t;
       if (!t.ReadFromFile(file)) err = "cannot read the file (shorter than 128 bytes?)";
       else if (!t.Exists()) err = "no ID3v1 tag";
-      else if (!t.RemoveFromFile(file)) err = "the ID3v1 tag could not be removed (file unchanged)";
+      else if (!t.RemoveFromFile(file)) err = Cause("the ID3v1 tag could not be removed");
     } else if (kind == "--id3v2") {
       TID3v2 t;
       if (!t.ReadFromFile(file)) err = "cannot read the file";
       else if (!t.Exists()) err = "no ID3v2 tag";
-      else if (!t.RemoveFromFile(file)) err = "the ID3v2 tag could not be removed (file unchanged)";
+      else if (!t.RemoveFromFile(file)) err = Cause("the ID3v2 tag could not be removed");
     } else {
       TAPETag t;
       try {
         if (!t.ReadFromFile(file)) err = "cannot read the file";
         else if (!t.Exists()) err = "no APE tag";
-        else if (!t.RemoveTagFromFile(file)) err = "the APE tag could not be removed (file unchanged)";
-      } catch (const EOrdanaError& e) {
-        err = e.ClassName() + ":" + e.Message() + " (file unchanged)";
+        else if (!t.RemoveTagFromFile(file)) err = Cause("the APE tag could not be removed");
+      } catch (const EOrdanaError&) {
+        err = Cause("the APE tag could not be removed");
       }
     }
     if (!err.empty()) {
@@ -500,11 +594,26 @@ int CmdRemove(const std::vector<std::string>& args) {
 
 }  // namespace
 
+// Options that take the argument after them as their value.
+bool TakesValue(const std::string& a) {
+  return a == "--title" || a == "--artist" || a == "--album" || a == "--year" || a == "--genre" ||
+         a == "--comment" || a == "--codepage";
+}
+
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  // --codepage NAME may stand anywhere.
+  // --codepage NAME and --help may stand anywhere among the options: never
+  // as another option's value, never after "--".
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] != "--codepage") continue;
+    if (args[i] == "--") break;
+    if (args[i] == "--help" || args[i] == "-h") {
+      std::cout << kUsage << "\n" << kHelpHead << FormatsHelp() << kHelpTail;
+      return 0;
+    }
+    if (args[i] != "--codepage") {
+      if (TakesValue(args[i])) ++i;
+      continue;
+    }
     if (i + 1 >= args.size()) {
       std::cerr << "ordana-tags: --codepage needs a name\n";
       return 2;
@@ -522,11 +631,6 @@ int main(int argc, char** argv) {
     std::cerr << kUsage;
     return 2;
   }
-  for (const std::string& a : args)
-    if (a == "--help" || a == "-h") {
-      std::cout << kUsage << "\n" << kHelpHead << FormatsHelp() << kHelpTail;
-      return 0;
-    }
   const std::string cmd = args[0];
   args.erase(args.begin());
   if (cmd == "show") return CmdShow(args);

@@ -7,7 +7,7 @@
 // medians over rounds of the per-file means and of the ratios taken within a
 // round, so that load on the shared machine hits both sides of a ratio.
 //
-//   library_bench [--library DIR] [--mode perfile|readahead|month|all] ...
+//   library_bench [--library DIR] [--mode perfile|readahead|month|agree|all] ...
 //   library_bench --help
 #include <fcntl.h>
 #include <spawn.h>
@@ -38,6 +38,9 @@
 #if ORDANA_BENCH_HAVE_TAGLIB
 #include "taglib/TagLibTrack.h"
 #endif
+#if ORDANA_BENCH_HAVE_INPROCESS_FFMPEG
+#include "platform/ffmpeg/FFmpegProbe.h"
+#endif
 
 extern char** environ;
 
@@ -50,13 +53,17 @@ using Clock = std::chrono::steady_clock;
 const char kHelp[] =
     "usage: library_bench [options]\n"
     "  --library DIR        the generated library (default: what make-library prints)\n"
-    "  --mode MODE          perfile, readahead, month or all (default all)\n"
+    "  --mode MODE          perfile, readahead, month, agree or all (default all);\n"
+    "                       agree: every file's length now and as measured\n"
+    "                       before (FFmpeg in this process), the files that differ\n"
     "  --warm-rounds N      paired warm rounds (default 7)\n"
     "  --cold-rounds N      paired cold rounds (default 5)\n"
     "  --cold WAY           auto (drop_caches where allowed, else fadvise), drop,\n"
     "                       fadvise or none (default auto)\n"
     "  --methods LIST       per-file methods, comma-separated: floor, taglib, ours,\n"
-    "                       tags, length, hint (the read-ahead hint alone)\n"
+    "                       tags, length, before (the length as measured before\n"
+    "                       the own parsers and the helper: FFmpeg for every file,\n"
+    "                       in this process), hint (the read-ahead hint alone)\n"
     "                       (default all that are built)\n"
     "  --kinds LIST         only these kinds of file (mp3-cbr, mp3-vbr, flac,\n"
     "                       m4a-moov-first, m4a-moov-last, ogg, wma, wav)\n"
@@ -103,6 +110,35 @@ double Us(Clock::duration d) { return std::chrono::duration<double, std::micro>(
 
 // --- Per-file methods ---------------------------------------------------------
 
+#if ORDANA_BENCH_HAVE_INPROCESS_FFMPEG
+// GetTrackLength as it was before the files' own stated lengths and the
+// helper process: every file measured by FFmpeg in this process.
+class InProcessSource final : public ffmpeg_probe::Source {
+ public:
+  explicit InProcessSource(const InputFile& f) : f_(f) {}
+  int64_t Size() const override { return f_.Size(); }
+  int64_t ReadAt(int64_t pos, void* buf, size_t n) const override { return f_.ReadAt(pos, buf, n); }
+
+ private:
+  const InputFile& f_;
+};
+
+uint32_t InProcessTrackLength(const std::u16string& p) {
+  const InputFile f = InputFile::Open(p);
+  if (!f) return 0;
+  const InProcessSource src(f);
+  const std::u16string ext16 = p.substr(p.rfind(u'.') + 1);
+  std::string ext;
+  for (char16_t c : ext16) ext += static_cast<char>(c >= u'A' && c <= u'Z' ? c - u'A' + u'a' : c);
+  if (IsVideoFile(p)) {
+    if (auto s = ffmpeg_probe::ProbeStreamSeconds(src, ext, 0)) return static_cast<uint32_t>(ExactSecondsToMs(*s));
+    return 0;
+  }
+  if (auto a = ffmpeg_probe::ProbeAudioLength(src, ext)) return static_cast<uint32_t>(AudioSecondsToMs(a->Seconds));
+  return 0;
+}
+#endif
+
 struct Method {
   std::string name;
   std::function<void(const std::u16string&)> run;
@@ -146,6 +182,9 @@ std::vector<Method> AllMethods() {
                  Keep(e.title.size());
                }});
   m.push_back({"length", [](const std::u16string& p) { Keep(GetTrackLength(p)); }});
+#if ORDANA_BENCH_HAVE_INPROCESS_FFMPEG
+  m.push_back({"before", [](const std::u16string& p) { Keep(InProcessTrackLength(p)); }});
+#endif
   m.push_back({"hint", [](const std::u16string& p) {
                  // What the report's read-ahead costs per row.
                  static FileReadAhead ahead(kReportReadAhead);
@@ -275,6 +314,7 @@ void PerFile(const Options& o, const std::vector<LibraryFile>& all, ColdCache& c
     for (const Method& m : methods) std::printf(" %9s", m.name.c_str());
     if (has("ours") && has("taglib")) std::printf(" %12s", "ours/taglib");
     if (has("tags") && has("floor")) std::printf(" %11s", "tags/floor");
+    if (has("length") && has("before")) std::printf(" %14s", "length/before");
     if (has("ours")) std::printf(" %10s", "ours' time");
     std::printf("\n");
     for (const auto& [name, pred] : groups) {
@@ -284,6 +324,7 @@ void PerFile(const Options& o, const std::vector<LibraryFile>& all, ColdCache& c
       for (const Method& m : methods) std::printf(" %9.1f", med(temp, m.name, name));
       if (has("ours") && has("taglib")) std::printf(" %11.2fx", ratio(temp, "ours", "taglib", name));
       if (has("tags") && has("floor")) std::printf(" %10.2fx", ratio(temp, "tags", "floor", name));
+      if (has("length") && has("before")) std::printf(" %13.2fx", ratio(temp, "length", "before", name));
       if (has("ours")) std::printf(" %9.0f%%", 100 * Median(share[temp][name]));
       std::printf("\n");
     }
@@ -496,6 +537,28 @@ Options ParseArgs(int argc, char** argv) {
 
 }  // namespace
 
+// The length of every file now and as it was measured before: the report's
+// rows agree when these do. Differences are listed per kind of file.
+void Agree(const std::vector<LibraryFile>& files) {
+#if ORDANA_BENCH_HAVE_INPROCESS_FFMPEG
+  std::map<std::string, std::pair<int, int>> byKind;  // differing, all
+  int shown = 0;
+  for (const LibraryFile& f : files) {
+    const uint32_t now = GetTrackLength(f.path), before = InProcessTrackLength(f.path);
+    auto& [differ, all] = byKind[f.kind];
+    ++all;
+    if (now == before) continue;
+    ++differ;
+    if (shown++ < 20) std::printf("  %s: %u ms, before %u ms\n", Utf16ToUtf8(f.path).c_str(), now, before);
+  }
+  std::printf("\nLengths now against before (ms, after truncation)\n%-16s %6s %8s\n", "files", "n", "differ");
+  for (const auto& [kind, c] : byKind) std::printf("%-16s %6d %8d\n", kind.c_str(), c.second, c.first);
+#else
+  (void)files;
+  std::printf("agree: built without FFmpeg in the benchmark; nothing to compare\n");
+#endif
+}
+
 int main(int argc, char** argv) {
   try {
     const Options o = ParseArgs(argc, argv);
@@ -516,6 +579,8 @@ int main(int argc, char** argv) {
     if (o.mode == "readahead" || o.mode == "all") ReadAheadVariants(o, lib, cold);
     std::fflush(stdout);
     if (o.mode == "month" || o.mode == "all") Month(o, lib, cold);
+    std::fflush(stdout);
+    if (o.mode == "agree" || o.mode == "all") Agree(lib.files);
   } catch (const std::exception& e) {
     std::cerr << "library_bench: " << e.what() << "\n";
     return 1;

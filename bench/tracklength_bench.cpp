@@ -1,67 +1,71 @@
-// GetTrackLength over a few hundred generated files of mixed formats (3-4
-// minutes each, some MP3s with a 200 KB cover picture), against a baseline
-// in the same run that only opens each file and reads its first and last
-// 4 KiB. The files are encoded once at start with ffmpeg (8 kHz mono, low
-// bit rates, so encoding is quick) into a temporary folder, then copied so
-// that every probe reads a distinct file. One file per iteration.
+// GetTrackLength per format on generated files (3-4 minutes each, 8 kHz mono
+// at low bit rates so that encoding is quick; MP3s with and without a 200 KB
+// cover), side by side with the way lengths were measured before: FFmpeg
+// for every file in this process (BM_Before_*). BM_Helper_Mp3 against
+// BM_InProcess_Mp3 is the helper process's cost per file: the same FFmpeg
+// probe of the same MP3s, once over the helper's channel and once here.
+// One file per iteration, files copied so that each probe reads a distinct
+// file; the page cache is warm. The larger 2,000-file library is measured by
+// library_bench (scripts/bench).
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "platform/FileIO.h"
+#include "platform/MediaProbe.h"
 #include "platform/TextCodec.h"
 #include "support/BenchFolder.h"
 #include "trackinfo/TrackLength.h"
+#if ORDANA_BENCH_HAVE_INPROCESS_FFMPEG
+#include "platform/ffmpeg/FFmpegProbe.h"
+#endif
 
 namespace {
 
 using namespace ordana;
 
+const char* const kKinds[] = {"mp3", "mp3-cover", "flac", "ogg", "wav", "m4a", "wma"};
+
 struct FileSet : bench::BenchFolder {
+  std::map<std::string, std::vector<std::u16string>> byKind;
+
   FileSet() : BenchFolder("ordana-lenbench") {
     const std::string d = dir.string();
     const std::string ff = "ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=8000:duration=";
-    struct Kind {
-      const char* ext;
-      const char* codec;
-    };
-    const Kind kinds[] = {{"mp3", "-c:a libmp3lame -b:a 16k"},
-                          {"flac", "-c:a flac"},
-                          {"ogg", "-c:a libvorbis -q:a 0"},
-                          {"wav", "-c:a pcm_u8"},
-                          {"m4a", "-c:a aac -b:a 16k -movflags +faststart"},
-                          {"wma", "-c:a wmav2 -b:a 24k"}};
-    std::vector<std::string> originals;
-    for (const Kind& k : kinds) {
+    const std::map<std::string, std::string> codecs = {
+        {"mp3", "-c:a libmp3lame -b:a 16k"},       {"flac", "-c:a flac"},
+        {"ogg", "-c:a libvorbis -q:a 0"},          {"wav", "-c:a pcm_s16le"},
+        {"m4a", "-c:a aac -b:a 16k"},              {"wma", "-c:a wmav2 -b:a 24k"}};
+    std::map<std::string, std::vector<std::string>> originals;
+    for (const auto& [ext, codec] : codecs) {
       for (int len : {180, 240}) {
-        std::string out = d + "/orig" + std::to_string(len) + "." + k.ext;
-        std::string cmd = ff + std::to_string(len) + " -ac 1 " + k.codec + " " + out;
-        if (std::system(cmd.c_str()) != 0) continue;
-        originals.push_back(out);
+        const std::string out = d + "/orig" + std::to_string(len) + "." + ext;
+        if (std::system((ff + std::to_string(len) + " -ac 1 " + codec + " " + out).c_str()) == 0)
+          originals[ext].push_back(out);
       }
     }
-    // MP3s with a 200 KB picture in their ID3v2 tag.
-    std::string cover = d + "/cover.png";
-    std::string withCover = d + "/cover180.mp3";
-    if (std::system(("ffmpeg -v error -y -f lavfi -i testsrc=size=640x480 -frames:v 1 -c:v png " +
-                     cover + " && ffmpeg -v error -y -f lavfi -i sine=sample_rate=8000:duration=200 " +
-                     "-i " + cover + " -map 0 -map 1 -c:a libmp3lame -b:a 16k -c:v copy " +
-                     "-id3v2_version 3 -metadata:s:v comment=\"Cover (front)\" " + withCover)
+    const std::string cover = d + "/cover.png", withCover = d + "/cover.mp3";
+    if (std::system(("ffmpeg -v error -y -f lavfi -i testsrc=size=640x480 -frames:v 1 -c:v png " + cover +
+                     " && ffmpeg -v error -y -f lavfi -i sine=sample_rate=8000:duration=200 -i " + cover +
+                     " -map 0 -map 1 -c:a libmp3lame -b:a 16k -c:v copy -id3v2_version 3 " + withCover)
                         .c_str()) == 0)
-      originals.push_back(withCover);
-    // A few hundred distinct files: copies of the originals.
-    for (int copy = 0; copy < 25; ++copy) {
-      for (const std::string& o : originals) {
-        std::filesystem::path src(o);
-        std::filesystem::path dst = dir / (std::to_string(copy) + "-" + src.filename().string());
-        std::filesystem::copy_file(src, dst, std::filesystem::copy_options::overwrite_existing);
-        files.push_back(Utf8ToUtf16(dst.string()));
+      originals["mp3-cover"].push_back(withCover);
+    for (int copy = 0; copy < 50; ++copy) {
+      for (const auto& [kind, list] : originals) {
+        for (const std::string& o : list) {
+          const std::filesystem::path src(o);
+          const auto dst = dir / (std::to_string(copy) + "-" + kind + "-" + src.filename().string());
+          std::filesystem::copy_file(src, dst, std::filesystem::copy_options::overwrite_existing);
+          byKind[kind].push_back(Utf8ToUtf16(dst.string()));
+        }
       }
     }
-    for (const std::u16string& f : files) GetTrackLength(f);  // warm the page cache
+    for (const auto& [kind, list] : byKind)
+      for (const auto& f : list) GetTrackLength(f);  // warm the page cache and start the helper
   }
 };
 
@@ -70,30 +74,59 @@ FileSet& Files() {
   return set;
 }
 
-void BM_Baseline_OpenReadHeadAndTail(benchmark::State& state) {
-  auto& set = Files();
-  size_t i = 0;
-  char buf[4096];
-  for (auto _ : state) {
-    InputFile f = InputFile::Open(set.files[i++ % set.files.size()]);
-    int64_t size = f.Size();
-    f.ReadAt(0, buf, sizeof buf);
-    f.ReadAt(size > 4096 ? size - 4096 : 0, buf, sizeof buf);
-    benchmark::DoNotOptimize(buf[0]);
-  }
-  state.counters["files"] = static_cast<double>(set.files.size());
-}
-BENCHMARK(BM_Baseline_OpenReadHeadAndTail);
-
-void BM_GetTrackLength(benchmark::State& state) {
-  auto& set = Files();
+template <typename Measure>
+void PerFile(benchmark::State& state, Measure measure) {
+  const auto& list = Files().byKind[kKinds[state.range(0)]];
+  if (list.empty()) return state.SkipWithError("no files of this kind");
+  state.SetLabel(kKinds[state.range(0)]);
   size_t i = 0;
   uint64_t total = 0;
-  for (auto _ : state) total += GetTrackLength(set.files[i++ % set.files.size()]);
+  for (auto _ : state) total += measure(list[i++ % list.size()]);
   benchmark::DoNotOptimize(total);
-  state.counters["files"] = static_cast<double>(set.files.size());
 }
-BENCHMARK(BM_GetTrackLength);
+
+void BM_After(benchmark::State& state) { PerFile(state, [](const std::u16string& p) { return GetTrackLength(p); }); }
+BENCHMARK(BM_After)->DenseRange(0, 6);
+
+#if ORDANA_BENCH_HAVE_INPROCESS_FFMPEG
+
+class InProcessSource final : public ffmpeg_probe::Source {
+ public:
+  explicit InProcessSource(const InputFile& f) : f_(f) {}
+  int64_t Size() const override { return f_.Size(); }
+  int64_t ReadAt(int64_t pos, void* buf, size_t n) const override { return f_.ReadAt(pos, buf, n); }
+
+ private:
+  const InputFile& f_;
+};
+
+std::string Ext(const std::u16string& p) { return Utf16ToUtf8(p.substr(p.rfind(u'.') + 1)); }
+
+// FFmpeg's audio probe in this process, as every audio file was measured before.
+uint32_t InProcess(const std::u16string& p) {
+  const InputFile f = InputFile::Open(p);
+  const InProcessSource src(f);
+  const auto a = ffmpeg_probe::ProbeAudioLength(src, Ext(p));
+  return a ? static_cast<uint32_t>(AudioSecondsToMs(a->Seconds)) : 0;
+}
+
+void BM_Before(benchmark::State& state) { PerFile(state, InProcess); }
+BENCHMARK(BM_Before)->DenseRange(0, 6);
+
+// The helper's round trip: the same probe of the same MP3s, over the channel.
+void BM_Helper_Mp3(benchmark::State& state) {
+  PerFile(state, [](const std::u16string& p) {
+    const auto a = ProbeAudioLength(p);
+    return a ? static_cast<uint32_t>(AudioSecondsToMs(a->Seconds)) : 0u;
+  });
+}
+void BM_InProcess_Mp3(benchmark::State& state) { PerFile(state, InProcess); }
+BENCHMARK(BM_InProcess_Mp3)->Arg(0);
+BENCHMARK(BM_Helper_Mp3)->Arg(0);
+BENCHMARK(BM_InProcess_Mp3)->Arg(0);
+BENCHMARK(BM_Helper_Mp3)->Arg(0);
+
+#endif
 
 }  // namespace
 

@@ -1,16 +1,15 @@
-# FFmpeg for the media probe, as the target ordana_ffmpeg (an interface
-# library; empty when the probe is built without FFmpeg).
+# FFmpeg for the media probe's helper program, as the target ordana_ffmpeg
+# (an interface library; empty when the probe is built without FFmpeg).
 #
 # ORDANA_FFMPEG selects where it comes from:
 #   bundled  the project's own minimal static build (scripts/build-ffmpeg,
 #            run at configure time; cached outside the tree), or the
-#            installation in ORDANA_FFMPEG_PREFIX when that is given
-#   system   the system's shared libraries, found through pkg-config
+#            installation in ORDANA_FFMPEG_PREFIX when that is given; the
+#            default on every system
+#   system   the system's shared libraries, found through pkg-config (for
+#            distributions that must link them)
 #   off      no FFmpeg: every length the probe would give is 0
-set(ORDANA_FFMPEG_DEFAULT system)
-if(WIN32)
-  set(ORDANA_FFMPEG_DEFAULT bundled)
-endif()
+set(ORDANA_FFMPEG_DEFAULT bundled)
 if(DEFINED ORDANA_WITH_FFMPEG AND NOT ORDANA_WITH_FFMPEG)
   set(ORDANA_FFMPEG_DEFAULT off)  # the older switch still turns it off
 endif()

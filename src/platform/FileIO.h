@@ -129,8 +129,14 @@ class InputFile {
   // Reads up to n bytes at an absolute position without moving the position.
   int64_t ReadAt(int64_t pos, void* buf, size_t n) const;
   void Close();
+  // The operating system's handle of the open file (a descriptor, or a
+  // HANDLE on Windows), for handing the file to a helper process; it stays
+  // owned by this object. -1 when closed.
+  intptr_t NativeHandle() const;
 
  private:
+  friend class SaveSession;  // reads the file it has open and locked
+  explicit InputFile(int fd) : fd_(fd) {}
   int fd_ = -1;
   int64_t pos_ = 0;
 };

@@ -1,24 +1,14 @@
+// The media probe's client: opens the file, hands it to the helper program
+// with the request, and waits for the answer within the limits.
 #include "platform/MediaProbe.h"
 
-#include "platform/FileIO.h"
-
-#if ORDANA_HAVE_FFMPEG
-#include <cerrno>
-#include <array>
-#include <chrono>
 #include <cstdio>
-#include <limits>
-#include <mutex>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/avutil.h>
-#include <libavutil/dict.h>
-#include <libavutil/log.h>
-#include <libavutil/mem.h>
-}
-#endif
+#include "platform/FileIO.h"
+#include "platform/HelperProcess.h"
+#include "platform/MediaProbeProtocol.h"
+#include "platform/ProgramFolder.h"
+#include "platform/TextCodec.h"
 
 namespace ordana {
 
@@ -37,357 +27,230 @@ bool LooksLikeAddress(std::u16string_view path) {
   return i >= 2 && path.substr(i, 3) == u"://";
 }
 
-#if !ORDANA_HAVE_FFMPEG
-
-bool MediaProbeAvailable() { return false; }
-std::optional<AudioLength> ProbeAudioLength(std::u16string_view) { return std::nullopt; }
-std::optional<double> ProbeStreamSeconds(std::u16string_view, int) { return std::nullopt; }
-std::optional<int64_t> ProbeContainerDuration(std::u16string_view) { return std::nullopt; }
-
+bool MediaProbeAvailable() {
+#if ORDANA_HAVE_FFMPEG
+  return true;
 #else
-
-bool MediaProbeAvailable() { return true; }
+  return false;
+#endif
+}
 
 namespace {
 
-// Bytes FFmpeg reads from the file per request.
-constexpr int kIoBufferSize = 16 * 1024;
-// Bytes sniffed when the extension names no demuxer (or the named one fails).
-constexpr const char* kFormatProbeSize = "262144";
-// Bytes and microseconds analysed when the header gives no length.
-constexpr const char* kProbeSize = "131072";
-constexpr const char* kAnalyzeDuration = "2000000";
-// No probe of one file takes longer than this, whatever the file holds.
-constexpr auto kTimeLimit = std::chrono::seconds(10);
+#if defined(ORDANA_HELPER_SUFFIX)
+constexpr char16_t kHelperName[] = u"ordana-probe" ORDANA_HELPER_SUFFIX;
+#else
+constexpr char16_t kHelperName[] = u"ordana-probe";
+#endif
 
-void SilenceFFmpeg() {
-  static std::once_flag once;
-  std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+struct ProbeState {
+  std::u16string program;  // empty: beside the running program
+  MediaProbeLimits limits;
+  std::function<void(const std::string&)> sink;
+  HelperProcess helper;
+  bool unavailable = false;  // could not be started in this session
+  bool warned = false;
+  MediaProbeStats stats;
+};
+
+ProbeState& State() {
+  static ProbeState state;
+  return state;
 }
 
-char LowerAscii(char16_t c) {
-  return c >= u'A' && c <= u'Z' ? static_cast<char>(c - u'A' + 'a') : static_cast<char>(c);
+void Say(ProbeState& s, const std::string& text) {
+  if (s.sink) {
+    s.sink(text);
+  } else {
+    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fflush(stderr);
+  }
 }
 
-// The extension after the last '.' of the last path element, lower-cased;
-// empty when it is not plain ASCII or there is none.
-std::string Extension(std::u16string_view path) {
+void Warn(ProbeState& s) {
+  if (s.warned) return;
+  s.warned = true;
+  Say(s, "warning: cannot start the media probe helper \"" + Utf16ToUtf8(MediaProbeHelper()) +
+             "\": " + s.stats.helperProblem + "; track lengths it would measure are 0");
+}
+
+// One line per file the helper failed on, up to kMaxFailureWarnings in a
+// session; the rest are only counted.
+constexpr int64_t kMaxFailureWarnings = 10;
+
+void WarnFailure(ProbeState& s, std::u16string_view path, const std::string& cause) {
+  if (s.stats.filesFailed > kMaxFailureWarnings) return;
+  std::string text = "warning: the media probe helper failed on \"" + Utf16ToUtf8(std::u16string(path)) +
+                     "\": " + cause + "; its track length is 0";
+  if (s.stats.filesFailed == kMaxFailureWarnings) text += " (further failures are counted, not listed)";
+  Say(s, text);
+}
+
+std::string Millis(std::chrono::milliseconds d) {
+  return d.count() % 1000 == 0 ? std::to_string(d.count() / 1000) + " s" : std::to_string(d.count()) + " ms";
+}
+
+// A running helper that has said hello; false (counted and warned about)
+// when none can be had.
+bool EnsureHelper(ProbeState& s) {
+  if (s.helper.Running()) return true;
+  if (s.unavailable) return false;
+  std::string problem;
+  s.helper = HelperProcess::Start(MediaProbeHelper(), {}, HelperLimits{s.limits.memoryBytes}, &problem);
+  if (s.helper.Running()) {
+    std::string hello;
+    const auto r = s.helper.Receive(hello, s.limits.startTime);
+    if (r == HelperProcess::Received::kMessage && hello == probe_protocol::kHello) {
+      ++s.stats.helperStarts;
+      return true;
+    }
+    problem = r == HelperProcess::Received::kTimedOut ? "it did not answer"
+              : r == HelperProcess::Received::kClosed ? "it ended before answering"
+                                                      : "it is a different version";
+    s.helper.Kill();
+  }
+  s.unavailable = true;
+  s.stats.helperProblem = problem;
+  Warn(s);
+  return false;
+}
+
+std::string ExtensionOf(std::u16string_view path) {
   size_t start = path.find_last_of(u"/\\");
   start = start == std::u16string_view::npos ? 0 : start + 1;
-  size_t dot = path.rfind(u'.');
+  const size_t dot = path.rfind(u'.');
   if (dot == std::u16string_view::npos || dot < start) return {};
   std::string ext;
   for (char16_t c : path.substr(dot + 1)) {
-    if (c >= 0x80 || c <= 0x20) return {};
-    ext += LowerAscii(c);
+    if (c >= 0x80 || c <= 0x20 || ext.size() + 1 >= sizeof(probe_protocol::Request::extension)) return {};
+    ext += c >= u'A' && c <= u'Z' ? static_cast<char>(c - u'A' + 'a') : static_cast<char>(c);
   }
   return ext;
 }
 
-// What a file starts with (after any leading ID3v2 tags), enough to tell
-// whether it can be what its extension says.
-using Head = std::string_view;
+// Asks the helper about one open file; nullopt when the file is empty, the
+// helper cannot be had, or it failed on the file.
+std::optional<probe_protocol::Reply> Ask(const InputFile& file, std::u16string_view path, probe_protocol::Op op,
+                                         int index = 0) {
+  if (!MediaProbeAvailable() || !file || file.Size() <= 0) return std::nullopt;
+  ProbeState& s = State();
+  if (!EnsureHelper(s)) {
+    ++s.stats.filesUnmeasured;
+    return std::nullopt;
+  }
+  probe_protocol::Request req;
+  req.op = op;
+  req.index = index;
+  const std::string ext = ExtensionOf(path);
+  ext.copy(req.extension, sizeof req.extension - 1);
 
-bool StartsWith(Head h, std::string_view magic, size_t at = 0) {
-  return h.size() >= at + magic.size() && h.substr(at, magic.size()) == magic;
-}
-bool Byte(Head h, size_t i, unsigned mask, unsigned value) {
-  return h.size() > i && (static_cast<unsigned char>(h[i]) & mask) == value;
-}
+  const auto failed = [&s, path](std::string cause) -> std::optional<probe_protocol::Reply> {
+    s.helper.Kill();
+    if (cause.empty()) cause = s.helper.EndCause().empty() ? "it ended or broke the channel" : s.helper.EndCause();
+    ++s.stats.filesFailed;
+    WarnFailure(s, path, cause);
+    return std::nullopt;
+  };
+  if (!s.helper.Send(probe_protocol::Encode(req), &file)) return failed("the file could not be handed to it");
 
-bool LooksLikeMpegAudio(Head h) { return Byte(h, 0, 0xFF, 0xFF) && Byte(h, 1, 0xE0, 0xE0); }
-bool LooksLikeFlac(Head h) { return StartsWith(h, "fLaC"); }
-bool LooksLikeOgg(Head h) { return StartsWith(h, "OggS"); }
-bool LooksLikeWave(Head h) {
-  return (StartsWith(h, "RIFF") || StartsWith(h, "RF64") || StartsWith(h, "BW64")) && StartsWith(h, "WAVE", 8);
-}
-bool LooksLikeIsoMedia(Head h) {
-  for (std::string_view box : {"ftyp", "moov", "mdat", "free", "skip", "wide", "pnot", "uuid"})
-    if (StartsWith(h, box, 4)) return true;
-  return false;
-}
-bool LooksLikeAsf(Head h) { return StartsWith(h, "\x30\x26\xB2\x75\x8E\x66\xCF\x11"); }
-bool LooksLikeMatroska(Head h) { return StartsWith(h, "\x1A\x45\xDF\xA3"); }
-bool LooksLikeAvi(Head h) { return StartsWith(h, "RIFF") && StartsWith(h, "AVI", 8); }
-bool LooksLikeFlv(Head h) { return StartsWith(h, "FLV"); }
-bool LooksLikeMpegPs(Head h) { return StartsWith(h, std::string_view("\0\0\x01\xBA", 4)); }
-bool LooksLikeAdts(Head h) { return StartsWith(h, "ADIF") || (Byte(h, 0, 0xFF, 0xFF) && Byte(h, 1, 0xF6, 0xF0)); }
-bool LooksLikeApe(Head h) { return StartsWith(h, "MAC "); }
-bool LooksLikeTta(Head h) { return StartsWith(h, "TTA1"); }
-bool LooksLikeWavPack(Head h) { return StartsWith(h, "wvpk"); }
-bool LooksLikeAiff(Head h) { return StartsWith(h, "FORM") && (StartsWith(h, "AIFF", 8) || StartsWith(h, "AIFC", 8)); }
-bool LooksLikeAc3(Head h) { return StartsWith(h, "\x0B\x77"); }
-bool LooksLikeAu(Head h) { return StartsWith(h, ".snd"); }
-
-struct NamedDemuxer {
-  const char* exts;  // ",ext,ext,"
-  const char* name;
-  bool (*fits)(Head);
-};
-constexpr NamedDemuxer kDemuxers[] = {
-    {",mp3,mp2,mp1,mpa,", "mp3", LooksLikeMpegAudio},
-    {",flac,", "flac", LooksLikeFlac},
-    {",ogg,oga,ogv,opus,spx,", "ogg", LooksLikeOgg},
-    {",wav,", "wav", LooksLikeWave},
-    {",m4a,m4b,m4p,m4v,mp4,mov,3gp,3g2,", "mov", LooksLikeIsoMedia},
-    {",wma,wmv,asf,", "asf", LooksLikeAsf},
-    {",mkv,mka,webm,", "matroska", LooksLikeMatroska},
-    {",avi,divx,", "avi", LooksLikeAvi},
-    {",flv,", "flv", LooksLikeFlv},
-    {",mpg,mpeg,vob,", "mpeg", LooksLikeMpegPs},
-    {",aac,", "aac", LooksLikeAdts},
-    {",ape,", "ape", LooksLikeApe},
-    {",tta,", "tta", LooksLikeTta},
-    {",wv,", "wv", LooksLikeWavPack},
-    {",aif,aiff,aifc,", "aiff", LooksLikeAiff},
-    {",ac3,", "ac3", LooksLikeAc3},
-    {",au,snd,", "au", LooksLikeAu},
-};
-constexpr size_t kDemuxerCount = sizeof kDemuxers / sizeof kDemuxers[0];
-
-// The demuxer a file's extension stands for, provided the file starts the
-// way that format does. Naming it spares the content sniffing, which reads
-// far more of the file than the header; and since a named demuxer does not
-// check the content itself, the start of the file is checked here.
-const AVInputFormat* DemuxerFor(const std::string& ext, Head head) {
-  static const auto formats = [] {
-    std::array<const AVInputFormat*, kDemuxerCount> f{};
-    for (size_t i = 0; i < kDemuxerCount; ++i) f[i] = av_find_input_format(kDemuxers[i].name);
-    return f;
-  }();
-  if (ext.empty()) return nullptr;
-  const std::string key = "," + ext + ",";
-  for (size_t i = 0; i < kDemuxerCount; ++i)
-    if (std::string_view(kDemuxers[i].exts).find(key) != std::string_view::npos)
-      return kDemuxers[i].fits(head) ? formats[i] : nullptr;
-  return nullptr;
+  // Waited for in slices, so that the helper's CPU time is looked at while
+  // it works.
+  const auto start = std::chrono::steady_clock::now();
+  const double cpuAtStart = s.helper.CpuSeconds();
+  const double cpuLimit = std::chrono::duration<double>(s.limits.cpuPerFile).count();
+  constexpr auto kSlice = std::chrono::milliseconds(50);
+  std::string answer;
+  for (;;) {
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    if (waited >= s.limits.wallPerFile) return failed("it took more than " + Millis(s.limits.wallPerFile));
+    const auto r = s.helper.Receive(answer, std::min(kSlice, s.limits.wallPerFile - waited));
+    if (r == HelperProcess::Received::kMessage) break;
+    if (r == HelperProcess::Received::kClosed) return failed({});
+    const double cpu = s.helper.CpuSeconds();
+    if (cpuAtStart >= 0 && cpu >= 0 && cpu - cpuAtStart > cpuLimit)
+      return failed("it used more than " + Millis(s.limits.cpuPerFile) + " of CPU time");
+  }
+  const auto reply = probe_protocol::Decode<probe_protocol::Reply>(answer);
+  if (!reply) return failed("its answer was not a reply");
+  ++s.stats.filesMeasured;
+  if (!reply->found) return std::nullopt;
+  return reply;
 }
 
-// The length a stream's header gives, in seconds; the quotient is rounded
-// once, from exact integer operands where they fit.
-std::optional<double> StreamSeconds(const AVStream* st) {
-  if (!st || st->duration == AV_NOPTS_VALUE || st->duration <= 0) return std::nullopt;
-  const AVRational tb = st->time_base;
-  if (tb.num <= 0 || tb.den <= 0) return std::nullopt;
-  constexpr int64_t kExact = int64_t{1} << 53;
-  if (st->duration < kExact / tb.num) {
-    const int64_t num = st->duration * tb.num;
-    if (num < kExact) return static_cast<double>(num) / static_cast<double>(tb.den);
-  }
-  return static_cast<double>(static_cast<long double>(st->duration) * tb.num / tb.den);
-}
-
-std::optional<double> ContainerSeconds(const AVFormatContext* ctx) {
-  if (ctx->duration == AV_NOPTS_VALUE || ctx->duration <= 0) return std::nullopt;
-  return static_cast<double>(ctx->duration) / AV_TIME_BASE;
-}
-
-// One open media file: our own file handle under an FFmpeg demuxer.
-class MediaInput {
- public:
-  MediaInput() = default;
-  MediaInput(const MediaInput&) = delete;
-  MediaInput& operator=(const MediaInput&) = delete;
-  ~MediaInput() { CloseDemuxer(); }
-
-  bool Open(std::u16string_view path) {
-    SilenceFFmpeg();
-    if (LooksLikeAddress(path)) return false;
-    // InputFile opens regular files only: a folder, a pipe (which would
-    // block) or a device (which may never end) gives no file.
-    file_ = InputFile::Open(path);
-    if (!file_) return false;
-    size_ = file_.Size();
-    if (size_ <= 0) return false;
-    deadline_ = std::chrono::steady_clock::now() + kTimeLimit;
-    SkipLeadingId3v2();
-    char buf[16];
-    const int64_t got = file_.ReadAt(start_, buf, sizeof buf);
-    const Head head(buf, got > 0 ? static_cast<size_t>(got) : 0);
-    if (const AVInputFormat* named = DemuxerFor(Extension(path), head); named && OpenWith(named)) return true;
-    return OpenWith(nullptr);
-  }
-
-  AVFormatContext* Context() const { return ctx_; }
-
-  // Analyses the start of the file (bounded) for what the header lacks.
-  bool FindStreamInfo() {
-    if (!ctx_) return false;
-    analysed_ = true;
-    return avformat_find_stream_info(ctx_, nullptr) >= 0;
-  }
-  bool Analysed() const { return analysed_; }
-
- private:
-  // ID3v2 tags in front of the media data (MP3, but also FLAC and others)
-  // are hidden from the demuxer: their text and pictures are not needed
-  // here, and a large cover picture would otherwise be read and copied. A
-  // tag that claims more than the file holds is left in place.
-  void SkipLeadingId3v2() {
-    for (int n = 0; n < 4; ++n) {
-      unsigned char h[10];
-      if (file_.ReadAt(start_, h, sizeof h) != static_cast<int64_t>(sizeof h)) return;
-      if (h[0] != 'I' || h[1] != 'D' || h[2] != '3' || h[3] == 0xFF || h[4] == 0xFF) return;
-      if ((h[6] | h[7] | h[8] | h[9]) & 0x80) return;
-      int64_t len = 10 + ((int64_t{h[6]} << 21) | (int64_t{h[7]} << 14) | (int64_t{h[8]} << 7) | h[9]);
-      if (h[5] & 0x10) len += 10;  // footer
-      if (len >= size_ - start_) return;
-      start_ += len;
-    }
-  }
-
-  bool OpenWith(const AVInputFormat* format) {
-    CloseDemuxer();
-    if (!file_.Seek(start_)) return false;
-    auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferSize));
-    if (!buffer) return false;
-    pb_ = avio_alloc_context(buffer, kIoBufferSize, 0, this, &ReadPacket, nullptr, &SeekTo);
-    if (!pb_) {
-      av_free(buffer);
-      return false;
-    }
-    ctx_ = avformat_alloc_context();
-    if (!ctx_) return false;
-    ctx_->pb = pb_;
-    ctx_->flags |= AVFMT_FLAG_CUSTOM_IO;
-    ctx_->io_open = &RefuseOpen;
-    ctx_->interrupt_callback.callback = &Interrupted;
-    ctx_->interrupt_callback.opaque = this;
-
-    AVDictionary* opts = nullptr;
-    // The file is read through our own I/O context, so FFmpeg needs no
-    // protocol at all: allowing none keeps any demuxer that refers to other
-    // resources (playlists, concatenation lists) from reaching local files
-    // or the network.
-    av_dict_set(&opts, "protocol_whitelist", "none", 0);
-    av_dict_set(&opts, "formatprobesize", kFormatProbeSize, 0);
-    av_dict_set(&opts, "probesize", kProbeSize, 0);
-    av_dict_set(&opts, "analyzeduration", kAnalyzeDuration, 0);
-    // The empty name keeps the demuxers from opening anything by name.
-    const int r = avformat_open_input(&ctx_, "", format, &opts);
-    av_dict_free(&opts);
-    if (r < 0) {
-      ctx_ = nullptr;  // freed by avformat_open_input
-      CloseDemuxer();
-      return false;
-    }
-    return true;
-  }
-
-  void CloseDemuxer() {
-    if (ctx_) avformat_close_input(&ctx_);  // leaves our I/O context alone
-    if (pb_) {
-      av_freep(&pb_->buffer);
-      avio_context_free(&pb_);
-    }
-  }
-
-  bool Expired() const { return std::chrono::steady_clock::now() > deadline_; }
-
-  static int ReadPacket(void* opaque, uint8_t* buf, int size) {
-    auto* self = static_cast<MediaInput*>(opaque);
-    if (self->Expired()) return AVERROR_EXIT;
-    if (size <= 0) return 0;
-    const int64_t got = self->file_.Read(buf, static_cast<size_t>(size));
-    if (got < 0) return AVERROR(EIO);
-    if (got == 0) return AVERROR_EOF;
-    return static_cast<int>(got);
-  }
-
-  static int64_t SeekTo(void* opaque, int64_t offset, int whence) {
-    auto* self = static_cast<MediaInput*>(opaque);
-    // Positions seen by FFmpeg start after the hidden tags.
-    const int64_t size = self->size_ - self->start_;
-    whence &= ~AVSEEK_FORCE;
-    if (whence == AVSEEK_SIZE) return size;
-    int64_t base = 0;
-    switch (whence) {
-      case SEEK_SET: base = 0; break;
-      case SEEK_CUR: base = self->file_.Position() - self->start_; break;
-      case SEEK_END: base = size; break;
-      default: return AVERROR(EINVAL);
-    }
-    if (offset > 0 && base > std::numeric_limits<int64_t>::max() - self->start_ - offset) return AVERROR(EINVAL);
-    const int64_t pos = base + offset;
-    if (pos < 0 || !self->file_.Seek(self->start_ + pos)) return AVERROR(EINVAL);
-    return pos;
-  }
-
-  static int Interrupted(void* opaque) { return static_cast<MediaInput*>(opaque)->Expired() ? 1 : 0; }
-
-  // Demuxers that would open further resources (playlists, references,
-  // companion files) are refused: only the file itself is read.
-  static int RefuseOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) {
-    return AVERROR(EPERM);
-  }
-
-  InputFile file_;
-  int64_t size_ = 0;
-  int64_t start_ = 0;  // bytes of leading ID3v2 tags hidden from FFmpeg
-  std::chrono::steady_clock::time_point deadline_{};
-  AVIOContext* pb_ = nullptr;
-  AVFormatContext* ctx_ = nullptr;
-  bool analysed_ = false;
-};
-
-// The first audio stream with a decoder in this build of FFmpeg; -1 if none.
-int DecodableAudioStream(const AVFormatContext* ctx) {
-  for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-    const AVCodecParameters* par = ctx->streams[i]->codecpar;
-    if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->codec_id != AV_CODEC_ID_NONE &&
-        avcodec_find_decoder(par->codec_id))
-      return static_cast<int>(i);
-  }
-  return -1;
+// Only local regular files are opened: InputFile refuses a folder, a pipe
+// (which would block) or a device (which may never end).
+InputFile OpenLocal(std::u16string_view path) {
+  if (!MediaProbeAvailable() || LooksLikeAddress(path)) return {};
+  return InputFile::Open(path);
 }
 
 }  // namespace
 
-std::optional<AudioLength> ProbeAudioLength(std::u16string_view path) {
-  MediaInput in;
-  if (!in.Open(path)) return std::nullopt;
-  AVFormatContext* ctx = in.Context();
-  int index = DecodableAudioStream(ctx);
-  if (index < 0) {
-    // Formats without a header announce their streams only once read.
-    if (!in.FindStreamInfo() || (index = DecodableAudioStream(ctx)) < 0) return std::nullopt;
-  }
-  for (;;) {
-    AudioLength len;
-    len.FromStreamInfo = in.Analysed();
-    if (auto s = StreamSeconds(ctx->streams[index])) {
-      len.Seconds = *s;
-      return len;
-    }
-    if (auto s = ContainerSeconds(ctx)) {
-      len.Seconds = *s;
-      return len;
-    }
-    if (in.Analysed()) return len;  // decodable, but no length is known
-    in.FindStreamInfo();             // a failed analysis may still have found a length
-  }
+std::optional<AudioLength> ProbeAudioLength(const InputFile& file, std::u16string_view name) {
+  const auto r = Ask(file, name, probe_protocol::Op::kAudioLength);
+  if (!r) return std::nullopt;
+  return AudioLength{r->seconds, r->fromStreamInfo != 0};
 }
 
+std::optional<double> ProbeStreamSeconds(const InputFile& file, std::u16string_view name, int index) {
+  if (index < 0) return std::nullopt;
+  const auto r = Ask(file, name, probe_protocol::Op::kStreamSeconds, index);
+  if (!r) return std::nullopt;
+  return r->seconds;
+}
+
+std::optional<int64_t> ProbeContainerDuration(const InputFile& file, std::u16string_view name) {
+  const auto r = Ask(file, name, probe_protocol::Op::kContainerDuration);
+  if (!r) return std::nullopt;
+  return r->units;
+}
+
+std::optional<AudioLength> ProbeAudioLength(std::u16string_view path) { return ProbeAudioLength(OpenLocal(path), path); }
+
 std::optional<double> ProbeStreamSeconds(std::u16string_view path, int index) {
-  MediaInput in;
-  if (index < 0 || !in.Open(path)) return std::nullopt;
-  const AVFormatContext* ctx = in.Context();
-  if (static_cast<unsigned>(index) >= ctx->nb_streams) return std::nullopt;
-  return StreamSeconds(ctx->streams[index]);
+  return ProbeStreamSeconds(OpenLocal(path), path, index);
 }
 
 std::optional<int64_t> ProbeContainerDuration(std::u16string_view path) {
-  MediaInput in;
-  if (!in.Open(path)) return std::nullopt;
-  const AVFormatContext* ctx = in.Context();
-  if (ctx->duration == AV_NOPTS_VALUE || ctx->duration <= 0) {
-    if (!in.FindStreamInfo() || ctx->duration == AV_NOPTS_VALUE || ctx->duration <= 0) return std::nullopt;
-  }
-  constexpr int64_t kPer = 10;  // 100-ns units per microsecond
-  if (ctx->duration > std::numeric_limits<int64_t>::max() / kPer) return std::nullopt;
-  return ctx->duration * kPer;
+  return ProbeContainerDuration(OpenLocal(path), path);
 }
 
-#endif  // ORDANA_HAVE_FFMPEG
+MediaProbeStats GetMediaProbeStats() { return State().stats; }
+
+MediaProbeSession::MediaProbeSession() {
+  ProbeState& s = State();
+  s.stats = MediaProbeStats{};
+  s.unavailable = false;
+  s.warned = false;
+}
+
+MediaProbeSession::~MediaProbeSession() { StopMediaProbeHelper(); }
+
+void StopMediaProbeHelper() { State().helper.Stop(); }
+
+void SetMediaProbeHelper(std::u16string program) {
+  ProbeState& s = State();
+  s.helper.Stop();
+  s.program = std::move(program);
+  s.unavailable = false;
+  s.warned = false;
+}
+
+std::u16string MediaProbeHelper() {
+  const ProbeState& s = State();
+  return s.program.empty() ? ProgramFolder() + kHelperName : s.program;
+}
+
+void SetMediaProbeLimits(const MediaProbeLimits& limits) {
+  ProbeState& s = State();
+  if (limits.memoryBytes != s.limits.memoryBytes) s.helper.Stop();  // the next one gets the new limit
+  s.limits = limits;
+}
+
+MediaProbeLimits GetMediaProbeLimits() { return State().limits; }
+
+void SetMediaProbeWarningSink(std::function<void(const std::string&)> sink) { State().sink = std::move(sink); }
+
+int64_t MediaProbeHelperProcessId() { return State().helper.ProcessId(); }
 
 }  // namespace ordana

@@ -1,5 +1,7 @@
 #include "report/BuildSummary.h"
 
+#include <cerrno>
+
 #include "platform/FileIO.h"
 #include "platform/SafeWrite.h"
 #include "platform/Strings.h"
@@ -98,9 +100,13 @@ std::string ProblemsCsv(const std::vector<TProblemRow>& problems) {
 
 void WriteProblemsCsv(const std::vector<TProblemRow>& problems, const std::u16string& FileName) {
   const std::string bytes = ProblemsCsv(problems);
-  int err = 0;
-  if (!RewriteFile(FileName, [&](OutputFile& out) { return out.Write(bytes); }, &err))
-    throw MakeCreateError(FileName, err);
+  // Through the save layer, as the report: a missing file is created, an
+  // existing one replaced whole or left as it was.
+  SaveOptions options;
+  options.createIfMissing = true;
+  SaveSession file(FileName, options);
+  const bool ok = file && file.Rewrite([&](OutputFile& out) { return out.Write(bytes); });
+  if (!ok) throw MakeCreateError(FileName, file.Status().code ? file.Status().code : EIO);
 }
 
 }  // namespace ordana

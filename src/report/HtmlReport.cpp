@@ -1,9 +1,5 @@
 #include "report/HtmlReport.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 
 #include "platform/FileIO.h"
@@ -67,25 +63,6 @@ void AppendRow(std::u16string& page, const TSongInfo& row, const std::u16string&
   page += u"</td></tr>";
 }
 
-// Makes sure the report can be written before any work is done: an existing
-// file must open for writing, a missing one must be creatable. Returns true
-// when the file was created here (and is to be removed again on failure).
-bool CheckOutputFile(const std::u16string& OutputFile) {
-  const std::string native = NativePath(OutputFile);
-  struct stat st {};
-  if (::stat(native.c_str(), &st) == 0) {
-    int fd = ::open(native.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) throw MakeOpenError(OutputFile, errno);
-    ::close(fd);
-    if (!S_ISREG(st.st_mode)) throw MakeOpenError(OutputFile, EINVAL);
-    return false;
-  }
-  int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) throw MakeCreateError(OutputFile, errno);
-  ::close(fd);
-  return true;
-}
-
 }  // namespace
 
 bool IsValidXmlChar(char16_t c) {
@@ -140,14 +117,19 @@ std::u16string ComposeHtmlReport(const std::vector<TSongInfo>& rows, TDate Start
 
 void WriteHtmlReport(const std::vector<TSongInfo>& rows, const std::u16string& OutputFile,
                      TDate StartDate, TDate EndDate) {
-  const bool created = CheckOutputFile(OutputFile);
-  try {
-    const AnsiString bytes = Utf16ToAnsi(ComposeHtmlReport(rows, StartDate, EndDate));
-    if (!RewriteFile(OutputFile, [&](ordana::OutputFile& out) { return out.Write(bytes); })) throw EWriteError();
-  } catch (...) {
-    if (created) ::unlink(NativePath(OutputFile).c_str());
-    throw;
+  // Opened (or created) and locked before the page is composed; a report
+  // file created here is removed again when the build fails.
+  SaveOptions options;
+  options.createIfMissing = true;
+  SaveSession file(OutputFile, options);
+  if (!file) {
+    const SaveStatus& why = file.Status();
+    const int err = why.code ? why.code : EIO;
+    if (why.failure == SaveFailure::CreateFailed) throw MakeCreateError(OutputFile, err);
+    throw MakeOpenError(OutputFile, err);
   }
+  const AnsiString bytes = Utf16ToAnsi(ComposeHtmlReport(rows, StartDate, EndDate));
+  if (!file.Rewrite([&](ordana::OutputFile& out) { return out.Write(bytes); })) throw EWriteError();
 }
 
 }  // namespace ordana

@@ -14,10 +14,13 @@ namespace ordana {
 // The whole page as text (no line breaks).
 std::u16string ComposeHtmlReport(const std::vector<TSongInfo>& rows, TDate StartDate, TDate EndDate);
 
-// Writes the page to OutputFile, replacing its content whole. Throws
-// EFOpenError when an existing OutputFile cannot be opened for writing,
-// EFCreateError when it cannot be created, EWriteError when writing fails;
-// in every case the earlier file stays as it was.
+// Writes the page to OutputFile, replacing its content whole, through the
+// save layer: the file (a link's target) keeps its links, owner and
+// attributes; in a folder the user may not write it is written in place with
+// the previous report kept in a journal until the new one is on disk. Throws
+// EFOpenError when an existing OutputFile cannot be opened for writing
+// (read-only, busy), EFCreateError when it cannot be created, EWriteError
+// when writing fails; in every case the earlier file stays as it was.
 void WriteHtmlReport(const std::vector<TSongInfo>& rows, const std::u16string& OutputFile,
                      TDate StartDate, TDate EndDate);
 

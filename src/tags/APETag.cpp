@@ -227,42 +227,47 @@ int64_t TAPETag::AudioEnd(const bytes::ByteSource& f, const Footer& footer) {
 }
 
 bool TAPETag::WriteTagInFile(const std::u16string& sFile) const {
-  InputFile f = InputFile::Open(sFile);
-  if (!f) return false;
+  SaveSession s(sFile);
+  if (!s) return false;
+  const InputFile& f = s.Source();
   const FileSource source(f);
   Footer footer;
   const bool read = ReadFooter(source, footer);
-  const int64_t size = f.Size();
-  if (size < 0) return false;
+  const int64_t size = s.Size();
   // A trailing ID3v1 tag is known (and kept) also when the file is too
   // short to hold a footer before it.
   const int64_t shift = footer.ID3v1Shift;
   const int64_t audioEnd = read && footer.IsAPE() ? AudioEnd(source, footer) : size - shift;
-  if (audioEnd < 0) return false;
+  if (audioEnd < 0) return s.Refuse("the APE tag's size does not fit the file");
   const ByteString tag = BuildTag();
-  if (tag.empty()) return false;
-  std::string id3v1(static_cast<size_t>(shift), '\0');
-  if (shift && f.ReadAt(size - shift, id3v1.data(), id3v1.size()) != shift) return false;
-  return RewriteFile(sFile, [&](OutputFile& out) {
-    return out.CopyFrom(f, 0, audioEnd) && out.Write(tag) && out.Write(id3v1);
+  if (tag.empty()) return s.Refuse("an item cannot be stored in an APE tag");
+  return s.Rewrite([&](OutputFile& out) {
+    return out.CopyOriginal(0, audioEnd) && out.Write(tag) && out.CopyOriginal(size - shift, shift);
   });
 }
 
 bool TAPETag::RemoveTagFromFile(const std::u16string& sFile) const {
-  InputFile f = InputFile::Open(sFile);
-  if (!f) return false;
-  const FileSource source(f);
+  SaveSession s(sFile);
   Footer footer;
-  if (!ReadFooter(source, footer)) return false;
-  if (!footer.IsAPE()) return true;
-  const int64_t audioEnd = AudioEnd(source, footer);
-  if (audioEnd < 0) return false;
-  const int64_t shift = footer.ID3v1Shift;
-  std::string id3v1(static_cast<size_t>(shift), '\0');
-  if (shift && f.ReadAt(footer.FileSize - shift, id3v1.data(), id3v1.size()) != shift)
+  if (!s) {
+    // Whether there is a tag to remove decides between false, true and
+    // the error of a file that cannot be changed.
+    InputFile f = InputFile::Open(sFile);
+    if (!f || !ReadFooter(FileSource(f), footer)) return false;
+    if (!footer.IsAPE()) return true;
     throw EWriteError();
-  if (!RewriteFile(sFile, [&](OutputFile& out) {
-        return out.CopyFrom(f, 0, audioEnd) && out.Write(id3v1);
+  }
+  const FileSource source(s.Source());
+  if (!ReadFooter(source, footer)) return false;
+  if (!footer.IsAPE()) {
+    ClearLastSaveStatus();
+    return true;
+  }
+  const int64_t audioEnd = AudioEnd(source, footer);
+  if (audioEnd < 0) return s.Refuse("the APE tag's size does not fit the file");
+  const int64_t shift = footer.ID3v1Shift;
+  if (!s.Rewrite([&](OutputFile& out) {
+        return out.CopyOriginal(0, audioEnd) && out.CopyOriginal(footer.FileSize - shift, shift);
       }))
     throw EWriteError();
   return true;

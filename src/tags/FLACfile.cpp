@@ -252,12 +252,13 @@ void TFLACfile::MergeNamedFields() {
 }
 
 bool TFLACfile::SaveToFile(const std::u16string& FileName) {
-  if (!Valid()) return false;
-  InputFile f = InputFile::Open(FileName);
-  if (!f) return false;
+  if (!Valid()) return RefuseSave("no FLAC file was read");
+  SaveSession session(FileName);
+  if (!session) return false;
   std::string head;
   int64_t start = 0;
-  if (!CollectBlocks(f, start, head)) return false;
+  if (!CollectBlocks(session.Source(), start, head))
+    return session.Refuse("the FLAC metadata blocks cannot be walked safely");
   MergeNamedFields();
 
   bytes::ByteWriter body;
@@ -270,6 +271,7 @@ bool TFLACfile::SaveToFile(const std::u16string& FileName) {
     body.PutU32LE(text.size());
     body.PutBytes(text);
   }
+  if (body.Size() > kMaxBlockLength) return session.Refuse("the comments do not fit one FLAC block");
   // A block's header holds its length in 24 bits.
   auto block = [](int type, std::string_view data) {
     bytes::ByteWriter w;
@@ -280,38 +282,44 @@ bool TFLACfile::SaveToFile(const std::u16string& FileName) {
   };
   Blocks.clear();
   Blocks.push_back(block(kVorbisComment, body.Bytes()));
-  if (!body.Ok() || Blocks[0].empty()) return false;
+  if (!body.Ok() || Blocks[0].empty()) return session.Refuse("the comments do not fit one FLAC block");
   int64_t s = static_cast<int64_t>(Blocks[0].size());
   for (const ByteString& block : FlacBlocks) {
     Blocks.push_back(block);
     s += static_cast<int64_t>(block.size());
   }
   // The padding fills the old space exactly; a gap of 1 to 3 bytes cannot
-  // hold a block header, so it is treated like too little space.
-  const int64_t room = TotalBlocksSize - s;
+  // hold a block header, so it is treated like too little space. A gap
+  // larger than one block's 24-bit length takes several padding blocks.
+  int64_t room = TotalBlocksSize - s;
   const bool inPlace = room == 0 || room >= 4;
-  const int64_t padding = inPlace ? room : 4 + kRewritePadding;
-  if (padding > 0) {
-    Blocks.push_back(block(kPadding, std::string(static_cast<size_t>(padding - 4), '\0')));
-    if (Blocks.back().empty()) return false;
+  if (!inPlace) room = 4 + kRewritePadding;
+  while (room > 0) {
+    int64_t length = std::min<int64_t>(room - 4, kMaxBlockLength);
+    const int64_t rest = room - 4 - length;
+    if (rest > 0 && rest < 4) length -= 4 - rest;  // leave room for one more header
+    Blocks.push_back(block(kPadding, std::string(static_cast<size_t>(length), '\0')));
+    if (Blocks.back().empty()) return session.Refuse("a padding block does not fit its length field");
+    room -= 4 + length;
   }
   // Readers walk at most kMaxBlockHeaders headers after STREAMINFO: a
   // layout with more would hide its last block (and refuse later saves).
-  if (Blocks.size() > static_cast<size_t>(kMaxBlockHeaders)) return false;
+  if (Blocks.size() > static_cast<size_t>(kMaxBlockHeaders))
+    return session.Refuse("the new layout has more metadata blocks than a reader walks");
   // Exactly the final block carries the last-block flag.
   for (ByteString& block : Blocks) block[0] = static_cast<char>(block[0] & 0x7F);
   Blocks.back()[0] = static_cast<char>(Blocks.back()[0] | 0x80);
 
   std::string all;
   for (const ByteString& block : Blocks) all += block;
-  if (inPlace) return OverwriteInPlace(FileName, start + kFirstBlockHeader, all);
+  if (inPlace) return session.Patch({{start + kFirstBlockHeader, std::move(all)}});
 
   head[4] = static_cast<char>(head[4] & 0x7F);  // STREAMINFO is no longer the last block
   const int64_t audio = start + kFirstBlockHeader + TotalBlocksSize;
   // An ID3v2 tag in front is kept as it stands.
-  return RewriteFile(FileName, [&](OutputFile& out) {
-    return (start == 0 || out.CopyFrom(f, 0, start)) && out.Write(head) && out.Write(all) &&
-           out.CopyFrom(f, audio);
+  return session.Rewrite([&](OutputFile& out) {
+    return (start == 0 || out.CopyOriginal(0, start)) && out.Write(head) && out.Write(all) &&
+           out.CopyOriginal(audio);
   });
 }
 

@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ordana {
 
@@ -45,9 +46,21 @@ struct AudioFormat {
   TagWriterKind Writer;
   uint8_t WritableFields;  // TagField bits a save writes (0: read-only)
   bool SaveKeepsOtherTags;       // tags of other kinds (and other blocks) survive a save
-  std::string_view SaveNote;     // what a save writes and keeps, for people
+  // For people: what a save writes, what it keeps, and what it cannot write
+  // (empty: nothing it refuses or cuts).
+  std::string_view SaveWrites;
+  std::string_view SaveKeeps;
+  std::string_view SaveCannotWrite;
   bool MayEndWithAPE;            // an APE tag may stand at the end as well
 };
+
+// Formats whose saves behave alike, in the table's order: "MP3, TTA".
+struct SaveGroup {
+  std::string Names;       // "MP3, TTA"
+  std::string Extensions;  // ".mp3 .tta"
+  const AudioFormat* Format;  // the first of them
+};
+std::vector<SaveGroup> SaveGroups();
 
 // Every known format, in the order the README and the help list them.
 std::span<const AudioFormat> AudioFormats();
@@ -64,5 +77,8 @@ std::string WritableFormatNames();
 
 // The table as Markdown rows (header included), as the README shows it.
 std::string AudioFormatsMarkdown();
+// What a save writes, keeps and cannot write, one row per SaveGroup, as
+// the README shows it.
+std::string SaveBehaviourMarkdown();
 
 }  // namespace ordana

@@ -116,46 +116,39 @@ std::string RenderID3v1(const ID3v1Record& tag) {
 
 namespace {
 
-// Size of the file and whether it ends with a tag; false when the last 128
-// bytes cannot be read.
-bool InspectEnd(const std::u16string& FileName, int64_t& size, bool& hasTag) {
-  InputFile f = InputFile::Open(FileName);
-  if (!f) return false;
-  size = f.Size();
+// Whether the file ends with a tag; false (refused) when its last 128 bytes
+// cannot be read.
+bool InspectEnd(SaveSession& s, bool& hasTag) {
   uint8_t mark[3];
-  if (size < kID3v1Size || f.ReadAt(size - kID3v1Size, mark, 3) != 3) return false;
+  if (s.Size() < kID3v1Size || s.ReadAt(s.Size() - kID3v1Size, mark, 3) != 3)
+    return s.Refuse("the file is shorter than an ID3v1 tag");
   hasTag = mark[0] == 'T' && mark[1] == 'A' && mark[2] == 'G';
   return true;
-}
-
-// Rewrites the file as its first keep bytes, followed by tail.
-bool RewriteAs(const std::u16string& FileName, int64_t keep, const std::string& tail) {
-  InputFile src = InputFile::Open(FileName);
-  if (!src) return false;
-  return RewriteFile(FileName, [&](OutputFile& out) {
-    return out.CopyFrom(src, 0, keep) && out.Write(tail);
-  });
 }
 
 }  // namespace
 
 bool TID3v1::RemoveFromFile(const std::u16string& FileName) const {
-  int64_t size = 0;
+  SaveSession s(FileName);
   bool hasTag = false;
-  if (!InspectEnd(FileName, size, hasTag)) return false;
-  if (!hasTag) return true;
-  return RewriteAs(FileName, size - kID3v1Size, std::string());
+  if (!s || !InspectEnd(s, hasTag)) return false;
+  if (!hasTag) {
+    ClearLastSaveStatus();
+    return true;
+  }
+  const int64_t keep = s.Size() - kID3v1Size;
+  return s.Rewrite([&](OutputFile& out) { return out.CopyOriginal(0, keep); });
 }
 
 bool TID3v1::SaveToFile(const std::u16string& FileName) const {
   const std::string block = Block();
-  int64_t size = 0;
+  SaveSession s(FileName);
   bool hasTag = false;
-  if (!InspectEnd(FileName, size, hasTag)) return false;
+  if (!s || !InspectEnd(s, hasTag)) return false;
   // The new block takes the old one's place byte for byte; without an old
   // block the file is rewritten with the block appended.
-  if (hasTag) return OverwriteInPlace(FileName, size - kID3v1Size, block);
-  return RewriteAs(FileName, size, block);
+  if (hasTag) return s.Patch({{s.Size() - kID3v1Size, block}});
+  return s.Rewrite([&](OutputFile& out) { return out.CopyOriginal(0) && out.Write(block); });
 }
 
 }  // namespace ordana

@@ -1,12 +1,15 @@
 #include "tags/ID3v2.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "platform/FileIO.h"
 #include "platform/SafeWrite.h"
 #include "platform/Strings.h"
+#include "bytes/ByteWriter.h"
 #include "tags/FileSource.h"
+#include "tags/ID3v1.h"
 
 namespace ordana {
 
@@ -249,23 +252,8 @@ bool ReadTagInfo(bytes::SourceWindow& w, TagInfo& info, int32_t* totalSize, bool
   return true;
 }
 
-}  // namespace
-
-bool ParseID3v2(const bytes::ByteSource& file, ID3v2Record& tag) {
-  tag = ID3v2Record{};
-  TagInfo info;
-  PrepareSlots(info);
-  bytes::SourceWindow w(file);
-  int32_t total = 0;
-  if (!ReadTagInfo(w, info, &total, false)) return false;
-  if (std::memcmp(info.ID, "ID3", 3) != 0) return true;
-
-  tag.Exists = true;
-  tag.VersionID = info.Version;
-  tag.Size = total;
-  tag.OldTagSize = total;
-  if (info.Version < 2 || info.Version > 4 || total == 0) return true;
-
+// The fields the reader takes from a tag's slots.
+void FillFields(const TagInfo& info, ID3v2Record& tag) {
   auto text = [&](int slot) { return DecodeFrameText(info.Frame[slot]); };
   auto textOr = [&](int slot, int fallback) {
     std::u16string t = text(slot);
@@ -286,6 +274,25 @@ bool ParseID3v2(const bytes::ByteSource& file, ID3v2Record& tag) {
   tag.Copyright = Utf16ToAnsi(text(10));
   tag.Language = Utf16ToAnsi(text(11));
   tag.Link = Utf16ToAnsi(TextAfterDescription(info.Frame[12], false));
+}
+
+}  // namespace
+
+bool ParseID3v2(const bytes::ByteSource& file, ID3v2Record& tag) {
+  tag = ID3v2Record{};
+  TagInfo info;
+  PrepareSlots(info);
+  bytes::SourceWindow w(file);
+  int32_t total = 0;
+  if (!ReadTagInfo(w, info, &total, false)) return false;
+  if (std::memcmp(info.ID, "ID3", 3) != 0) return true;
+
+  tag.Exists = true;
+  tag.VersionID = info.Version;
+  tag.Size = total;
+  tag.OldTagSize = total;
+  if (info.Version < 2 || info.Version > 4 || total == 0) return true;
+  FillFields(info, tag);
   return true;
 }
 
@@ -312,6 +319,7 @@ namespace {
 
 constexpr int64_t kRewritePadding = 2048;
 constexpr int64_t kMaxInPlaceTag = 20971520;  // 20 MiB
+constexpr int64_t kMaxFrameSize = 0x0FFFFFFF;  // what a 2.4 size field holds
 
 // 01, FF FE, the text little-endian, 00 00; an empty text is one zero unit.
 ByteString Utf16FrameData(const std::u16string& text) {
@@ -328,116 +336,389 @@ ByteString CommentFrameData(const std::u16string& text) {
   return d;
 }
 
+uint32_t BigEndian32(std::string_view b, size_t at) { return bytes::ByteReader(b).At(at).U32BE(); }
+// The four bytes at `at` as a sync-safe number, seven bits of each (top
+// bits left out).
+uint32_t SyncSafe32(std::string_view b, size_t at) {
+  const uint32_t v = BigEndian32(b, at) & 0x7F7F7F7F;
+  return (v >> 24) << 21 | ((v >> 16) & 0x7F) << 14 | ((v >> 8) & 0x7F) << 7 | (v & 0x7F);
+}
+// A number as four sync-safe bytes (v below 2^28).
 std::string SyncSafe(int64_t v) {
-  return {char((v >> 21) & 0x7F), char((v >> 14) & 0x7F), char((v >> 7) & 0x7F), char(v & 0x7F)};
+  bytes::ByteWriter w;
+  w.PutSyncSafe32(uint64_t(v));
+  return w.Take();
 }
 
+// Undoes unsynchronisation: every FF 00 becomes FF.
+std::string Resynchronise(std::string_view b) {
+  std::string out;
+  out.reserve(b.size());
+  for (size_t i = 0; i < b.size(); ++i) {
+    out += b[i];
+    if (uint8_t(b[i]) == 0xFF && i + 1 < b.size() && b[i + 1] == 0) ++i;
+  }
+  return out;
+}
+
+// A frame as it goes into the version 2.4 layout.
+struct SaveFrame {
+  std::string id;     // four characters
+  uint8_t status = 0;  // 2.4 status flags
+  uint8_t format = 0;  // 2.4 format flags (never unsynchronisation)
+  std::string extra;   // group byte, encryption method, data length indicator
+  std::string data;
+  bool dropped = false;
+};
+
+// Frames of version 2.2 and the version 2.4 frames they become. PIC is
+// converted on its own; 2.2 frames without a counterpart of the same layout
+// (EQU, LNK, RVA, CRM) make the save refuse.
+constexpr std::pair<const char*, const char*> kV22Frames[] = {
+    {"BUF", "RBUF"}, {"CNT", "PCNT"}, {"COM", "COMM"}, {"CRA", "AENC"}, {"ETC", "ETCO"},
+    {"GEO", "GEOB"}, {"IPL", "TIPL"}, {"MCI", "MCDI"}, {"MLL", "MLLT"}, {"POP", "POPM"},
+    {"REV", "RVRB"}, {"SLT", "SYLT"}, {"STC", "SYTC"}, {"TAL", "TALB"}, {"TBP", "TBPM"},
+    {"TCM", "TCOM"}, {"TCO", "TCON"}, {"TCR", "TCOP"}, {"TDA", "TDAT"}, {"TDY", "TDLY"},
+    {"TEN", "TENC"}, {"TFT", "TFLT"}, {"TIM", "TIME"}, {"TKE", "TKEY"}, {"TLA", "TLAN"},
+    {"TLE", "TLEN"}, {"TMT", "TMED"}, {"TOA", "TOPE"}, {"TOF", "TOFN"}, {"TOL", "TOLY"},
+    {"TOR", "TDOR"}, {"TOT", "TOAL"}, {"TP1", "TPE1"}, {"TP2", "TPE2"}, {"TP3", "TPE3"},
+    {"TP4", "TPE4"}, {"TPA", "TPOS"}, {"TPB", "TPUB"}, {"TRC", "TSRC"}, {"TRD", "TRDA"},
+    {"TRK", "TRCK"}, {"TSI", "TSIZ"}, {"TSS", "TSSE"}, {"TT1", "TIT1"}, {"TT2", "TIT2"},
+    {"TT3", "TIT3"}, {"TXT", "TEXT"}, {"TXX", "TXXX"}, {"TYE", "TYER"}, {"UFI", "UFID"},
+    {"ULT", "USLT"}, {"WAF", "WOAF"}, {"WAR", "WOAR"}, {"WAS", "WOAS"}, {"WCM", "WCOM"},
+    {"WCP", "WCOP"}, {"WPB", "WPUB"}, {"WXX", "WXXX"}};
+
+bool IsIdChar(char c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
+
+// The frames of a tag body (after the header and any extended header) of
+// version 2.3 or 2.4, translated into the 2.4 layout. sizeLimit is what the
+// reader's size rule compares with (the total tag size).
+bool FramesV23(std::string_view body, uint8_t version, bool allUnsynchronised, int64_t sizeLimit,
+               std::vector<SaveFrame>& frames, std::string& reason) {
+  size_t pos = 0;
+  while (pos + 10 <= body.size()) {
+    const std::string_view h = body.substr(pos, 10);
+    if (h[0] == 0) break;  // padding
+    if (!(h[0] >= 'A' && h[0] <= 'Z')) break;  // damage: nothing after it can be read
+    SaveFrame f;
+    f.id.assign(h.substr(0, 4));
+    if (!std::all_of(f.id.begin(), f.id.end(), IsIdChar)) break;
+    // The size as the reader takes it.
+    const uint8_t b0 = h[4], b1 = h[5], b2 = h[6];
+    const int64_t plain = BigEndian32(h, 4);
+    int64_t size;
+    if (version == 4) {
+      size = ((b0 | b1 | b2) & 0x80) ? plain : SyncSafe32(h, 4);
+    } else {
+      size = plain;
+      if (size <= 0x7FFFFFFF && size > sizeLimit)
+        size = int64_t(uint8_t(h[7])) << 24 | int64_t(b2) << 16 | int64_t(b1) << 8 | b0;
+    }
+    if (size > int64_t(body.size() - pos - 10)) break;  // runs past the tag
+    std::string_view content = body.substr(pos + 10, size_t(size));
+    const uint8_t s = h[8], fl = h[9];
+    auto damaged = [&] {
+      reason = "the frame " + f.id + " is damaged";
+      return false;
+    };
+    if (version == 3) {
+      // 2.3: status a b c = 0x80 0x40 0x20; format compression 0x80 (four
+      // bytes of decompressed size follow the header), encryption 0x40 (a
+      // method byte), grouping 0x20 (a group byte), in that order.
+      f.status = uint8_t((s & 0x80 ? 0x40 : 0) | (s & 0x40 ? 0x20 : 0) | (s & 0x20 ? 0x10 : 0));
+      const bool compressed = fl & 0x80, encrypted = fl & 0x40, grouped = fl & 0x20;
+      const size_t extras = (compressed ? 4 : 0) + (encrypted ? 1 : 0) + (grouped ? 1 : 0);
+      if (content.size() < extras) return damaged();
+      size_t at = 0;
+      uint32_t decompressed = 0;
+      if (compressed) decompressed = BigEndian32(content, 0), at += 4;
+      const std::string method = encrypted ? std::string(content.substr(at++, 1)) : std::string();
+      const std::string group = grouped ? std::string(content.substr(at++, 1)) : std::string();
+      if (decompressed > kMaxFrameSize) {
+        reason = "the compressed frame " + f.id + " is too large for the version 2.4 layout";
+        return false;
+      }
+      // 2.4: grouping 0x40, compression 0x08, encryption 0x04, data length
+      // indicator 0x01 (group byte, method byte, then the indicator).
+      f.format = uint8_t((grouped ? 0x40 : 0) | (compressed ? 0x09 : 0) | (encrypted ? 0x04 : 0));
+      f.extra = group + method + (compressed ? SyncSafe(decompressed) : std::string());
+      f.data.assign(content.substr(at));
+    } else {
+      f.status = s & 0x70;
+      f.format = fl & 0x4D;  // unsynchronisation (0x02) is undone below
+      const size_t extras = (fl & 0x40 ? 1 : 0) + (fl & 0x04 ? 1 : 0) + (fl & 0x01 ? 4 : 0);
+      if (content.size() < extras) return damaged();
+      f.extra.assign(content.substr(0, extras));
+      content.remove_prefix(extras);
+      f.data = (fl & 0x02) || allUnsynchronised ? Resynchronise(content) : std::string(content);
+    }
+    frames.push_back(std::move(f));
+    pos += 10 + size_t(size);
+  }
+  return true;
+}
+
+bool FramesV22(std::string_view body, std::vector<SaveFrame>& frames, std::string& reason) {
+  size_t pos = 0;
+  while (pos + 6 <= body.size()) {
+    const std::string_view h = body.substr(pos, 6);
+    if (!(h[0] >= 'A' && h[0] <= 'Z')) break;
+    const std::string id(h.substr(0, 3));
+    if (!std::all_of(id.begin(), id.end(), IsIdChar)) break;
+    const size_t size = size_t(uint8_t(h[3])) << 16 | size_t(uint8_t(h[4])) << 8 | uint8_t(h[5]);
+    if (size > body.size() - pos - 6) break;
+    const std::string_view data = body.substr(pos + 6, size);
+    SaveFrame f;
+    const int slot = SlotOf(id, 2);
+    if (slot) {
+      f.id = kID3v2SlotIDs[slot];  // the slot frames keep their slots' identifiers
+    } else {
+      for (const auto& [from, to] : kV22Frames)
+        if (id == from) f.id = to;
+    }
+    if (id == "PIC") {
+      // Encoding, a three-letter image format, the picture type, ...: the
+      // format becomes a MIME type.
+      if (data.size() < 5) {
+        reason = "the frame PIC is damaged";
+        return false;
+      }
+      std::string format(data.substr(1, 3));
+      for (char& c : format) c = char(std::tolower(static_cast<unsigned char>(c)));
+      const std::string mime = format == "jpg" ? "image/jpeg" : "image/" + format;
+      f.id = "APIC";
+      f.data = std::string(data.substr(0, 1)) + mime + '\0' + std::string(data.substr(4));
+    } else if (f.id.empty()) {
+      reason = "the version 2.2 frame " + id + " has no version 2.4 form";
+      return false;
+    } else {
+      f.data.assign(data);
+    }
+    frames.push_back(std::move(f));
+    pos += 6 + size;
+  }
+  return true;
+}
+
+// The file's tag as a save sees it: header facts and every frame decoded
+// (unsynchronisation undone, an extended header skipped).
 struct FileTag {
-  bool headerRead = false;
   bool exists = false;
   int64_t fileSize = 0;
   int64_t totalSize = 0;  // with the footer, as other readers skip it
   bool footer = false;
+  std::vector<SaveFrame> frames;
 };
 
-// The file's current tag header, and (when walk) its frames into info.
-FileTag InspectTag(const std::u16string& FileName, TagInfo* info, bool walk) {
-  FileTag t;
-  InputFile f = InputFile::Open(FileName);
-  if (!f) return t;
-  const FileSource source(f);
-  bytes::SourceWindow w(source);
-  t.fileSize = w.Size();
-  if (t.fileSize < 10) return t;
+bool ReadFileTag(const bytes::ByteSource& s, FileTag& t, std::string& reason) {
+  t.fileSize = s.Size();
   uint8_t h[10];
-  if (!w.Get(0, 10).CopyTo(h, 10)) return t;
-  t.headerRead = true;
+  if (t.fileSize < 10 || s.ReadAt(0, h, 10) != 10) return true;  // no tag
   t.exists = h[0] == 'I' && h[1] == 'D' && h[2] == '3';
-  if (!t.exists) return t;
+  if (!t.exists) return true;
   t.totalSize = ID3v2TotalTagSize(h, t.fileSize);
   t.footer = (h[5] & 0x10) != 0;
-  if (info && walk && h[3] >= 2 && h[3] <= 4 && t.totalSize > 0) {
-    info->Version = h[3];
-    w.SetAheadEnd(t.totalSize);
-    if (h[3] == 2)
-      WalkFramesV22(w, *info, t.totalSize, true);
-    else
-      WalkFramesV23(w, *info, t.totalSize, true);
+  const uint8_t version = h[3], flags = h[5];
+  if (t.totalSize == 0) {
+    reason = "the ID3v2 tag claims more bytes than the file holds";
+    return false;
   }
-  return t;
+  if (version < 2 || version > 4) {
+    reason = "an ID3v2." + std::to_string(version) + " tag cannot be rewritten";
+    return false;
+  }
+  std::string tag(size_t(t.totalSize), '\0');
+  if (s.ReadAt(0, tag.data(), tag.size()) != t.totalSize) {
+    reason = "the tag cannot be read";
+    return false;
+  }
+  std::string body = tag.substr(10, tag.size() - 10 - (version == 4 && t.footer ? 10 : 0));
+  // Versions 2.2 and 2.3 unsynchronise the whole tag, 2.4 each frame.
+  if (version < 4 && (flags & 0x80)) body = Resynchronise(body);
+  if (version == 2 && (flags & 0x40)) {
+    reason = "a compressed version 2.2 tag cannot be rewritten";
+    return false;
+  }
+  if (version > 2 && (flags & 0x40)) {
+    if (body.size() < 6) {
+      reason = "the extended header is damaged";
+      return false;
+    }
+    const uint64_t ext = version == 3 ? uint64_t(BigEndian32(body, 0)) + 4 : SyncSafe32(body, 0);
+    if (ext < 6 || ext > body.size()) {
+      reason = "the extended header is damaged";
+      return false;
+    }
+    body.erase(0, size_t(ext));
+  }
+  return version == 2 ? FramesV22(body, t.frames, reason)
+                      : FramesV23(body, version, version == 4 && (flags & 0x80), t.totalSize, t.frames,
+                                  reason);
 }
 
-// Rewrites the file as newTag followed by its content after the old tag.
-bool Rebuild(const std::u16string& FileName, const ByteString& newTag, int64_t skip) {
-  InputFile src = InputFile::Open(FileName);
-  if (!src) return false;
-  return RewriteFile(FileName, [&](OutputFile& out) {
-    return out.Write(newTag) && out.CopyFrom(src, skip);
-  });
+// Puts the object's fields into the decoded frames. A field whose value is
+// what the reader gets from the file now keeps its frame byte for byte; a
+// changed field replaces the frame its value came from (the last non-empty
+// frame of that identifier, as the reader takes it) or, without one, is added.
+class FrameEditor {
+ public:
+  explicit FrameEditor(std::vector<SaveFrame>& frames) : frames_(frames) {}
+
+  // The frame the reader takes a slot from, or -1.
+  int SlotFrame(const char* id) const {
+    for (size_t i = frames_.size(); i-- > 0;)
+      if (!frames_[i].dropped && frames_[i].id == id && !frames_[i].data.empty()) return int(i);
+    return -1;
+  }
+  bool Has(const char* id) const { return SlotFrame(id) >= 0; }
+  // Replaces the slot frame (other frames of a text identifier, which may
+  // occur once only, go; those of COMM and WXXX stay), or adds one.
+  void Put(const char* id, ByteString data) {
+    const int at = SlotFrame(id);
+    const bool single = id[0] == 'T';
+    for (size_t i = 0; i < frames_.size(); ++i)
+      if (single && int(i) != at && frames_[i].id == id) frames_[i].dropped = true;
+    if (at >= 0) {
+      frames_[size_t(at)] = SaveFrame{id, 0, 0, {}, std::move(data), false};
+    } else {
+      added_.push_back(SaveFrame{id, 0, 0, {}, std::move(data), false});
+    }
+  }
+  void Remove(const char* id) {
+    for (SaveFrame& f : frames_)
+      if (f.id == id) f.dropped = true;
+  }
+  // New frames first, in slot order, then the file's frames in file order.
+  std::vector<SaveFrame> Result() {
+    std::vector<SaveFrame> out = std::move(added_);
+    for (SaveFrame& f : frames_)
+      if (!f.dropped) out.push_back(std::move(f));
+    return out;
+  }
+
+ private:
+  std::vector<SaveFrame>& frames_;
+  std::vector<SaveFrame> added_;
+};
+
+// The whole new tag (header, frames, padding to total bytes), or empty when
+// a frame does not fit the layout.
+ByteString BuildTag(const std::vector<SaveFrame>& frames, int64_t* builtSize) {
+  ByteString tag = "ID3" + std::string("\x04\0\0", 3) + std::string(4, '\0');
+  for (const SaveFrame& f : frames) {
+    const int64_t size = int64_t(f.extra.size() + f.data.size());
+    if (size > kMaxFrameSize) return {};
+    tag += f.id + SyncSafe(size) + char(f.status) + char(f.format) + f.extra + f.data;
+  }
+  *builtSize = int64_t(tag.size());
+  return tag;
+}
+
+bool HasID3v1(const SaveSession& s, int64_t after) {
+  char mark[3];
+  return s.Size() - kID3v1Size >= after && s.ReadAt(s.Size() - kID3v1Size, mark, 3) == 3 &&
+         std::memcmp(mark, "TAG", 3) == 0;
 }
 
 }  // namespace
 
-bool TID3v2::SaveToFile(const std::u16string& FileName) {
+bool TID3v2::SaveToFile(const std::u16string& FileName) { return SaveToFile(FileName, {}); }
+
+bool TID3v2::SaveToFile(const std::u16string& FileName, std::string_view id3v1Block) {
   try {
-    TagInfo info;
-    PrepareSlots(info);
-    const bool walk = F.VersionID >= 2 && F.VersionID <= 4 && F.Size > 0;
-    const FileTag file = InspectTag(FileName, &info, walk);
-    if (!file.headerRead && file.fileSize == 0 && !FileExists(FileName)) return false;
-    // Slot frames go under their 2.3/2.4 identifiers (also those read from
-    // a 2.2 tag).
-    for (int i = 1; i <= kID3v2SlotCount; ++i) info.FrameIDs[i] = kID3v2SlotIDs[i];
+    if (!id3v1Block.empty() && id3v1Block.size() != size_t(kID3v1Size))
+      return RefuseSave("an ID3v1 tag has 128 bytes");
+    SaveSession s(FileName);
+    if (!s) return false;
 
-    if (F.Comment.empty()) F.Comment.assign(1, u' ');
-    info.Frame[1] = Utf16FrameData(F.Title);
-    info.Frame[2] = Utf16FrameData(F.Artist);
-    info.Frame[3] = Utf16FrameData(F.Album);
-    // The 8-bit texts are written with encoding byte 0 (digits) or as
-    // UTF-16, so that every reader finds a well-formed text frame.
-    if (F.Track != 0) info.Frame[4] = ByteString(1, '\0') + std::to_string(F.Track);
-    info.Frame[5] = Utf16FrameData(F.Year);
-    info.Frame[6] = Utf16FrameData(F.Genre);
-    info.Frame[7] = CommentFrameData(F.Comment);
-    info.Frame[8] = Utf16FrameData(F.Composer);
-    const AnsiString* ansi[] = {&F.Encoder, &F.Copyright, &F.Language};
-    for (int i = 0; i < 3; ++i)
-      info.Frame[9 + i] = ansi[i]->empty() ? ByteString() : Utf16FrameData(AnsiToUtf16(*ansi[i]));
-    // Encoding 0, an empty description and its terminator, then the link.
-    if (!F.Link.empty()) info.Frame[12] = ByteString(2, '\0') + F.Link;
-    info.OldTagSize = F.OldTagSize;
+    const FileSource source(s.Source());
+    FileTag file;
+    std::string reason;
+    if (!ReadFileTag(source, file, reason)) return s.Refuse(reason);
+    // What the reader gets from the file now: fields equal to it are kept
+    // as the file has them.
+    ID3v2Record was;
+    ParseID3v2(source, was);
 
-    ByteString tag = "ID3" + std::string("\x04\0\0", 3) + std::string(4, '\0');
-    for (size_t i = 1; i < info.FrameIDs.size(); ++i) {
-      const ByteString& data = info.Frame[i];
-      if (data.empty() || info.FrameIDs[i].size() != 4) continue;
-      tag += info.FrameIDs[i] + SyncSafe(static_cast<int64_t>(data.size())) + std::string(2, '\0') + data;
+    FrameEditor e(file.frames);
+    // Unchanged: the value the reader gets now, or empty where the tag has
+    // no such frame (no empty frame is added for it).
+    auto unchanged = [&](bool has, auto& value, auto& old) {
+      return value == old && (has || value.empty());
+    };
+    auto text = [&](const char* id, const std::u16string& value, const std::u16string& old) {
+      if (!unchanged(e.Has(id), value, old)) e.Put(id, Utf16FrameData(value));
+    };
+    text("TIT2", F.Title, was.Title);
+    text("TPE1", F.Artist, was.Artist);
+    text("TALB", F.Album, was.Album);
+    // The track: "7/12" stays while the number is 7.
+    if (F.Track != 0 && !(e.Has("TRCK") && F.Track == was.Track))
+      e.Put("TRCK", ByteString(1, '\0') + std::to_string(F.Track));
+    // The year goes into TDRC, the frame of the 2.4 layout; TYER goes.
+    if (!unchanged(e.Has("TYER") || e.Has("TDRC"), F.Year, was.Year)) {
+      e.Remove("TYER");
+      e.Put("TDRC", Utf16FrameData(F.Year));
     }
-    const int64_t built = static_cast<int64_t>(tag.size());
-    // In place only over the tag this object read, when the new one fits
-    // and the old one has no footer (which would be left behind).
-    const bool inPlace = file.exists && file.totalSize > 0 && !file.footer &&
-                         file.totalSize == info.OldTagSize && built <= info.OldTagSize &&
-                         info.OldTagSize <= kMaxInPlaceTag;
+    text("TCON", F.Genre, was.Genre);
+    // An empty comment is written as one blank, unless a comment frame the
+    // reader does not take it from is there.
+    if (!(e.Has("COMM") && F.Comment == was.Comment)) {
+      if (F.Comment.empty()) F.Comment.assign(1, u' ');
+      e.Put("COMM", CommentFrameData(F.Comment));
+    }
+    text("TCOM", F.Composer, was.Composer);
+    const std::pair<const char*, std::pair<const AnsiString*, const AnsiString*>> ansi[] = {
+        {"TENC", {&F.Encoder, &was.Encoder}},
+        {"TCOP", {&F.Copyright, &was.Copyright}},
+        {"TLAN", {&F.Language, &was.Language}}};
+    for (const auto& [id, values] : ansi) {
+      if (unchanged(e.Has(id), *values.first, *values.second)) continue;
+      if (values.first->empty()) e.Remove(id);
+      else e.Put(id, Utf16FrameData(AnsiToUtf16(*values.first)));
+    }
+    // Encoding 0, an empty description and its terminator, then the link.
+    if (!F.Link.empty() && !(e.Has("WXXX") && F.Link == was.Link)) e.Put("WXXX", ByteString(2, '\0') + F.Link);
+
+    int64_t built = 0;
+    ByteString tag = BuildTag(e.Result(), &built);
+    if (tag.empty()) return s.Refuse("a frame is too large for the version 2.4 layout");
+    // In place when the new tag fits the old one's space (and no footer
+    // would be left behind); otherwise rewritten with padding.
+    const bool inPlace = file.exists && !file.footer && built <= file.totalSize &&
+                         file.totalSize <= kMaxInPlaceTag;
     const int64_t total = inPlace ? file.totalSize : built + kRewritePadding;
-    if (total - 10 > 0x0FFFFFFF) return false;  // beyond what the size field holds
-    tag.resize(static_cast<size_t>(total), '\0');
-    const std::string size = SyncSafe(total - 10);
-    tag.replace(6, 4, size);
-    if (inPlace) return OverwriteInPlace(FileName, 0, tag);
-    return Rebuild(FileName, tag, file.exists ? file.totalSize : 0);
+    if (total - 10 > 0x0FFFFFFF) return s.Refuse("the tag is larger than an ID3v2 tag can be");
+    tag.resize(size_t(total), '\0');
+    tag.replace(6, 4, SyncSafe(total - 10));
+
+    const int64_t audio = file.exists ? file.totalSize : 0;
+    const bool v1 = !id3v1Block.empty() && HasID3v1(s, audio);
+    const int64_t audioEnd = v1 ? s.Size() - kID3v1Size : s.Size();
+    if (inPlace && (v1 || id3v1Block.empty())) {
+      std::vector<FilePatch> patches = {{0, std::move(tag)}};
+      if (v1) patches.push_back({audioEnd, std::string(id3v1Block)});
+      return s.Patch(patches);
+    }
+    return s.Rewrite([&](OutputFile& out) {
+      return out.Write(tag) && out.CopyOriginal(audio, audioEnd - audio) &&
+             (id3v1Block.empty() ? out.CopyOriginal(audioEnd) : out.Write(id3v1Block));
+    });
   } catch (const std::exception&) {
-    return false;
+    return RefuseSave("out of memory");
   }
 }
 
 bool TID3v2::RemoveFromFile(const std::u16string& FileName) const {
   try {
-    const FileTag file = InspectTag(FileName, nullptr, false);
-    if (!file.exists || file.totalSize == 0) return false;
-    return Rebuild(FileName, ByteString(), file.totalSize);
+    SaveSession s(FileName);
+    if (!s) return false;
+    uint8_t h[10];
+    const int32_t total = s.Size() >= 10 && s.ReadAt(0, h, 10) == 10 ? ID3v2TotalTagSize(h, s.Size()) : 0;
+    if (total == 0) return s.Refuse("no ID3v2 tag");
+    return s.Rewrite([&](OutputFile& out) { return out.CopyOriginal(total); });
   } catch (const std::exception&) {
-    return false;
+    return RefuseSave("out of memory");
   }
 }
 

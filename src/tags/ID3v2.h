@@ -135,12 +135,24 @@ class TID3v2 {
   void SetLanguage(const std::u16string& v);
   void SetLink(const std::u16string& v);
 
-  // Writes the fields as a version 2.4 tag at the start of the file, keeping
-  // the file's other frames. The new tag takes the old one's place when it
-  // fits (same size, in place); otherwise the file is rewritten safely with
-  // 2048 bytes of padding. An empty comment is written (and kept) as one
-  // blank. False on any failure, the file then unchanged. Never throws.
+  // Writes the fields as a version 2.4 tag at the start of the file, through
+  // one save session (the file is read for the layout under the lock that
+  // covers the write). Every frame of the file survives with its content and
+  // flags (translated into the 2.4 layout): unsynchronisation is undone and
+  // an extended header left out; frames this object manages are replaced only
+  // when its value differs from what the reader gets from the file now (the
+  // comment replaces the one COMM frame it was read from; the year goes into
+  // TDRC; a track "7/12" stays while the number is 7). The new tag takes the
+  // old one's place when it fits (in place); otherwise the file is rewritten
+  // with 2048 bytes of padding. An empty comment is written (and kept) as one
+  // blank. A tag that cannot be carried over whole (an unknown version, a
+  // version 2.2 frame without a 2.4 form, damage) is refused: false, the
+  // cause in LastSaveStatus(). False on any failure, the file then
+  // unchanged. Never throws.
   bool SaveToFile(const std::u16string& FileName);
+  // The same, with the 128 bytes of an ID3v1 tag written in the same save:
+  // over the file's trailing ID3v1 tag, or appended when there is none.
+  bool SaveToFile(const std::u16string& FileName, std::string_view id3v1Block);
   // Rewrites the file without its leading tag; false when there is none.
   bool RemoveFromFile(const std::u16string& FileName) const;
 

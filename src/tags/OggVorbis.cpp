@@ -222,11 +222,9 @@ bool ReadInfo(const bytes::ByteSource& file, FileInfo& info) {
     info.HasTag = true;
     PacketSource packet(file);
     if (ContinuedPacket(in, info, packet)) {
-      // The packet is read as the pages' bodies joined. Such a header
-      // cannot be rewritten within one page, so a save is refused.
+      // The packet is read as the pages' bodies joined.
       bytes::SourceWindow joined(packet, kCommentReadAhead);
       ReadCommentHeader(joined, info, 7, packet.Size());
-      info.TagComplete = false;
     } else {
       ReadCommentHeader(in, info, tagPos + 7, info.FileSize);
     }
@@ -249,6 +247,28 @@ constexpr std::array<uint32_t, 256> kCrcTable = MakeCrcTable();
 
 uint16_t RoundTo16(double v) {
   return static_cast<uint16_t>(static_cast<int64_t>(std::nearbyint(v)));
+}
+
+// The texts the reader takes from a comment header.
+void FillTexts(const FileInfo& info, OggRecord& ogg) {
+  const auto& slot = info.Tag.FieldData;
+  auto value = [&](size_t i) { return Utf8ToUtf16(slot[i]); };
+  // PERFORMER stands in for a missing ARTIST, DESCRIPTION for a missing COMMENT.
+  ogg.Title = value(1);
+  ogg.Artist = slot[2].empty() ? value(8) : value(2);
+  ogg.Album = value(3);
+  {
+    // The text before any "/" ("7/12" is track 7), kept to eight bits: the
+    // playout program stores the track in one byte, and a number above 255
+    // reads here as it shows there.
+    std::u16string t = value(4);
+    t = t.substr(0, t.find(u'/'));
+    ogg.Track = static_cast<uint8_t>(TryStrToInt(t).value_or(0));
+  }
+  ogg.Date = value(5);
+  ogg.Genre = value(6);
+  ogg.Comment = slot[7].empty() ? value(9) : value(7);
+  ogg.Vendor = value(0);
 }
 
 }  // namespace
@@ -316,25 +336,7 @@ bool ParseOggVorbis(const bytes::ByteSource& file, OggRecord& ogg) {
   ogg.BitRateNominal = RoundTo16(info.Parameters.BitRateNominal / 1000.0);
   ogg.Samples = info.Samples;
   ogg.ID3v2Size = info.ID3v2Size;
-
-  const auto& slot = info.Tag.FieldData;
-  auto value = [&](size_t i) { return Utf8ToUtf16(slot[i]); };
-  // PERFORMER stands in for a missing ARTIST, DESCRIPTION for a missing COMMENT.
-  ogg.Title = value(1);
-  ogg.Artist = slot[2].empty() ? value(8) : value(2);
-  ogg.Album = value(3);
-  {
-    // The text before any "/" ("7/12" is track 7), kept to eight bits: the
-    // playout program stores the track in one byte, and a number above 255
-    // reads here as it shows there.
-    std::u16string t = value(4);
-    t = t.substr(0, t.find(u'/'));
-    ogg.Track = static_cast<uint8_t>(TryStrToInt(t).value_or(0));
-  }
-  ogg.Date = value(5);
-  ogg.Genre = value(6);
-  ogg.Comment = slot[7].empty() ? value(9) : value(7);
-  ogg.Vendor = value(0);
+  FillTexts(info, ogg);
   return true;
 }
 
@@ -370,97 +372,325 @@ bool TOggVorbis::Valid() const {
          BitRate() > 0;
 }
 
+
 bool TOggVorbis::ClearTag(const std::u16string& FileName) {
   F.Title.clear(), F.Artist.clear(), F.Album.clear();
   F.Date.clear(), F.Genre.clear(), F.Comment.clear();
   F.Track = 0;
-  return SaveTag(FileName);
+  return Save(FileName, true);
 }
 
-bool TOggVorbis::SaveTag(const std::u16string& FileName) {
-  if (!FileExists(FileName)) return false;
-  InputFile f = InputFile::Open(FileName);
-  if (!f) return false;
-  const FileSource source(f);
+bool TOggVorbis::SaveTag(const std::u16string& FileName) { return Save(FileName, false); }
+
+namespace {
+
+// The old content of a rewrite, as a source the page walk reads from.
+class OriginalSource final : public bytes::ByteSource {
+ public:
+  OriginalSource(const OutputFile& out, int64_t size) : out_(out), size_(size) {}
+  int64_t Size() const override { return size_; }
+  int64_t ReadAt(int64_t pos, void* buf, size_t n) const override { return out_.ReadOriginal(pos, buf, n); }
+
+ private:
+  const OutputFile& out_;
+  int64_t size_;
+};
+
+// A page as found in the file.
+struct Page {
+  int64_t pos = 0;
+  OggHeader h;
+  size_t headerLen = 0;  // 27 + segments
+  size_t bodyLen = 0;
+  int64_t End() const { return pos + int64_t(headerLen + bodyLen); }
+};
+
+// The page that starts at pos; false when no whole page stands there.
+bool ReadPage(const bytes::ByteSource& file, int64_t pos, Page& p) {
+  const int64_t fileSize = file.Size();
+  uint8_t raw[OggHeader::kSize];
+  if (pos < 0 || fileSize - pos < 27) return false;
+  const int64_t got = file.ReadAt(pos, raw, size_t(std::min<int64_t>(sizeof raw, fileSize - pos)));
+  if (got < 27 || std::memcmp(raw, "OggS", 4) != 0) return false;
+  p.pos = pos;
+  p.h = OggHeader::Parse(raw, size_t(got));
+  p.headerLen = 27 + p.h.Segments;
+  if (int64_t(p.headerLen) > got) return false;
+  p.bodyLen = 0;
+  for (int i = 0; i < p.h.Segments; ++i) p.bodyLen += p.h.LacingValues[i];
+  return p.End() <= fileSize;
+}
+
+// The header packets after the identification page: the comment header,
+// the setup header and whatever else completes on the page the setup header
+// ends on, with the facts of those pages.
+struct HeaderPages {
+  std::vector<std::string> packets;
+  int64_t end = 0;  // just after the last header page
+  int pages = 0;
+  uint32_t serial = 0;
+  uint32_t firstSequence = 0;
+  int64_t lastGranule = 0;
+  uint8_t lastFlags = 0;
+};
+
+constexpr int kMaxHeaderPages = 4096;
+constexpr int64_t kMaxHeaderBytes = 256 << 20;
+
+bool CollectHeaderPages(const bytes::ByteSource& file, int64_t at, HeaderPages& hp, std::string& reason) {
+  std::string current;
+  int64_t total = 0;
+  for (;;) {
+    Page p;
+    if (hp.pages >= kMaxHeaderPages || !ReadPage(file, at, p)) {
+      reason = "the pages holding the comment header are damaged";
+      return false;
+    }
+    if (hp.pages == 0) {
+      hp.serial = p.h.Serial;
+      hp.firstSequence = p.h.PageNumber;
+      if (p.h.TypeFlag & 1) {
+        reason = "the comment header does not begin its page";
+        return false;
+      }
+    } else if (p.h.Serial != hp.serial) {
+      reason = "a page of another stream lies among the header pages";
+      return false;
+    }
+    total += int64_t(p.bodyLen);
+    if (total > kMaxHeaderBytes) {
+      reason = "the header packets are too large";
+      return false;
+    }
+    std::string body(p.bodyLen, '\0');
+    if (file.ReadAt(p.pos + int64_t(p.headerLen), body.data(), body.size()) != int64_t(body.size())) {
+      reason = "the pages holding the comment header cannot be read";
+      return false;
+    }
+    size_t offset = 0;
+    for (int i = 0; i < p.h.Segments; ++i) {
+      const uint8_t v = p.h.LacingValues[i];
+      current.append(body, offset, v);
+      offset += v;
+      if (v < 255) {
+        hp.packets.push_back(std::move(current));
+        current.clear();
+      }
+    }
+    ++hp.pages;
+    at = p.End();
+    if (hp.packets.size() >= 2) {
+      // The setup header ends its page (a packet going on to the next page
+      // would have to be split anew).
+      if (!current.empty() || (p.h.Segments && p.h.LacingValues[p.h.Segments - 1] == 255)) {
+        reason = "an audio packet goes on from the setup header's page";
+        return false;
+      }
+      if (hp.packets[1].compare(0, 7, "\x05vorbis") != 0) {
+        reason = "the setup header is not where it belongs";
+        return false;
+      }
+      hp.end = at;
+      hp.lastGranule = p.h.AbsolutePosition;
+      hp.lastFlags = p.h.TypeFlag;
+      return true;
+    }
+  }
+}
+
+// The comment header's parts: vendor, comments (as stored) and the bytes
+// after the last comment (the framing byte).
+bool SplitCommentHeader(const std::string& packet, std::string& vendor,
+                        std::vector<std::string>& comments, std::string& trailer) {
+  bytes::ByteReader r(packet);
+  auto text = [&](std::string& out) {
+    const uint32_t n = r.U32LE();
+    out.assign(r.Chars(n));
+    return r.Ok();
+  };
+  if (!r.Skip(7) || !text(vendor)) return false;
+  const uint32_t count = r.U32LE();
+  if (!r.Ok() || count > r.Remaining() / 4) return false;
+  comments.resize(count);
+  for (std::string& c : comments)
+    if (!text(c)) return false;
+  trailer.assign(r.Chars(r.Remaining()));
+  return true;
+}
+
+std::string UpperName(const std::string& comment) {
+  const size_t eq = comment.find('=');
+  return eq == std::string::npos ? std::string("\x01") : UpperAscii(std::string_view(comment).substr(0, eq));
+}
+
+// The comments of one name: the first becomes NAME=value, the others go; an
+// empty value removes them all; without one the comment is appended.
+void PutComment(std::vector<std::string>& comments, const std::string& name, const Utf8String& value) {
+  std::vector<std::string> out;
+  bool placed = false;
+  for (std::string& c : comments) {
+    if (UpperName(c) != name) {
+      out.push_back(std::move(c));
+    } else if (!placed && !value.empty()) {
+      out.push_back(name + "=" + value);
+      placed = true;
+    }
+  }
+  if (!placed && !value.empty()) out.push_back(name + "=" + value);
+  comments = std::move(out);
+}
+
+// A page's bytes with its checksum field filled in.
+std::string WithChecksum(std::string page) {
+  bytes::ByteWriter w(std::move(page));
+  w.PatchU32LE(22, 0);
+  w.PatchU32LE(22, OggPageCrc(w.Bytes().data(), w.Size()));
+  return w.Take();
+}
+
+// The packets laid out on pages (at most 255 lacing values each), numbered
+// from sequence on. Pages on which a packet ends get granule 0, others -1;
+// the last page gets the granule and end-of-stream flag of the old last
+// header page.
+std::vector<std::string> Paginate(const std::vector<std::string>& packets, const HeaderPages& old) {
+  struct Segment {
+    size_t packet, offset;
+    uint8_t length;
+  };
+  std::vector<Segment> segs;
+  for (size_t p = 0; p < packets.size(); ++p) {
+    const size_t n = packets[p].size();
+    for (size_t off = 0;; off += 255) {
+      const size_t len = std::min<size_t>(255, n - off);
+      segs.push_back({p, off, uint8_t(len)});
+      if (len < 255) break;
+    }
+  }
+  std::vector<std::string> pages;
+  for (size_t i = 0; i < segs.size(); i += 255) {
+    const size_t end = std::min(segs.size(), i + 255);
+    OggHeader h;
+    std::memcpy(h.ID, "OggS", 4);
+    h.TypeFlag = segs[i].offset > 0 ? 1 : 0;  // the page goes on with a packet
+    bool completes = false;
+    std::string body;
+    h.Segments = uint8_t(end - i);
+    for (size_t k = i; k < end; ++k) {
+      h.LacingValues[k - i] = segs[k].length;
+      body.append(packets[segs[k].packet], segs[k].offset, segs[k].length);
+      completes = completes || segs[k].length < 255;
+    }
+    const bool last = end == segs.size();
+    h.AbsolutePosition = last ? old.lastGranule : completes ? 0 : -1;
+    if (last) h.TypeFlag |= old.lastFlags & 4;
+    h.Serial = old.serial;
+    h.PageNumber = old.firstSequence + uint32_t(pages.size());
+    pages.push_back(WithChecksum(h.Serialize() + body));
+  }
+  return pages;
+}
+
+// Copies the pages after the header pages, their sequence numbers moved by
+// delta and their checksums recomputed (pages of other streams unchanged).
+// Bytes after the last page that hold no page are copied as they are.
+bool CopyRenumbered(OutputFile& out, int64_t from, int64_t fileSize, uint32_t serial, int32_t delta) {
+  const OriginalSource original(out, fileSize);
+  int64_t pos = from;
+  std::string page;
+  while (pos < fileSize) {
+    Page p;
+    if (!ReadPage(original, pos, p)) {
+      // Trailing bytes (another tag, say) may follow; more pages may not.
+      std::string rest(size_t(std::min<int64_t>(fileSize - pos, 1 << 20)), '\0');
+      for (int64_t at = pos; at < fileSize;) {
+        const int64_t got = out.ReadOriginal(at, rest.data(), rest.size());
+        if (got <= 0) return false;
+        if (std::string_view(rest.data(), size_t(got)).find("OggS") != std::string_view::npos)
+          return RefuseSave("the pages after the comment header cannot be walked");
+        at += got > 3 ? got - 3 : got;
+        if (got < int64_t(rest.size())) break;
+      }
+      return out.CopyOriginal(pos);
+    }
+    page.resize(p.headerLen + p.bodyLen);
+    if (out.ReadOriginal(pos, page.data(), page.size()) != int64_t(page.size())) return false;
+    if (p.h.Serial == serial) {
+      bytes::ByteWriter w(std::move(page));
+      w.PatchU32LE(18, uint32_t(p.h.PageNumber + uint32_t(delta)));
+      page = WithChecksum(w.Take());
+    }
+    if (!out.Write(page)) return false;
+    pos = p.End();
+  }
+  return true;
+}
+
+}  // namespace
+
+bool TOggVorbis::Save(const std::u16string& FileName, bool clearAll) {
+  SaveSession s(FileName);
+  if (!s) return false;
+  const FileSource source(s.Source());
   FileInfo info;
-  if (!ReadInfo(source, info)) return false;
-  // Only a complete comment header that begins a real second page and ends
-  // within that page's first packet can be replaced by rewriting that page.
-  if (!info.HasTag || !info.TagComplete) return false;
-  OggHeader page = info.SPage;
-  if (std::memcmp(page.ID, "OggS", 4) != 0 || page.Segments == 0) return false;
-  const int S = page.Segments;
-  int K = 0;  // the segment that ends the first packet (1-based)
-  for (int i = S; i >= 1; --i)
-    if (page.LacingValues[i - 1] < 255) K = i;
-  if (K == 0) return false;  // the comment packet goes on to the next page
-  int64_t L = 0, bodyLen = 0;
-  for (int i = 1; i <= S; ++i) {
-    if (i <= K) L += page.LacingValues[i - 1];
-    bodyLen += page.LacingValues[i - 1];
+  if (!ReadInfo(source, info)) return s.Refuse("not an Ogg Vorbis file");
+  if (!info.HasTag) return s.Refuse("the file has no comment header");
+  HeaderPages hp;
+  std::string reason;
+  if (!CollectHeaderPages(source, info.SPagePos, hp, reason)) return s.Refuse(reason);
+  std::string vendor, trailer;
+  std::vector<std::string> comments;
+  if (!SplitCommentHeader(hp.packets[0], vendor, comments, trailer))
+    return s.Refuse("the comment header is damaged");
+
+  if (clearAll) {
+    comments.clear();
+  } else {
+    // A value equal to what the reader gets from the file now leaves its
+    // comments as they are; every other comment stays, in its place.
+    OggRecord was;
+    FillTexts(info, was);
+    const std::pair<const char*, std::pair<const std::u16string*, const std::u16string*>> texts[] = {
+        {"TITLE", {&F.Title, &was.Title}}, {"ARTIST", {&F.Artist, &was.Artist}},
+        {"ALBUM", {&F.Album, &was.Album}}, {"TRACKNUMBER", {nullptr, nullptr}},
+        {"DATE", {&F.Date, &was.Date}},    {"GENRE", {&F.Genre, &was.Genre}},
+        {"COMMENT", {&F.Comment, &was.Comment}}};
+    for (const auto& [name, values] : texts) {
+      if (!values.first) {
+        if (F.Track != was.Track)
+          PutComment(comments, name, F.Track > 0 ? Utf16ToUtf8(IntToStr(F.Track)) : Utf8String());
+        continue;
+      }
+      const std::u16string value = Trim(*values.first);
+      if (value != *values.second) PutComment(comments, name, Utf16ToUtf8(value));
+    }
   }
-  const int64_t bodyStart = info.SPagePos + 27 + S;
-  const int64_t bodyEnd = bodyStart + bodyLen;
-  const int64_t oldTagLen = info.TagEndPos - bodyStart;
-  if (oldTagLen > L || bodyEnd > info.FileSize) return false;
-
-  // The new comment header: id, vendor, count, the non-empty known names.
-  auto& slot = info.Tag.FieldData;
-  slot[1] = Utf16ToUtf8(Trim(F.Title));
-  slot[2] = Utf16ToUtf8(Trim(F.Artist));
-  slot[3] = Utf16ToUtf8(Trim(F.Album));
-  slot[4] = F.Track > 0 ? Utf16ToUtf8(IntToStr(F.Track)) : Utf8String();
-  slot[5] = Utf16ToUtf8(Trim(F.Date));
-  slot[6] = Utf16ToUtf8(Trim(F.Genre));
-  slot[7] = Utf16ToUtf8(Trim(F.Comment));
-  slot[8].clear();
-  slot[9].clear();
-  bytes::ByteWriter w(std::string(info.Tag.ID, 7));
-  w.PutU32LE(slot[0].size());
-  w.PutBytes(slot[0]);
-  uint32_t count = 0;
-  for (size_t i = 1; i < slot.size(); ++i) count += slot[i].empty() ? 0 : 1;
-  w.PutU32LE(count);
-  for (size_t i = 1; i < slot.size(); ++i) {
-    if (slot[i].empty()) continue;
-    const Utf8String item = Utf16ToUtf8(kVorbisFieldNames[i - 1]) + "=" + slot[i];
-    w.PutU32LE(item.size());
-    w.PutBytes(item);
+  bytes::ByteWriter tag(hp.packets[0].substr(0, 7));
+  tag.PutU32LE(vendor.size());
+  tag.PutBytes(vendor);
+  tag.PutU32LE(comments.size());
+  for (const std::string& c : comments) {
+    if (!tag.PutU32LE(c.size())) return s.Refuse("a comment is too long");
+    tag.PutBytes(c);
   }
-  if (!w.Ok()) return false;
-  const ByteString tag = w.Take();
+  tag.PutBytes(trailer);
+  if (!tag.Ok() || int64_t(tag.Size()) > kMaxHeaderBytes) return s.Refuse("the comment header is too large");
 
-  // The new lacing: the comment packet, then the packets that followed it.
-  const int64_t N = L + static_cast<int64_t>(tag.size()) - oldTagLen;
-  const int64_t newSegments = S - K + N / 255 + 1;
-  if (newSegments > 255) return false;  // one page cannot hold the new header
-  uint8_t lacing[255] = {};
-  int n = 0;
-  for (int64_t i = 0; i < N / 255; ++i) lacing[n++] = 255;
-  lacing[n++] = static_cast<uint8_t>(N % 255);
-  for (int i = K + 1; i <= S; ++i) lacing[n++] = page.LacingValues[i - 1];
-  page.Segments = static_cast<uint8_t>(newSegments);
-  std::memcpy(page.LacingValues, lacing, sizeof lacing);
-  page.Checksum = 0;
-
-  // The rest of the old page after the last comment: the framing byte and
-  // the packets that follow on the page.
-  ByteString body = tag;
-  const size_t restLen = static_cast<size_t>(bodyEnd - info.TagEndPos);
-  const size_t restAt = body.size();
-  body.resize(restAt + restLen);
-  bytes::SourceWindow rest(source, 0);
-  if (rest.CopyPadded(info.TagEndPos, body.data() + restAt, restLen) != restLen) return false;
-
-  bytes::ByteWriter header(page.Serialize());
-  uint32_t crc = OggPageCrc(header.Bytes().data(), header.Size());
-  crc = OggPageCrc(body.data(), body.size(), crc);
-  header.PatchU32LE(22, crc);
-
-  const int64_t keep = info.SPagePos;
-  return RewriteFile(FileName, [&](OutputFile& out) {
-    return out.CopyFrom(f, 0, keep) && out.Write(header.Bytes()) && out.Write(body) &&
-           out.CopyFrom(f, bodyEnd);
+  std::vector<std::string> packets = hp.packets;
+  packets[0] = tag.Take();
+  const std::vector<std::string> pages = Paginate(packets, hp);
+  // Packets that follow the setup header on its page keep that page's
+  // granule only while they stay on one page with it.
+  if (packets.size() > 2 && pages.size() > 1)
+    return s.Refuse("audio shares the header page, and the new comment header needs more pages");
+  const int32_t delta = int32_t(pages.size()) - hp.pages;
+  const int64_t size = s.Size();
+  return s.Rewrite([&](OutputFile& out) {
+    if (!out.CopyOriginal(0, info.SPagePos)) return false;
+    for (const std::string& page : pages)
+      if (!out.Write(page)) return false;
+    // Unless the number of header pages changed, the rest of the file stays
+    // byte for byte; otherwise every later page is renumbered.
+    return delta == 0 ? out.CopyOriginal(hp.end) : CopyRenumbered(out, hp.end, size, hp.serial, delta);
   });
 }
 

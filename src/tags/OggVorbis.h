@@ -5,9 +5,11 @@
 // page; from them duration, average bit rate and a validity verdict. A file
 // may begin with an ID3v2 tag, whose length is skipped.
 //
-// Writing (SaveTag, ClearTag) replaces the comment header, rewriting only the
-// second page; the file is rebuilt through a temporary file that takes the
-// original's place atomically, so a failed save leaves the file untouched.
+// Writing (SaveTag, ClearTag) replaces the comment header through one save
+// session: the header pages are laid out anew (the comment header may span
+// as many pages as it needs); when their number changes, every later page of
+// the stream is renumbered and its checksum recomputed. A failed save leaves
+// the file untouched.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -118,11 +120,17 @@ class TOggVorbis {
   bool ReadFromFile(const std::u16string& FileName);
   // The same over bytes already at hand (nothing to open, nothing raised).
   bool ReadFromSource(const bytes::ByteSource& Source) { return ParseOggVorbis(Source, F); }
-  // Replaces the file's comment header with one built from Title, Artist,
-  // Album, Track, Date, Genre and Comment (the vendor is kept). True when the
-  // file was rewritten; on false the file is unchanged.
+  // Puts Title, Artist, Album, Track, Date, Genre and Comment into the
+  // file's comment header. A value equal to what the reader gets from the
+  // file now leaves its comments as they are ("7/12" stays while the track
+  // is 7); a changed one replaces the first comment of its name (later ones
+  // of that name go) or is appended; an empty one removes them. Every other
+  // comment (REPLAYGAIN_*, ENCODER, PERFORMER, DESCRIPTION, pictures, ...)
+  // and the vendor stay, in their order. True when the file was rewritten;
+  // on false the file is unchanged and LastSaveStatus() says why.
   bool SaveTag(const std::u16string& FileName);
-  // Empties the seven values, then SaveTag.
+  // Empties the seven values and saves a comment header without any
+  // comment (the vendor is kept).
   bool ClearTag(const std::u16string& FileName);
 
   int32_t FileSize() const { return F.FileSize; }
@@ -152,6 +160,8 @@ class TOggVorbis {
   void SetComment(std::u16string v) { F.Comment = std::move(v); }
 
  private:
+  bool Save(const std::u16string& FileName, bool clearAll);
+
   OggRecord F;
 };
 

@@ -306,8 +306,9 @@ bool TWMA::ReadFromSource(const bytes::ByteSource& Source, double LastWrite) {
 
 namespace {
 
-// A text's byte length is kept in 16 bits: 2 x characters + 2 must fit, so a
-// longer text is cut to 32766 code units (never inside a surrogate pair).
+// A text's byte length is kept in 16 bits: 2 x characters + 2 must fit.
+// Saves refuse longer texts; a name or value longer than that (never ours)
+// would be cut here (never inside a surrogate pair).
 constexpr size_t kMaxWrittenChars = 32766;
 std::string EncodeText(std::u16string_view text) {
   if (text.size() > kMaxWrittenChars) {
@@ -396,11 +397,9 @@ bool BuildExtendedContent(std::string_view old, const WMARecord& w, bool keepTra
       oldTrackNumber = value.At(0).U32LE();
       haveOldTrackNumber = true;
     }
-    // Managed names are written anew; descriptors of unusual shape (a name
-    // above 1024 bytes, an empty name or value, a value above 32766 bytes)
-    // are left out.
-    const bool odd = nameLen == 0 || nameLen > 1024 || valueLen == 0 || valueLen > 32766;
-    if (!managed && !odd) {
+    // Managed names are written anew; every other descriptor (pictures
+    // of any size among them) is copied as it stands.
+    if (!managed) {
       out.PutBytes(old.substr(p, r.Position() - p));
       ++count;
     }
@@ -518,16 +517,28 @@ bool TWMA::SaveToFile(const std::u16string& FileName) { return Save(FileName, tr
 
 bool TWMA::Save(const std::u16string& FileName, bool keepTrackNumber) {
   try {
-    InputFile f = InputFile::Open(FileName);
-    if (!f) return false;
-    const int64_t fileSize = f.Size();
-    if (fileSize < 0) return false;
+    SaveSession s(FileName);
+    if (!s) return false;
+    const InputFile& f = s.Source();
+    const int64_t fileSize = s.Size();
     uint8_t head[30] = {};
-    const int64_t got = f.ReadAt(0, head, 30);
-    if (got < 0) return false;
-    if (got < 16 || !SameGuid(head, kHeaderObject)) return true;  // not ASF: nothing to do
-    if (got < 30) return false;
-    if (!FileWritable(FileName)) return false;
+    const int64_t got = s.ReadAt(0, head, 30);
+    if (got < 0) return s.Refuse("the file cannot be read");
+    if (got < 16 || !SameGuid(head, kHeaderObject)) {  // not ASF: nothing to do
+      ClearLastSaveStatus();
+      return true;
+    }
+    if (got < 30) return s.Refuse("the ASF header is cut off");
+    // A text's byte length is kept in 16 bits: longer texts cannot be
+    // stored whole, and are not cut.
+    const std::pair<const char*, const std::u16string*> texts[] = {
+        {"title", &F.Title},       {"artist", &F.Artist},   {"album", &F.Album},
+        {"track", &F.Track},       {"year", &F.Year},       {"genre", &F.Genre},
+        {"comment", &F.Comment},   {"rating", &F.Rating},   {"genre number", &F.GenreID},
+        {"promotion URL", &F.PromoURL}, {"copyright", &F.Copyright}, {"lyrics", &F.Lyrics}};
+    for (const auto& [what, text] : texts)
+      if (text->size() > kMaxWrittenChars)
+        return s.Refuse(std::string("the ") + what + " is longer than the 32,766 characters a WMA text holds");
 
     const uint64_t headerSize = bytes::ByteReader(head, sizeof head).At(16).U64LE();
     const FileSource source(f);
@@ -535,20 +546,19 @@ bool TWMA::Save(const std::u16string& FileName, bool keepTrackNumber) {
         source, headerSize > static_cast<uint64_t>(fileSize) ? -1 : static_cast<int64_t>(headerSize));
     // Without a Data Object, or with one inside the header, the layout is not
     // known well enough to be rewritten.
-    if (dataPos < 30 || static_cast<uint64_t>(dataPos) < headerSize) return false;
+    if (dataPos < 30 || static_cast<uint64_t>(dataPos) < headerSize)
+      return s.Refuse("the ASF Data Object cannot be found");
 
     std::string old(static_cast<size_t>(dataPos), '\0');
-    if (f.ReadAt(0, old.data(), old.size()) != dataPos) return false;
+    if (s.ReadAt(0, old.data(), old.size()) != dataPos) return s.Refuse("the ASF header cannot be read");
     std::string header;
     if (!RenderWMAHeader(old, static_cast<uint64_t>(fileSize - dataPos), F, keepTrackNumber,
                          header))
-      return false;
+      return s.Refuse("the ASF header objects are damaged");
 
-    return RewriteFile(FileName, [&](OutputFile& out) {
-      return out.Write(header) && out.CopyFrom(f, dataPos);
-    });
+    return s.Rewrite([&](OutputFile& out) { return out.Write(header) && out.CopyOriginal(dataPos); });
   } catch (...) {
-    return false;
+    return RefuseSave("out of memory");
   }
 }
 

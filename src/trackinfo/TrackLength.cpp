@@ -3,8 +3,10 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/FileIO.h"
 #include "platform/MediaProbe.h"
 #include "platform/Strings.h"
+#include "trackinfo/StatedLength.h"
 
 namespace ordana {
 
@@ -65,9 +67,22 @@ int64_t ExactSecondsToMs(double seconds) {
   return seconds < 0 ? -static_cast<int64_t>(ms) : static_cast<int64_t>(ms);
 }
 
+namespace {
+// Only local files are opened; an address never is.
+InputFile OpenLocal(const std::u16string& FileName) {
+  return LooksLikeAddress(FileName) ? InputFile() : InputFile::Open(FileName);
+}
+
+int64_t MediaDetLength(const InputFile& file, const std::u16string& FileName) {
+  if (auto seconds = ProbeStreamSeconds(file, FileName, 0)) return ExactSecondsToMs(*seconds);
+  return 0;
+}
+}  // namespace
+
 int64_t MediaDetLength(const std::u16string& FileName) {
   try {
-    if (auto seconds = ProbeStreamSeconds(FileName, 0)) return ExactSecondsToMs(*seconds);
+    const InputFile file = OpenLocal(FileName);
+    if (!Mp4ClaimsMoreThanItHolds(file)) return MediaDetLength(file, FileName);
   } catch (...) {
   }
   return 0;
@@ -89,15 +104,31 @@ int32_t StreamUrlMinutes(const std::u16string& Text) {
 uint32_t GetTrackLength(const std::u16string& FileName) {
   int64_t length = 0;
   try {
+    // The file is opened once for all the steps below.
+    const InputFile file = OpenLocal(FileName);
     if (IsVideoFile(FileName)) {
-      length = MediaDetLength(FileName);
-      if (length == 0) {
-        if (auto units = ProbeContainerDuration(FileName)) length = HundredNsToMs(*units);
+      if (!Mp4ClaimsMoreThanItHolds(file)) {
+        length = MediaDetLength(file, FileName);
+        if (length == 0) {
+          if (auto units = ProbeContainerDuration(file, FileName)) length = HundredNsToMs(*units);
+        }
       }
-    } else if (auto audio = ProbeAudioLength(FileName)) {
-      length = AudioSecondsToMs(audio->Seconds);
-    } else if (IsStreamUrl(FileName)) {
-      length = StreamUrlMinutes(FileName);
+    } else {
+      bool measured = false;
+      if (file) {
+        // The file states its exact length itself (or cannot have the one it claims).
+        if (const StatedLength stated = StatedAudioLength(file, FileName);
+            stated.kind != StatedLength::Kind::kNotStated) {
+          length = AudioSecondsToMs(stated.seconds);
+          measured = true;
+        } else if (Mp4ClaimsMoreThanItHolds(file)) {
+          measured = true;
+        } else if (auto audio = ProbeAudioLength(file, FileName)) {
+          length = AudioSecondsToMs(audio->Seconds);
+          measured = true;
+        }
+      }
+      if (!measured && IsStreamUrl(FileName)) length = StreamUrlMinutes(FileName);
     }
   } catch (...) {
     length = 0;  // the probe reports no failure, only a missing length

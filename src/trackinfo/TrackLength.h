@@ -1,7 +1,9 @@
 #pragma once
 // GetTrackLength: the playing time of one play-log entry in milliseconds.
 //
-// Audio files are measured through the media probe's audio path; files whose
+// Audio files whose header states their exact length (FLAC, Ogg Vorbis, WAV,
+// MPEG-4 audio: see StatedLength.h) are measured by our own parsers, other
+// audio files through the media probe's audio path; files whose
 // extension marks them as video through its stream and container paths (the
 // length of stream 0 first, the container's duration when that gives
 // nothing). A stream address, which nothing can measure, takes its length

@@ -1,9 +1,12 @@
 // The ordana-tags tool, run as a user would run it.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "support/TestFiles.h"
 #include "platform/TextCodec.h"
 #include "tags/Formats.h"
+#include "trackinfo/ReadTrackInfo.h"
 
 namespace ordana {
 namespace {
@@ -34,7 +37,8 @@ TEST(OrdanaTags, UsageHelpAndBadArguments) {
   int st = 0;
   std::string out = Tool("--help", &st);
   EXPECT_EQ(st, 0);
-  for (const char* word : {"show", "set", "remove", "--json", "--title", "--id3v1", "--ape"})
+  for (const char* word : {"show", "set", "remove", "--json", "--title", "--id3v1", "--ape", "Keeps",
+                           "Cannot write", "32,766", "TDRC", "exit status 3", "read-only"})
     EXPECT_NE(out.find(word), std::string::npos) << word;
   for (const AudioFormat& f : AudioFormats()) {  // the help lists every format the table knows
     const std::string ext = Utf16ToUtf8(std::u16string(f.Extension));
@@ -106,6 +110,65 @@ TEST(OrdanaTags, FailuresAreReportedPerFile) {
   EXPECT_EQ(st, 1);
   EXPECT_NE(out.find("not supported (" + WritableFormatNames() + " are)"), std::string::npos) << out;
   EXPECT_EQ(ReadBytes(dir.File("c.wav")), wav);
+}
+
+// An MP3 with only an ID3v1 tag: a new ID3v2 tag (which the report then
+// reads instead) starts with the ID3v1 fields, so only the title changes.
+TEST(OrdanaTags, SetOnAnId3v1OnlyFileKeepsItsOtherFields) {
+  TempDir dir;
+  const std::string f = dir.File("song.mp3");
+  std::string block = "TAG" + std::string("Old title") + std::string(21, '\0') + "Artist" +
+                      std::string(24, '\0') + std::string(30, '\0') + "1975" + std::string(30, '\0');
+  block += char(17);  // Rock
+  WriteBytes(f, std::string(4000, '\x55') + block);
+  int st = 0;
+  std::string out = Tool("set --title 'New title' " + ShellQuote(f), &st);
+  ASSERT_EQ(st, 0) << out;
+  TPlaylistEntry e;
+  ASSERT_TRUE(ReadTrackInfo(U16(f), e, nullptr, 0));
+  EXPECT_EQ(e.title, u"New title");
+  EXPECT_EQ(e.artist, u"Artist");
+  EXPECT_EQ(e.genre, u"Rock");
+  out = Tool("show --json " + ShellQuote(f), &st);
+  EXPECT_NE(out.find("\"year\": \"1975\""), std::string::npos) << out;
+  EXPECT_NE(out.find("ID3v2.4"), std::string::npos) << out;
+  // The ID3v1 tag got the title in the same save.
+  const std::string bytes = ReadBytes(f);
+  EXPECT_EQ(bytes.substr(bytes.size() - 125, 10), std::string("New title") + '\0');
+}
+
+TEST(OrdanaTags, OptionValuesEndOfOptionsCausesAndWarnings) {
+  TempDir dir;
+  const std::string f = dir.File("-odd.mp3");
+  WriteBytes(f, Id3v1File("A"));
+  int st = 0;
+  // A value beginning with '-' is a value; "--" lets a file name begin with '-'.
+  std::string out = Tool("set --title -h --artist --help -- " + ShellQuote(f), &st);
+  ASSERT_EQ(st, 0) << out;
+  out = Tool("show --json -- " + ShellQuote(f), &st);
+  EXPECT_NE(out.find("\"title\": \"-h\""), std::string::npos) << out;
+  EXPECT_NE(out.find("\"artist\": \"--help\""), std::string::npos) << out;
+
+  // A title the ID3v1 tag must cut: saved, with a warning and status 3.
+  out = Tool("set --title " + std::string(40, 'L') + " -- " + ShellQuote(f), &st);
+  EXPECT_EQ(st, 3) << out;
+  EXPECT_NE(out.find("warning: the ID3v1 title holds only 30 bytes"), std::string::npos) << out;
+  out = Tool("show --json -- " + ShellQuote(f), &st);
+  EXPECT_NE(out.find(std::string(40, 'L')), std::string::npos) << out;
+
+  // Failures name their cause: read-only, and a tag the writer refuses.
+  const std::string before = ReadBytes(f);
+  ::chmod(f.c_str(), 0444);
+  out = Tool("set --title X -- " + ShellQuote(f), &st);
+  EXPECT_EQ(st, 1);
+  EXPECT_NE(out.find("could not be saved: read-only (file unchanged)"), std::string::npos) << out;
+  EXPECT_EQ(ReadBytes(f), before);
+  ::chmod(f.c_str(), 0644);
+  const std::string v5 = dir.File("v5.mp3");
+  WriteBytes(v5, "ID3\x05" + std::string(5, '\0') + "\x10" + std::string(16, '\0') + std::string(500, 'a'));
+  out = Tool("set --title X " + ShellQuote(v5), &st);
+  EXPECT_EQ(st, 1);
+  EXPECT_NE(out.find("an ID3v2.5 tag cannot be rewritten"), std::string::npos) << out;
 }
 
 TEST(OrdanaTags, FlacRoundTripIsReadByMetaflac) {

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "support/MediaFixtures.h"
 #include "support/TestFiles.h"
 
 namespace ordana {
@@ -162,6 +163,46 @@ TEST(ReportCli, LogFolderWithAnInvalidUtf8Name) {
       << err;
   EXPECT_NE(err.find("logs read:             1\n"), std::string::npos) << err;
 }
+
+#if ORDANA_HAVE_FFMPEG
+// The report finds its media probe helper beside itself. Without it, the
+// report is still written, says once on standard error why lengths are
+// missing, and every MP3's length is unknown; with it, they are measured.
+TEST(ReportCli, WarnsOnceWhenTheProbeHelperIsMissing) {
+  ORDANA_REQUIRE_TOOL("ffmpeg");
+  TempDir bin, music, logs;
+  std::filesystem::copy_file(kProgram, bin.File("ordana-report"));
+  std::filesystem::permissions(bin.File("ordana-report"), std::filesystem::perms::owner_all);
+  for (const char* n : {"a.mp3", "b.mp3", "c.mp3"})
+    ASSERT_TRUE(test::Encode("ffmpeg -nostdin -v error -y -f lavfi -i sine=duration=2 -c:a libmp3lame " +
+                             ShellQuote(music.File(n))));
+  WriteBytes(logs.File("2026-11-01.csv"),
+             "08:00;;3:30;N:\\a.mp3\r\n08:04;;3:30;N:\\b.mp3\r\n08:08;;3:30;N:\\c.mp3\r\n");
+  const std::string report = music.File("r.htm");
+  const std::string args = " --logs " + ShellQuote(logs.path().string()) + " --month 2026-11 -o " +
+                           ShellQuote(report) + " --map-path 'N:\\=" + music.path().string() + "/'";
+  std::string text;
+  ASSERT_EQ(test::Run(ShellQuote(bin.File("ordana-report")) + args, &text), 0) << text;
+  const std::string warning = "warning: cannot start the media probe helper \"" + bin.File("ordana-probe") + "\"";
+  const size_t at = text.find(warning);
+  ASSERT_NE(at, std::string::npos) << text;
+  EXPECT_NE(text.find("No such file", at), std::string::npos) << text;
+  EXPECT_EQ(text.find("warning:", at + 1), std::string::npos) << "warned more than once: " << text;
+  EXPECT_NE(text.find("files not measured:    3\n"), std::string::npos) << "counted in the summary: " << text;
+  EXPECT_NE(ReadBytes(report).find("<td>?\?:?\?</td>"), std::string::npos);
+
+  // The helper beside the program: no warning, lengths measured.
+  std::filesystem::copy_file(ORDANA_BINARY_DIR "/apps/ordana-probe", bin.File("ordana-probe"));
+  std::filesystem::permissions(bin.File("ordana-probe"), std::filesystem::perms::owner_all);
+  text.clear();
+  ASSERT_EQ(test::Run(ShellQuote(bin.File("ordana-report")) + args, &text), 0) << text;
+  EXPECT_EQ(text.find("warning:"), std::string::npos) << text;
+  EXPECT_EQ(text.find("files not measured:"), std::string::npos) << text;
+  const std::string page = ReadBytes(report);
+  EXPECT_EQ(page.find("<td>?\?:?\?</td>"), std::string::npos);
+  EXPECT_NE(page.find("<td>00:02</td>"), std::string::npos);
+}
+#endif
 
 }  // namespace
 }  // namespace ordana

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <limits>
 
@@ -154,20 +156,69 @@ TEST(HtmlReport, ExistingReportThatCannotBeOpened) {
   }
   EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "r.htm"));
 
-  // A read-only report: by its mode, or for root (who ignores modes) as an
-  // immutable file where the file system supports that.
+  // A read-only report (no write permission for its owner) is refused the
+  // same for every user, root included, with the system's words for it.
   const std::string ro = dir.File("ro.htm");
   WriteBytes(ro, "old report");
-  bool immutable = false;
-  if (geteuid() == 0) {
-    immutable = test::Run("chattr +i " + test::ShellQuote(ro)) == 0;
-    if (!immutable) GTEST_SKIP() << "running as root without chattr +i support: no read-only file possible";
-  } else {
-    ::chmod(ro.c_str(), 0444);
+  ::chmod(ro.c_str(), 0444);
+  try {
+    WriteHtmlReport({}, dir.File16("ro.htm"), kNov1, kNov30);
+    ADD_FAILURE() << "a read-only report was replaced";
+  } catch (const EOrdanaError& e) {
+    EXPECT_EQ(e.ClassName(), "EFOpenError");
+    EXPECT_EQ(e.Message(), "Cannot open file \"" + ro + "\". " + SystemMessage(EACCES));
   }
-  EXPECT_THROW(WriteHtmlReport({}, dir.File16("ro.htm"), kNov1, kNov30), EFOpenError);
-  if (immutable) test::Run("chattr -i " + test::ShellQuote(ro));
   EXPECT_EQ(ReadBytes(ro), "old report");
+}
+
+// The report is written where its name leads and stays the file it was: a
+// symbolic link keeps pointing at it, hard links keep sharing it, its owner
+// stays, and a report in a folder the user may not write is written in place.
+TEST(HtmlReport, LinkedOwnedAndUnwritableFolderReports) {
+  TempDir dir;
+  const std::string page = Cp1251(kHead + kTail);
+  std::filesystem::create_directory(dir.path() / "real");
+  WriteBytes(dir.File("real/report.htm"), "old");
+  std::filesystem::create_symlink("real/report.htm", dir.path() / "link.htm");
+  WriteHtmlReport({}, dir.File16("link.htm"), kNov1, kNov30);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.path() / "link.htm"));
+  EXPECT_EQ(ReadBytes(dir.File("real/report.htm")), page);
+
+  std::filesystem::create_hard_link(dir.path() / "real" / "report.htm", dir.path() / "copy.htm");
+  WriteBytes(dir.File("copy.htm"), "older");
+  WriteHtmlReport({}, dir.File16("copy.htm"), kNov1, kNov30);
+  EXPECT_EQ(ReadBytes(dir.File("real/report.htm")), page);
+
+  if (geteuid() != 0) return;  // other owners need root
+  const std::string owned = dir.File("real/owned.htm");
+  WriteBytes(owned, "old");
+  ASSERT_EQ(::chown(owned.c_str(), 65534, 65534), 0);
+  WriteHtmlReport({}, U16(owned), kNov1, kNov30);
+  struct stat st {};
+  ::stat(owned.c_str(), &st);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_gid, 65534u);
+  // A writable report in root's folder, written by another user.
+  ::chmod(dir.path().c_str(), 0755);
+  ::chmod((dir.path() / "real").c_str(), 0755);
+  std::filesystem::remove(dir.path() / "copy.htm");
+  ::chown(dir.File("real/report.htm").c_str(), 65534, 65534);
+  WriteBytes(dir.File("real/report.htm"), "previous");
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+    try {
+      WriteHtmlReport({}, dir.File16("real/report.htm"), kNov1, kNov30);
+    } catch (...) {
+      _exit(1);
+    }
+    _exit(0);
+  }
+  int status = -1;
+  waitpid(pid, &status, 0);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(ReadBytes(dir.File("real/report.htm")), page);
 }
 
 TEST(HtmlReport, FolderWhereNoFileCanBeCreated) {
@@ -200,8 +251,7 @@ TEST(HtmlReport, FailedWriteKeepsThePreviousReport) {
   TempDir dir;
   WriteBytes(dir.File("r.htm"), "previous report, longer than nothing");
   for (int failAt = 1; failAt <= 3; ++failAt) {
-    test::FailingOps ops(failAt);
-    SetFileOps(&ops);
+    test::FailingSteps ops(failAt);
     bool threw = false;
     try {
       WriteHtmlReport({Row(u"x", u"y", u"z", 1000, 2)}, dir.File16("r.htm"), kNov1, kNov30);
@@ -210,15 +260,14 @@ TEST(HtmlReport, FailedWriteKeepsThePreviousReport) {
       EXPECT_EQ(e.ClassName(), "EWriteError");
       EXPECT_EQ(e.Message(), "Stream write error");
     }
-    SetFileOps(nullptr);
+    ops.Remove();
     EXPECT_EQ(threw, ops.Fired()) << failAt;
     EXPECT_EQ(ReadBytes(dir.File("r.htm")), "previous report, longer than nothing");
   }
   // A report that did not exist before leaves nothing behind.
-  test::FailingOps ops(1);
-  SetFileOps(&ops);
+  test::FailingSteps ops(1);
   EXPECT_THROW(WriteHtmlReport({}, dir.File16("new.htm"), kNov1, kNov30), EWriteError);
-  SetFileOps(nullptr);
+  ops.Remove();
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "new.htm"));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }

@@ -1,38 +1,60 @@
 #pragma once
-// A file layer whose N-th write, sync or rename fails (once), for checking
-// that every save path leaves the original file intact.
+// Makes the N-th step of a save fail (once), for checking that every save
+// path leaves the original file intact. By default the steps counted are the
+// writes, syncs and renames; a test may count others (locks, owner changes,
+// attribute copies, journal writes, links, ...).
+#include <atomic>
 #include <cerrno>
+#include <initializer_list>
+#include <set>
 
 #include "platform/SafeWrite.h"
 
 namespace ordana::test {
 
-class FailingOps : public FileOps {
+class FailingSteps {
  public:
-  explicit FailingOps(int failAt) : failAt_(failAt) {}
+  explicit FailingSteps(int failAt,
+                        std::initializer_list<SaveStep> steps = {SaveStep::Write, SaveStep::Sync,
+                                                                 SaveStep::Rename})
+      : failAt_(failAt), steps_(steps) {
+    SetSaveTestHook([this](SaveStep step) { return Hit(step); });
+  }
+  ~FailingSteps() { Remove(); }
+  FailingSteps(const FailingSteps&) = delete;
+  FailingSteps& operator=(const FailingSteps&) = delete;
+
+  // Uninstalls the hook (also done by the destructor).
+  void Remove() { SetSaveTestHook({}); }
   bool Fired() const { return fired_; }
   int Calls() const { return calls_; }
+  SaveStep FiredAt() const { return firedAt_; }
 
-  ssize_t Write(int fd, const void* buf, size_t n) override {
-    return Hit() ? (errno = ENOSPC, -1) : FileOps::Write(fd, buf, n);
-  }
-  ssize_t PWrite(int fd, const void* buf, size_t n, off_t pos) override {
-    return Hit() ? (errno = ENOSPC, -1) : FileOps::PWrite(fd, buf, n, pos);
-  }
-  int Fsync(int fd) override { return Hit() ? (errno = EIO, -1) : FileOps::Fsync(fd); }
-  int Rename(const char* from, const char* to) override {
-    return Hit() ? (errno = EXDEV, -1) : FileOps::Rename(from, to);
+  static int ErrorFor(SaveStep step) {
+    switch (step) {
+      case SaveStep::Write:
+      case SaveStep::JournalWrite: return ENOSPC;
+      case SaveStep::Rename:
+      case SaveStep::Link: return EXDEV;
+      case SaveStep::Chown:
+      case SaveStep::CopyAttributes: return EPERM;
+      default: return EIO;
+    }
   }
 
  private:
-  bool Hit() {
-    if (++calls_ != failAt_) return false;
+  int Hit(SaveStep step) {
+    if (!steps_.count(step)) return 0;
+    if (++calls_ != failAt_) return 0;
     fired_ = true;
-    return true;
+    firedAt_ = step;
+    return ErrorFor(step);
   }
   int failAt_;
-  int calls_ = 0;
-  bool fired_ = false;
+  std::set<SaveStep> steps_;
+  std::atomic<int> calls_{0};
+  std::atomic<bool> fired_{false};
+  SaveStep firedAt_ = SaveStep::Open;
 };
 
 }  // namespace ordana::test

@@ -49,4 +49,11 @@ std::optional<XingHeader> ReadXingHeader(std::string_view f) {
   return h;
 }
 
+std::string DecodedAudioDigest(const std::string& file) {
+  std::string out;
+  EXPECT_EQ(Run("ffmpeg -v error -i " + ShellQuote(file) + " -map 0:a -f md5 -", &out), 0) << out;
+  const size_t at = out.find("MD5=");
+  return at == std::string::npos ? out : out.substr(at);
+}
+
 }  // namespace ordana::test

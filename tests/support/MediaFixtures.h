@@ -30,4 +30,8 @@ struct XingHeader {
 };
 std::optional<XingHeader> ReadXingHeader(std::string_view file);
 
+// ffmpeg's MD5 of a file's decoded audio ("MD5=..."; its other words left
+// out), for "the audio is unchanged" checks.
+std::string DecodedAudioDigest(const std::string& file);
+
 }  // namespace ordana::test

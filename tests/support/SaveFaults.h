@@ -1,6 +1,7 @@
 #pragma once
-// Drives a save through a file layer that fails its N-th write, sync or
-// rename, for N = 1, 2, ... until a save runs without a fault.
+// Drives a save through a save layer that fails its N-th write, sync or
+// rename (or the N-th of other chosen steps), for N = 1, 2, ... until a save
+// runs without a fault.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -18,15 +19,16 @@ namespace ordana::test {
 // rename may fail so) must have produced expected. The file is put back
 // after each try. Returns the number of faults the original survived.
 template <class Save>
-int CountSurvivedFaults(const std::string& path, const std::string& expected, Save save) {
+int CountSurvivedFaults(const std::string& path, const std::string& expected, Save save,
+                        std::initializer_list<SaveStep> steps = {SaveStep::Write, SaveStep::Sync,
+                                                                 SaveStep::Rename}) {
   const std::string original = ReadBytes(path);
   const auto folder = std::filesystem::path(path).parent_path();
   int survived = 0;
   for (int n = 1; n < 1000; ++n) {
-    FailingOps ops(n);
-    SetFileOps(&ops);
+    FailingSteps ops(n, steps);
     const bool ok = save();
-    SetFileOps(nullptr);
+    ops.Remove();
     if (!ops.Fired()) {
       EXPECT_TRUE(ok) << "save without a fault failed";
       EXPECT_EQ(ReadBytes(path), expected);

@@ -41,6 +41,30 @@ TEST(Formats, TheReadmeShowsTheTable) {
   text << in.rdbuf();
   EXPECT_NE(text.str().find(AudioFormatsMarkdown()), std::string::npos)
       << "README.md must hold this table:\n" << AudioFormatsMarkdown();
+  EXPECT_NE(text.str().find(SaveBehaviourMarkdown()), std::string::npos)
+      << "README.md must hold this table:\n" << SaveBehaviourMarkdown();
+}
+
+// Formats whose saves behave alike share a row of the save table and of the
+// help; every extension is in exactly one group.
+TEST(Formats, SaveGroupsCoverEveryExtensionOnce) {
+  std::string all;
+  for (const SaveGroup& g : SaveGroups()) all += " " + g.Extensions + " ";
+  for (const AudioFormat& f : AudioFormats()) {
+    std::string ext(" ");
+    for (char16_t c : f.Extension) ext += static_cast<char>(c);
+    ext += ' ';
+    const size_t at = all.find(ext);
+    ASSERT_NE(at, std::string::npos) << ext;
+    EXPECT_EQ(all.find(ext, at + 1), std::string::npos) << ext;
+  }
+  const std::vector<SaveGroup> groups = SaveGroups();
+  ASSERT_FALSE(groups.empty());
+  EXPECT_EQ(groups[0].Names, "MP3, TTA");
+  const std::string table = SaveBehaviourMarkdown();
+  EXPECT_NE(table.find("| APE, MPC |"), std::string::npos) << table;
+  EXPECT_EQ(table.find("MPC, MPC"), std::string::npos) << table;
+  EXPECT_NE(table.find("32,766"), std::string::npos) << table;
 }
 
 }  // namespace

@@ -165,6 +165,8 @@ int64_t InputFile::ReadAt(int64_t pos, void* buf, size_t n) const {
   return static_cast<int64_t>(done);
 }
 
+intptr_t InputFile::NativeHandle() const { return fd_; }
+
 void InputFile::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;

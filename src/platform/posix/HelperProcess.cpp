@@ -1,0 +1,279 @@
+// The parent's side of a helper process on POSIX: fork and exec with the
+// channel (a socket pair, which can carry descriptors) on the helper's
+// standard input and output, resource limits set between fork and exec.
+#include "platform/HelperProcess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+#if defined(__linux__)
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#endif
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "platform/FileIO.h"
+#include "platform/posix/ChannelFraming.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define ORDANA_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ORDANA_ASAN 1
+#endif
+#endif
+
+namespace ordana {
+
+bool HelperMemoryLimitApplied() {
+#if defined(ORDANA_ASAN)
+  return false;
+#else
+  return true;
+#endif
+}
+
+struct HelperProcess::State {
+  pid_t pid = -1;
+  int fd = -1;         // our end of the socket pair
+  std::string inbox;   // bytes received that do not yet make a whole message
+};
+
+HelperProcess::HelperProcess() = default;
+HelperProcess::~HelperProcess() { Stop(); }
+HelperProcess::HelperProcess(HelperProcess&&) noexcept = default;
+HelperProcess& HelperProcess::operator=(HelperProcess&& o) noexcept {
+  if (this != &o) {
+    Stop();
+    state_ = std::move(o.state_);
+    endCause_ = std::move(o.endCause_);
+  }
+  return *this;
+}
+
+namespace {
+
+// Closes every descriptor from `from` on except `keep`. Runs between fork
+// and exec, so it only makes system calls.
+void CloseDescriptorsFrom(int from, int keep) {
+#if defined(__linux__) && defined(SYS_close_range)
+  bool done = true;
+  if (keep > from && syscall(SYS_close_range, from, keep - 1, 0) != 0) done = false;
+  if (done && syscall(SYS_close_range, keep + 1, ~0U, 0) != 0) done = false;
+  if (done) return;
+#endif
+  long max = sysconf(_SC_OPEN_MAX);
+  if (max < 0 || max > 65536) max = 65536;
+  for (int fd = from; fd < max; ++fd)
+    if (fd != keep) ::close(fd);
+}
+
+// What a wait status says about how the process ended.
+std::string DescribeEnd(int status) {
+  if (WIFSIGNALED(status)) {
+    const int sig = WTERMSIG(status);
+    const char* name = ::strsignal(sig);
+    return "it crashed (signal " + std::to_string(sig) + (name ? std::string(", ") + name : std::string()) + ")";
+  }
+  if (WIFEXITED(status)) return "it exited with status " + std::to_string(WEXITSTATUS(status));
+  return "it ended";
+}
+
+[[noreturn]] void ChildFails(int reportFd, int err) {
+  ssize_t w = ::write(reportFd, &err, sizeof err);
+  (void)w;
+  _exit(127);
+}
+
+}  // namespace
+
+HelperProcess HelperProcess::Start(const std::u16string& program, const std::vector<std::string>& args,
+                                   const HelperLimits& limits, std::string* error) {
+  HelperProcess h;
+  h.endCause_.clear();
+  auto fail = [&](int err) {
+    if (error) *error = SystemMessage(err);
+    return HelperProcess();
+  };
+  // Everything the child needs is prepared before fork: after it, only
+  // system calls.
+  const std::string path = NativePath(program);
+  std::vector<std::string> argStore;
+  argStore.push_back(path);
+  argStore.insert(argStore.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argStore) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  struct rlimit dataLimit {};
+  dataLimit.rlim_cur = dataLimit.rlim_max = static_cast<rlim_t>(limits.memoryBytes);
+  const bool limitData = limits.memoryBytes > 0 && HelperMemoryLimitApplied();
+  const pid_t parent = ::getpid();
+
+  int sv[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) return fail(errno);
+  int report[2];  // the child writes errno here when it cannot exec
+  if (::pipe2(report, O_CLOEXEC) != 0) {
+    const int err = errno;
+    ::close(sv[0]);
+    ::close(sv[1]);
+    return fail(err);
+  }
+
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    const int err = errno;
+    for (int fd : {sv[0], sv[1], report[0], report[1]}) ::close(fd);
+    return fail(err);
+  }
+  if (pid == 0) {
+    // The channel goes to standard input and output; standard error stays.
+    const int channel = ::fcntl(sv[1], F_DUPFD_CLOEXEC, 10);
+    if (channel < 0 || ::dup2(channel, 0) < 0 || ::dup2(channel, 1) < 0) ChildFails(report[1], errno);
+    const int reportFd = ::fcntl(report[1], F_DUPFD_CLOEXEC, 3);
+    if (reportFd < 0) ChildFails(report[1], errno);
+    CloseDescriptorsFrom(3, reportFd);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    signal(SIGPIPE, SIG_DFL);
+    if (limitData && setrlimit(RLIMIT_DATA, &dataLimit) != 0) ChildFails(reportFd, errno);
+    struct rlimit noCore {};
+    setrlimit(RLIMIT_CORE, &noCore);
+#if defined(__linux__)
+    // The helper ends with its parent, and can never gain privileges.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(1);
+    prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
+#else
+    (void)parent;
+#endif
+    ::execv(argv[0], argv.data());
+    ChildFails(reportFd, errno);
+  }
+
+  ::close(sv[1]);
+  ::close(report[1]);
+  int childErr = 0;
+  ssize_t got;
+  do {
+    got = ::read(report[0], &childErr, sizeof childErr);
+  } while (got < 0 && errno == EINTR);
+  ::close(report[0]);
+  if (got > 0) {
+    ::close(sv[0]);
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return fail(childErr ? childErr : ENOEXEC);
+  }
+  h.state_ = std::make_unique<State>();
+  h.state_->pid = pid;
+  h.state_->fd = sv[0];
+  return h;
+}
+
+bool HelperProcess::Running() const { return state_ && state_->pid > 0; }
+
+int64_t HelperProcess::ProcessId() const { return Running() ? state_->pid : 0; }
+
+bool HelperProcess::Send(std::string_view message, const InputFile* file) {
+  if (!Running()) return false;
+  const int attach = file ? static_cast<int>(file->NativeHandle()) : -1;
+  if (file && attach < 0) return false;
+  return channel_framing::SendFrame(state_->fd, message, attach);
+}
+
+HelperProcess::Received HelperProcess::Receive(std::string& message, std::chrono::milliseconds timeout) {
+  if (!Running()) return Received::kClosed;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    switch (channel_framing::TakeFrame(state_->inbox, message)) {
+      case channel_framing::Frame::kWhole: return Received::kMessage;
+      case channel_framing::Frame::kBroken: Kill(); return Received::kClosed;
+      case channel_framing::Frame::kPartial: break;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd p{state_->fd, POLLIN, 0};
+    const int r = ::poll(&p, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+    if (r < 0 && errno == EINTR) continue;
+    if (r == 0) return Received::kTimedOut;
+    char buf[4096];
+    const ssize_t n = ::recv(state_->fd, buf, sizeof buf, MSG_DONTWAIT);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n <= 0) {
+      // The channel closes while the helper ends: give it a moment to
+      // finish ending, so that its cause is known.
+      for (int i = 0; i < 100; ++i) {
+        int status = 0;
+        const pid_t w = ::waitpid(state_->pid, &status, WNOHANG);
+        if (w == state_->pid) {
+          endCause_ = DescribeEnd(status);
+          ::close(state_->fd);
+          state_.reset();
+          return Received::kClosed;
+        }
+        if (w < 0 && errno != EINTR) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      Kill();
+      return Received::kClosed;
+    }
+    state_->inbox.append(buf, static_cast<size_t>(n));
+  }
+}
+
+double HelperProcess::CpuSeconds() const {
+  if (!Running()) return -1;
+  clockid_t clock;
+  timespec ts{};
+  if (clock_getcpuclockid(state_->pid, &clock) != 0 || clock_gettime(clock, &ts) != 0) return -1;
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+void HelperProcess::Kill() {
+  if (!Running()) return;
+  // A helper that has already ended keeps its own cause.
+  int status = 0;
+  pid_t r;
+  while ((r = ::waitpid(state_->pid, &status, WNOHANG)) < 0 && errno == EINTR) {
+  }
+  if (r == state_->pid) {
+    endCause_ = DescribeEnd(status);
+  } else {
+    endCause_.clear();
+    ::kill(state_->pid, SIGKILL);
+    while (::waitpid(state_->pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  }
+  ::close(state_->fd);
+  state_.reset();
+}
+
+void HelperProcess::Stop() {
+  if (!Running()) return;
+  // Closing our end is the helper's signal to end.
+  ::close(state_->fd);
+  state_->fd = -1;
+  for (int i = 0; i < 200; ++i) {
+    const pid_t r = ::waitpid(state_->pid, nullptr, WNOHANG);
+    if (r == state_->pid || (r < 0 && errno != EINTR)) {
+      state_.reset();
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(i < 20 ? 50 : 1000));
+  }
+  ::kill(state_->pid, SIGKILL);
+  while (::waitpid(state_->pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  state_.reset();
+}
+
+}  // namespace ordana

@@ -1,0 +1,114 @@
+// The helper's side of the channel on POSIX (standard input and output are
+// one end of a socket pair), and the files that come over it.
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/HelperProcess.h"
+#include "platform/posix/ChannelFraming.h"
+
+namespace ordana {
+
+ReceivedFile::~ReceivedFile() { Close(); }
+
+ReceivedFile& ReceivedFile::operator=(ReceivedFile&& o) noexcept {
+  if (this != &o) {
+    Close();
+    handle_ = o.handle_;
+    o.handle_ = -1;
+  }
+  return *this;
+}
+
+int64_t ReceivedFile::Size() const {
+  struct stat st {};
+  if (handle_ < 0 || ::fstat(static_cast<int>(handle_), &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+int64_t ReceivedFile::ReadAt(int64_t pos, void* buf, size_t n) const {
+  if (handle_ < 0 || pos < 0) return -1;
+  size_t done = 0;
+  auto* p = static_cast<char*>(buf);
+  while (done < n) {
+    const ssize_t r =
+        ::pread(static_cast<int>(handle_), p + done, n - done, static_cast<off_t>(pos + static_cast<int64_t>(done)));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (r == 0) break;
+    done += static_cast<size_t>(r);
+  }
+  return static_cast<int64_t>(done);
+}
+
+void ReceivedFile::Close() {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+  handle_ = -1;
+}
+
+namespace parent_channel {
+
+namespace {
+constexpr int kIn = 0;
+constexpr int kOut = 1;
+std::string& Inbox() {
+  static std::string inbox;
+  return inbox;
+}
+bool IsSocket(int fd) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode);
+}
+}  // namespace
+
+bool Present() { return IsSocket(kIn) && IsSocket(kOut); }
+
+bool Receive(std::string& message, ReceivedFile* file) {
+  if (file) file->Close();
+  std::string& inbox = Inbox();
+  for (;;) {
+    switch (channel_framing::TakeFrame(inbox, message)) {
+      case channel_framing::Frame::kWhole: return true;
+      case channel_framing::Frame::kBroken: return false;
+      case channel_framing::Frame::kPartial: break;
+    }
+    char buf[4096];
+    iovec iov{buf, sizeof buf};
+    alignas(cmsghdr) char control[CMSG_SPACE(4 * sizeof(int))];
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t n = ::recvmsg(kIn, &msg, MSG_CMSG_CLOEXEC);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+      if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
+      const size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+      for (size_t i = 0; i < count; ++i) {
+        int fd;
+        std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
+        // One file per message; anything more is not kept.
+        if (file && !file->IsOpen())
+          *file = ReceivedFile(fd);
+        else
+          ::close(fd);
+      }
+    }
+    if (msg.msg_flags & MSG_CTRUNC) return false;  // descriptors were lost: the peer broke the rules
+    inbox.append(buf, static_cast<size_t>(n));
+  }
+}
+
+bool Send(std::string_view message) { return channel_framing::SendFrame(kOut, message, -1); }
+
+}  // namespace parent_channel
+
+}  // namespace ordana

@@ -1,0 +1,237 @@
+// The media probe's side of its helper process: one helper for many files,
+// a fresh one after a crash or an overrun, limits, and a helper that is
+// missing or will not start. A stand-in helper (FakeProbeHelper.cpp)
+// misbehaves as the file it is handed says.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/HelperProcess.h"
+#include "platform/MediaProbe.h"
+#include "platform/TextCodec.h"
+#include "support/TestFiles.h"
+
+namespace ordana {
+namespace {
+
+using test::TempDir;
+using Clock = std::chrono::steady_clock;
+
+class ProbeHelperTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    savedHelper_ = ordana::MediaProbeHelper();
+    savedLimits_ = GetMediaProbeLimits();
+    SetMediaProbeHelper(Utf8ToUtf16(ORDANA_FAKE_PROBE));
+    SetMediaProbeWarningSink([this](const std::string& w) { warnings_.push_back(w); });
+    session_.emplace();
+  }
+  void TearDown() override {
+    session_.reset();
+    ::unsetenv("FAKE_PROBE_START");
+    SetMediaProbeWarningSink(nullptr);
+    SetMediaProbeLimits(savedLimits_);
+    SetMediaProbeHelper(savedHelper_);
+  }
+  // A file whose content tells the stand-in what to do.
+  std::u16string Order(const std::string& name, const std::string& what) {
+    test::WriteBytes(dir_.File(name), what + "\n");
+    return dir_.File16(name);
+  }
+  std::optional<double> Probe(const std::u16string& file) { return ProbeStreamSeconds(file); }
+
+  TempDir dir_;
+  std::vector<std::string> warnings_;
+  std::optional<MediaProbeSession> session_;
+  std::u16string savedHelper_;
+  MediaProbeLimits savedLimits_;
+};
+
+TEST_F(ProbeHelperTest, OneHelperServesManyFiles) {
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(Probe(Order("f" + std::to_string(i), "seconds " + std::to_string(i + 1))), i + 1);
+  const auto audio = ProbeAudioLength(Order("a", "seconds 2.5"));
+  ASSERT_TRUE(audio);
+  EXPECT_EQ(audio->Seconds, 2.5);
+  EXPECT_EQ(GetMediaProbeStats().helperStarts, 1);
+  EXPECT_EQ(GetMediaProbeStats().filesMeasured, 6);
+  EXPECT_NE(MediaProbeHelperProcessId(), 0);
+  // Files that cannot be opened never reach the helper.
+  EXPECT_FALSE(Probe(dir_.File16("missing")));
+  test::WriteBytes(dir_.File("empty"), "");
+  EXPECT_FALSE(Probe(dir_.File16("empty")));
+  EXPECT_EQ(GetMediaProbeStats().filesMeasured, 6);
+  EXPECT_TRUE(warnings_.empty());
+}
+
+// A crash, an early exit, a reply that is no reply: that file has no length,
+// the next one gets a fresh helper.
+TEST_F(ProbeHelperTest, AFailingFileCostsOnlyItsOwnLength) {
+  struct Case {
+    const char* failure;
+    const char* cause;  // in the warning
+  };
+  for (const Case& c : {Case{"crash", "crashed (signal 6"}, Case{"exit", "exited with status 0"},
+                        Case{"garbage", "not a reply"}}) {
+    const char* failure = c.failure;
+    SCOPED_TRACE(failure);
+    warnings_.clear();
+    EXPECT_EQ(Probe(Order("ok", "seconds 1")), 1.0);
+    const int64_t pid = MediaProbeHelperProcessId();
+    const int64_t starts = GetMediaProbeStats().helperStarts;
+    const int64_t failedBefore = GetMediaProbeStats().filesFailed;
+    EXPECT_FALSE(Probe(Order("bad", failure)));
+    EXPECT_EQ(MediaProbeHelperProcessId(), 0);
+    EXPECT_EQ(::kill(static_cast<pid_t>(pid), 0), -1) << "the failed helper is gone (and reaped)";
+    EXPECT_EQ(GetMediaProbeStats().filesFailed, failedBefore + 1);
+    EXPECT_EQ(Probe(Order("next", "seconds 3")), 3.0);
+    EXPECT_EQ(GetMediaProbeStats().helperStarts, starts + 1);
+    // One warning, naming the file and what happened.
+    ASSERT_EQ(warnings_.size(), 1u);
+    EXPECT_NE(warnings_[0].find(dir_.File("bad")), std::string::npos) << warnings_[0];
+    EXPECT_NE(warnings_[0].find(c.cause), std::string::npos) << warnings_[0];
+  }
+}
+
+// A library of files that all fail does not flood standard error.
+TEST_F(ProbeHelperTest, FailureWarningsStopAfterTen) {
+  for (int i = 0; i < 14; ++i) EXPECT_FALSE(Probe(Order("bad" + std::to_string(i), "exit")));
+  EXPECT_EQ(GetMediaProbeStats().filesFailed, 14);
+  ASSERT_EQ(warnings_.size(), 10u);
+  EXPECT_NE(warnings_[9].find("bad9"), std::string::npos);
+  EXPECT_NE(warnings_[9].find("further failures are counted"), std::string::npos) << warnings_[9];
+  // The next build lists its own again.
+  session_.emplace();
+  EXPECT_FALSE(Probe(Order("bad", "exit")));
+  EXPECT_EQ(warnings_.size(), 11u);
+}
+
+TEST_F(ProbeHelperTest, TimeLimitsKillAHelperThatOverruns) {
+  MediaProbeLimits limits = GetMediaProbeLimits();
+  limits.wallPerFile = std::chrono::milliseconds(300);
+  SetMediaProbeLimits(limits);
+  auto t0 = Clock::now();
+  EXPECT_FALSE(Probe(Order("hang", "hang")));
+  EXPECT_LT(Clock::now() - t0, std::chrono::seconds(5));
+  EXPECT_EQ(GetMediaProbeStats().filesFailed, 1);
+  ASSERT_EQ(warnings_.size(), 1u);
+  EXPECT_NE(warnings_[0].find("took more than 300 ms"), std::string::npos) << warnings_[0];
+
+  // Spinning is stopped by the CPU limit long before the wall-clock one.
+  limits.cpuPerFile = std::chrono::milliseconds(200);
+  limits.wallPerFile = std::chrono::seconds(60);
+  SetMediaProbeLimits(limits);
+  t0 = Clock::now();
+  EXPECT_FALSE(Probe(Order("spin", "spin")));
+  EXPECT_LT(Clock::now() - t0, std::chrono::seconds(30));
+  EXPECT_EQ(GetMediaProbeStats().filesFailed, 2);
+  ASSERT_EQ(warnings_.size(), 2u);
+  EXPECT_NE(warnings_[1].find("more than 200 ms of CPU time"), std::string::npos) << warnings_[1];
+  EXPECT_EQ(Probe(Order("next", "seconds 4")), 4.0);
+}
+
+TEST_F(ProbeHelperTest, MemoryIsLimited) {
+  if (!HelperMemoryLimitApplied()) GTEST_SKIP() << "sanitizer builds apply no memory limit";
+  MediaProbeLimits limits = GetMediaProbeLimits();
+  limits.memoryBytes = 64ull << 20;
+  SetMediaProbeLimits(limits);
+  const auto got = Probe(Order("alloc", "alloc 256"));
+  ASSERT_TRUE(got);
+  EXPECT_LT(*got, 64);  // MiB it could allocate
+  EXPECT_GT(*got, 8);
+  limits.memoryBytes = 0;
+  SetMediaProbeLimits(limits);
+  EXPECT_EQ(Probe(Order("alloc", "alloc 128")), 128);
+}
+
+// The helper holds the channel, standard error and the file it was handed;
+// nothing the parent had open leaks into it.
+TEST_F(ProbeHelperTest, TheHelperHoldsOnlyItsChannelAndTheFile) {
+  std::vector<int> strays;
+  for (int i = 0; i < 3; ++i) strays.push_back(::open("/dev/null", O_RDONLY));  // inheritable
+  StopMediaProbeHelper();
+  EXPECT_EQ(Probe(Order("fds", "fds")), 4.0);
+  for (int fd : strays) ::close(fd);
+}
+
+TEST_F(ProbeHelperTest, AMissingHelperIsWarnedAboutOnceAndCounted) {
+  SetMediaProbeHelper(dir_.File16("no-such-helper"));
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(Probe(Order("f" + std::to_string(i), "seconds 1")));
+  EXPECT_EQ(GetMediaProbeStats().filesUnmeasured, 3);
+  EXPECT_EQ(GetMediaProbeStats().helperStarts, 0);
+  EXPECT_NE(GetMediaProbeStats().helperProblem.find("No such file"), std::string::npos);
+  ASSERT_EQ(warnings_.size(), 1u);
+  EXPECT_NE(warnings_[0].find(dir_.File("no-such-helper")), std::string::npos) << warnings_[0];
+  // The next build tries again, and warns again.
+  session_.emplace();
+  EXPECT_FALSE(Probe(Order("g", "seconds 1")));
+  EXPECT_EQ(GetMediaProbeStats().filesUnmeasured, 1);
+  EXPECT_EQ(warnings_.size(), 2u);
+}
+
+TEST_F(ProbeHelperTest, AHelperThatWillNotStartIsWarnedAbout) {
+  MediaProbeLimits limits = GetMediaProbeLimits();
+  limits.startTime = std::chrono::milliseconds(300);
+  SetMediaProbeLimits(limits);
+  test::WriteBytes(dir_.File("not-a-program"), "just text\n");
+  ::chmod(dir_.File("not-a-program").c_str(), 0644);
+  struct Case {
+    const char* start;  // FAKE_PROBE_START, or nullptr for the text file
+    const char* problem;
+  };
+  for (const Case& c : {Case{nullptr, "Permission denied"}, Case{"exit", "ended before answering"},
+                        Case{"silent", "did not answer"}, Case{"wrong", "different version"}}) {
+    SCOPED_TRACE(c.problem);
+    session_.emplace();
+    warnings_.clear();
+    if (c.start) {
+      ::setenv("FAKE_PROBE_START", c.start, 1);
+      SetMediaProbeHelper(Utf8ToUtf16(ORDANA_FAKE_PROBE));
+    } else {
+      SetMediaProbeHelper(dir_.File16("not-a-program"));
+    }
+    EXPECT_FALSE(Probe(Order("a", "seconds 1")));
+    EXPECT_FALSE(Probe(Order("b", "seconds 1")));
+    EXPECT_EQ(GetMediaProbeStats().filesUnmeasured, 2);
+    EXPECT_NE(GetMediaProbeStats().helperProblem.find(c.problem), std::string::npos)
+        << GetMediaProbeStats().helperProblem;
+    EXPECT_EQ(warnings_.size(), 1u);
+    EXPECT_EQ(MediaProbeHelperProcessId(), 0);
+  }
+}
+
+TEST_F(ProbeHelperTest, TheSessionStopsTheHelper) {
+  EXPECT_EQ(Probe(Order("a", "seconds 1")), 1.0);
+  const auto pid = static_cast<pid_t>(MediaProbeHelperProcessId());
+  ASSERT_NE(pid, 0);
+  session_.reset();
+  EXPECT_EQ(MediaProbeHelperProcessId(), 0);
+  EXPECT_EQ(::kill(pid, 0), -1);
+  // Counts stay readable after the build, for its summary.
+  EXPECT_EQ(GetMediaProbeStats().filesMeasured, 1);
+}
+
+// The channel's own framing, without any helper program: a message larger
+// than the channel carries is refused, not cut.
+TEST(HelperChannel, RefusesOversizedMessages) {
+  std::string error;
+  HelperProcess h = HelperProcess::Start(Utf8ToUtf16(ORDANA_FAKE_PROBE), {}, {}, &error);
+  ASSERT_TRUE(h.Running()) << error;
+  std::string hello;
+  ASSERT_EQ(h.Receive(hello, std::chrono::seconds(5)), HelperProcess::Received::kMessage);
+  EXPECT_FALSE(h.Send(std::string(kMaxHelperMessage + 1, 'x')));
+  EXPECT_TRUE(h.Running());
+  h.Stop();
+  EXPECT_FALSE(h.Running());
+  EXPECT_FALSE(h.Send("x"));
+  EXPECT_EQ(h.Receive(hello, std::chrono::milliseconds(1)), HelperProcess::Received::kClosed);
+}
+
+}  // namespace
+}  // namespace ordana
