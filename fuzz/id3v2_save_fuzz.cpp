@@ -81,7 +81,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // be filled from another frame of the tag.
     if (!(which & (1 << i)) || !w[i].clean || set[i].empty() || set[i] == read[i]) continue;
     if (i == 4 && set[i].find(u')') != std::u16string::npos) continue;
-    ordana::fuzz::CheckSame(*got[i], set[i], "a text read back differs");
+    const char* what[7] = {"title read back",   "artist read back", "album read back",
+                           "year read back",    "genre read back",  "comment read back",
+                           "composer read back"};
+    ordana::fuzz::CheckSame(*got[i], set[i], what[i]);
   }
   if (clean8) {
     const ordana::AnsiString set8[4] = {tag.Encoder(), tag.Copyright(), tag.Language(), tag.Link()};

@@ -558,16 +558,17 @@ bool ReadFileTag(const bytes::ByteSource& s, FileTag& t, std::string& reason) {
 
 // Puts the object's fields into the decoded frames. A field whose value is
 // what the reader gets from the file now keeps its frame byte for byte; a
-// changed field replaces the frame its value came from (the last non-empty
-// frame of that identifier, as the reader takes it) or, without one, is added.
+// changed field replaces the frame its value came from (the last frame of
+// that identifier, as the reader takes it) or, without one, is added.
 class FrameEditor {
  public:
   explicit FrameEditor(std::vector<SaveFrame>& frames) : frames_(frames) {}
 
-  // The frame the reader takes a slot from, or -1.
+  // The frame the reader takes a slot from (the last of the identifier; one
+  // without data reads as an empty text), or -1.
   int SlotFrame(const char* id) const {
     for (size_t i = frames_.size(); i-- > 0;)
-      if (!frames_[i].dropped && frames_[i].id == id && !frames_[i].data.empty()) return int(i);
+      if (!frames_[i].dropped && frames_[i].id == id) return int(i);
     return -1;
   }
   bool Has(const char* id) const { return SlotFrame(id) >= 0; }

@@ -257,6 +257,32 @@ TEST(ID3v2Keep, UnchangedFieldsKeepTheirFramesAndWhatCannotBeCarriedIsRefused) {
   }
 }
 
+// A frame without data reads as an empty text and, being the last of its
+// identifier, is the one the reader takes: a changed text replaces it, so
+// the new text is what reads back.
+TEST(ID3v2Keep, ChangedTextsReplaceFramesWithoutData) {
+  TempDir dir;
+  const auto path = dir.File16("a.mp3");
+  const std::string comm = "\0eng\0Old comment"s;
+  const std::string tags[] = {
+      Tag(2, test::F22("TT2", "\0Title"s) + test::F22("COM", comm) + test::F22("COM", "")),
+      Tag(3, F23("COMM", comm) + F23("COMM", "") + F23("TIT2", "\0T"s) + F23("TIT2", "")),
+      Tag(4, F24("COMM", comm) + F24("COMM", "") + F24("TIT2", "\0T"s) + F24("TIT2", ""))};
+  for (const std::string& tag : tags) {
+    WriteBytes(dir.File("a.mp3"), tag + Audio());
+    TID3v2 t;
+    ASSERT_TRUE(t.ReadFromFile(path));
+    EXPECT_EQ(t.Comment(), u"");
+    t.SetComment(u"New \U0001F3B5 comment");
+    t.SetTitle(u"New title");
+    ASSERT_TRUE(t.SaveToFile(path));
+    TID3v2 back;
+    ASSERT_TRUE(back.ReadFromFile(path));
+    EXPECT_EQ(back.Comment(), u"New \U0001F3B5 comment") << int(tag[3]);
+    EXPECT_EQ(back.Title(), u"New title") << int(tag[3]);
+  }
+}
+
 // ID3v2 and ID3v1 in one save: in place both, or one rewrite; never half.
 TEST(ID3v2Keep, TagAndId3v1TagInOneSave) {
   TempDir dir;
