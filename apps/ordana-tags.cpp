@@ -24,6 +24,7 @@
 #include "report/HtmlReport.h"
 #include "tags/APETag.h"
 #include "tags/FLACfile.h"
+#include "tags/Formats.h"
 #include "tags/ID3v1.h"
 #include "tags/ID3v2.h"
 #include "tags/MPEGaudio.h"
@@ -44,7 +45,7 @@ const char kUsage[] =
     "       ordana-tags remove --id3v1|--id3v2|--ape [--] FILE...\n"
     "       ordana-tags --help\n";
 
-const char kHelp[] =
+const char kHelpHead[] =
     "Looks at and mends the tags that feed the Ordana report.\n"
     "\n"
     "show    Prints what the readers find in each file: the kinds of tag, title,\n"
@@ -58,28 +59,9 @@ const char kHelp[] =
     "(--title -h sets the title \"-h\"); \"--\" ends the options, so that file\n"
     "names beginning with '-' can follow it.\n"
     "\n"
-    "What a save writes, keeps and cannot write, per format:\n"
-    "  MP3, TTA   An ID3v2.4 tag and, in the same save, an existing ID3v1 tag.\n"
-    "             Keeps every other ID3v2 frame (pictures, lyrics, other comments,\n"
-    "             user texts, ratings) with its flags, a track \"7/12\" while the\n"
-    "             number stays, the audio and an APE tag. A file with only an\n"
-    "             ID3v1 tag gets an ID3v2 tag filled from it first. The year is\n"
-    "             written as TDRC. Cannot write: more than 30 bytes per ID3v1 field\n"
-    "             (4 for the year), characters outside the ANSI code page, or a\n"
-    "             genre outside the ID3v1 list into the ID3v1 tag (saved with a\n"
-    "             warning, exit status 3); frames a version 2.4 tag has no form for\n"
-    "             (the save is refused, the file unchanged).\n"
-    "  FLAC       The Vorbis comments. Keeps every other comment, pictures and all\n"
-    "             other metadata blocks, and the audio frames.\n"
-    "  Ogg        The Vorbis comments. Keeps every other comment in its order\n"
-    "             (REPLAYGAIN_*, ENCODER, PERFORMER, DESCRIPTION, pictures), the\n"
-    "             vendor and the audio; a larger comment header takes more pages,\n"
-    "             and the later pages are renumbered.\n"
-    "  APE, MPC   The APE tag. Keeps its other items and an ID3v1 tag after it.\n"
-    "  WMA        The ASF content descriptions. Keeps every other header object\n"
-    "             and descriptor. Cannot write: texts over 32,766 characters (the\n"
-    "             save is refused).\n"
-    "  MP4, WAV   Not written.\n"
+    "What a save writes, keeps and cannot write, per format:\n";
+
+const char kHelpTail[] =
     "\n"
     "Saves never damage a file: each save locks the file, checks that it is\n"
     "still the file it read, and either completes or leaves it unchanged. Links,\n"
@@ -123,10 +105,37 @@ std::string Num(double d) {
   return buf;
 }
 
-bool Ext(const std::u16string& ext, std::initializer_list<const char16_t*> list) {
-  for (const char16_t* e : list)
-    if (ext == e) return true;
-  return false;
+// Words laid out on lines of at most 78 columns, each line after indent.
+std::string Wrap(const std::string& text, size_t indent) {
+  std::string out, line;
+  size_t from = 0;
+  while (from < text.size()) {
+    size_t to = text.find(' ', from);
+    if (to == std::string::npos) to = text.size();
+    const std::string word = text.substr(from, to - from);
+    if (!line.empty() && indent + line.size() + 1 + word.size() > 78) {
+      out += std::string(indent, ' ') + line + "\n";
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
+    from = to + 1;
+  }
+  if (!line.empty()) out += std::string(indent, ' ') + line + "\n";
+  return out;
+}
+
+// The help's list of formats: what a save writes, keeps and cannot write,
+// for each group of formats whose saves behave alike, with their extensions.
+std::string FormatsHelp() {
+  std::string out;
+  for (const SaveGroup& g : SaveGroups()) {
+    const AudioFormat& f = *g.Format;
+    std::string text = "Writes " + std::string(f.SaveWrites) + ".";
+    if (!f.SaveKeeps.empty()) text += " Keeps " + std::string(f.SaveKeeps) + ".";
+    if (!f.SaveCannotWrite.empty()) text += " Cannot write: " + std::string(f.SaveCannotWrite) + ".";
+    out += "  " + g.Names + " (" + g.Extensions + ")\n" + Wrap(text, 4);
+  }
+  return out;
 }
 
 std::u16string Lext(const std::u16string& file) { return LowerCase(ExtractFileExt(file)); }
@@ -134,87 +143,104 @@ std::u16string Lext(const std::u16string& file) { return LowerCase(ExtractFileEx
 FileView Show(const std::u16string& file) {
   FileView v;
   const std::u16string ext = Lext(file);
-  if (Ext(ext, {u".mp3", u".tta"})) {
-    TID3v2 v2;
-    TID3v1 v1;
-    v2.ReadFromFile(file);
-    v1.ReadFromFile(file);
-    if (v2.Exists()) {
-      v.kinds.push_back("ID3v2." + std::to_string(v2.VersionID()));
-      Fields(v, v2.Title(), v2.Artist(), v2.Album(), v2.Year(), v2.Genre(), v2.Comment());
-    }
-    if (v1.Exists()) {
-      v.kinds.push_back(v1.VersionID() == 2 ? "ID3v1.1" : "ID3v1.0");
-      if (!v2.Exists())
-        Fields(v, AnsiToUtf16(v1.Title()), AnsiToUtf16(v1.Artist()), AnsiToUtf16(v1.Album()),
-               AnsiToUtf16(v1.Year()), AnsiToUtf16(v1.Genre()), AnsiToUtf16(v1.Comment()));
-    }
-    TMPEGaudio mpeg;
-    mpeg.ReadFromFile(file);
-    if (mpeg.Frame().Found) {
-      v.stream = {{"format", U8Ansi(mpeg.Version()) + " " + U8Ansi(mpeg.Layer())},
-                  {"channels", U8Ansi(mpeg.ChannelMode())},
-                  {"bitrate_kbps", std::to_string(mpeg.BitRate())},
-                  {"samplerate_hz", std::to_string(mpeg.SampleRate())},
-                  {"vbr", mpeg.VBR().Found ? "yes" : "no"},
-                  {"encoder", U8Ansi(mpeg.Encoder())}};
-    }
-  } else if (ext == u".flac") {
-    TFLACfile f;
-    f.ReadFromFile(file);
-    if (f.Valid()) {
-      v.kinds.push_back("Vorbis comment (FLAC)");
-      Fields(v, f.Title(), f.Artist(), f.Album(), f.Year(), f.Genre(), f.Comment());
-      v.stream = {{"format", "FLAC"},
-                  {"channels", std::to_string(f.Channels())},
-                  {"samplerate_hz", std::to_string(f.SampleRate())},
-                  {"bits_per_sample", std::to_string(f.BitsPerSample())},
-                  {"duration_s", Num(f.Duration())}};
-    }
-  } else if (ext == u".ogg") {
-    TOggVorbis o;
-    try {
-      o.ReadFromFile(file);
-    } catch (const EOrdanaError&) {
-    }
-    if (o.Valid()) {
-      v.kinds.push_back("Vorbis comment (Ogg)");
-      Fields(v, o.Title(), o.Artist(), o.Album(), o.Date(), o.Genre(), o.Comment());
-      v.stream = {{"format", "Ogg Vorbis"},
-                  {"channels", U8(o.ChannelMode())},
-                  {"bitrate_kbps", std::to_string(o.BitRate())},
-                  {"samplerate_hz", std::to_string(o.SampleRate())},
-                  {"duration_s", Num(o.Duration())}};
-    }
-  } else if (ext == u".wav") {
-    TWAVfile w;
-    w.ReadFromFile(file);
-    if (w.Valid())
-      v.stream = {{"format", U8(w.Format())},
-                  {"channels", U8(w.ChannelMode())},
-                  {"samplerate_hz", std::to_string(w.SampleRate())},
-                  {"bits_per_sample", std::to_string(w.BitsPerSample())}};
-  } else if (ext == u".wma") {
-    TWMA w;
-    if (w.LoadFromFile(file) && w.IsValidSize()) {
-      v.kinds.push_back("ASF");
-      Fields(v, w.Title(), w.Artist(), w.Album(), w.Year(), w.Genre(), w.Comment());
-      v.stream = {{"format", "WMA"},
-                  {"channels", U8Ansi(w.ChannelMode())},
-                  {"bitrate_kbps", std::to_string(w.BitRate())},
-                  {"samplerate_hz", std::to_string(w.SampleRate())},
-                  {"duration_s", Num(w.Duration())}};
-    }
-  } else if (Ext(ext, {u".m4a", u".m4b", u".m4p", u".mp4"})) {
-    TMp4Tag m;
-    if (m.ReadFromFile(file) && (!m.Title().empty() || !m.Artist().empty() || !m.Album().empty() ||
-                                 !m.Genre().empty() || !m.Year().empty() || !m.Comment().empty())) {
-      v.kinds.push_back("MP4 item list");
-      Fields(v, m.Title(), m.Artist(), m.Album(), m.Year(), m.Genre(), m.Comment());
-    }
+  const AudioFormat* format = FindAudioFormat(ext);
+  // An unknown extension takes the APE case, which reads nothing here.
+  switch (format ? format->Reader : TagReaderKind::APE) {
+    case TagReaderKind::ID3v2ThenID3v1: {
+      TID3v2 v2;
+      TID3v1 v1;
+      v2.ReadFromFile(file);
+      v1.ReadFromFile(file);
+      if (v2.Exists()) {
+        v.kinds.push_back("ID3v2." + std::to_string(v2.VersionID()));
+        Fields(v, v2.Title(), v2.Artist(), v2.Album(), v2.Year(), v2.Genre(), v2.Comment());
+      }
+      if (v1.Exists()) {
+        v.kinds.push_back(v1.VersionID() == 2 ? "ID3v1.1" : "ID3v1.0");
+        if (!v2.Exists())
+          Fields(v, AnsiToUtf16(v1.Title()), AnsiToUtf16(v1.Artist()), AnsiToUtf16(v1.Album()),
+                 AnsiToUtf16(v1.Year()), AnsiToUtf16(v1.Genre()), AnsiToUtf16(v1.Comment()));
+      }
+      TMPEGaudio mpeg;
+      mpeg.ReadFromFile(file);
+      if (mpeg.Frame().Found) {
+        v.stream = {{"format", U8Ansi(mpeg.Version()) + " " + U8Ansi(mpeg.Layer())},
+                    {"channels", U8Ansi(mpeg.ChannelMode())},
+                    {"bitrate_kbps", std::to_string(mpeg.BitRate())},
+                    {"samplerate_hz", std::to_string(mpeg.SampleRate())},
+                    {"vbr", mpeg.VBR().Found ? "yes" : "no"},
+                    {"encoder", U8Ansi(mpeg.Encoder())}};
+      }
+      break;
+      }
+    case TagReaderKind::FLAC: {
+      TFLACfile f;
+      f.ReadFromFile(file);
+      if (f.Valid()) {
+        v.kinds.push_back("Vorbis comment (FLAC)");
+        Fields(v, f.Title(), f.Artist(), f.Album(), f.Year(), f.Genre(), f.Comment());
+        v.stream = {{"format", "FLAC"},
+                    {"channels", std::to_string(f.Channels())},
+                    {"samplerate_hz", std::to_string(f.SampleRate())},
+                    {"bits_per_sample", std::to_string(f.BitsPerSample())},
+                    {"duration_s", Num(f.Duration())}};
+      }
+      break;
+      }
+    case TagReaderKind::OggVorbis: {
+      TOggVorbis o;
+      try {
+        o.ReadFromFile(file);
+      } catch (const EOrdanaError&) {
+      }
+      if (o.Valid()) {
+        v.kinds.push_back("Vorbis comment (Ogg)");
+        Fields(v, o.Title(), o.Artist(), o.Album(), o.Date(), o.Genre(), o.Comment());
+        v.stream = {{"format", "Ogg Vorbis"},
+                    {"channels", U8(o.ChannelMode())},
+                    {"bitrate_kbps", std::to_string(o.BitRate())},
+                    {"samplerate_hz", std::to_string(o.SampleRate())},
+                    {"duration_s", Num(o.Duration())}};
+      }
+      break;
+      }
+    case TagReaderKind::WAV: {
+      TWAVfile w;
+      w.ReadFromFile(file);
+      if (w.Valid())
+        v.stream = {{"format", U8(w.Format())},
+                    {"channels", U8(w.ChannelMode())},
+                    {"samplerate_hz", std::to_string(w.SampleRate())},
+                    {"bits_per_sample", std::to_string(w.BitsPerSample())}};
+      break;
+      }
+    case TagReaderKind::WMA: {
+      TWMA w;
+      if (w.LoadFromFile(file) && w.IsValidSize()) {
+        v.kinds.push_back("ASF");
+        Fields(v, w.Title(), w.Artist(), w.Album(), w.Year(), w.Genre(), w.Comment());
+        v.stream = {{"format", "WMA"},
+                    {"channels", U8Ansi(w.ChannelMode())},
+                    {"bitrate_kbps", std::to_string(w.BitRate())},
+                    {"samplerate_hz", std::to_string(w.SampleRate())},
+                    {"duration_s", Num(w.Duration())}};
+      }
+      break;
+      }
+    case TagReaderKind::MP4: {
+      TMp4Tag m;
+      if (m.ReadFromFile(file) && (!m.Title().empty() || !m.Artist().empty() || !m.Album().empty() ||
+                                   !m.Genre().empty() || !m.Year().empty() || !m.Comment().empty())) {
+        v.kinds.push_back("MP4 item list");
+        Fields(v, m.Title(), m.Artist(), m.Album(), m.Year(), m.Genre(), m.Comment());
+      }
+      break;
+      }
+    case TagReaderKind::APE:
+      break;  // read below, with the APE tags of other formats
   }
-  // An APE tag may stand at the end of any of these files.
-  if (Ext(ext, {u".ape", u".mpc", u".mp+", u".mpp", u".mp3", u".tta"})) {
+  // An APE tag may stand at the end of these files.
+  if (format && format->MayEndWithAPE) {
     TAPETag a;
     a.ReadFromFile(file);
     if (a.Exists()) {
@@ -323,7 +349,7 @@ uint8_t GenreIndex(const std::u16string& name) {
 }
 
 // The cause of the last failed save, for messages.
-std::string Cause(const char* what) {
+std::string Cause(const std::string& what) {
   const std::string& reason = LastSaveStatus().reason;
   return std::string(what) + (reason.empty() ? "" : ": " + reason) + " (file unchanged)";
 }
@@ -347,8 +373,10 @@ AnsiString Id3v1Field(const std::u16string& text, size_t width, const char* name
 // Writes the changes into one file; returns an error text, empty on success.
 // Texts a format had to cut are told in warnings.
 std::string SetTags(const std::u16string& file, const Changes& c, std::vector<std::string>& warnings) {
-  const std::u16string ext = Lext(file);
-  if (Ext(ext, {u".mp3", u".tta"})) {
+  const AudioFormat* format = FindAudioFormat(Lext(file));
+  const TagWriterKind writer = format ? format->Writer : TagWriterKind::None;
+  const std::string unsaved = std::string(SavedTagName(writer)) + " could not be saved";
+  if (writer == TagWriterKind::ID3v2) {
     TID3v2 v2;
     if (!v2.ReadFromFile(file)) return "cannot read the file";
     TID3v1 v1;
@@ -389,11 +417,11 @@ std::string SetTags(const std::u16string& file, const Changes& c, std::vector<st
     // Both tags in one save: both are written, or neither.
     if (!v2.SaveToFile(file, block)) {
       warnings.clear();
-      return Cause(hasV1 ? "the ID3v2 and ID3v1 tags could not be saved" : "the ID3v2 tag could not be saved");
+      return Cause(hasV1 ? "the ID3v2 and ID3v1 tags could not be saved" : unsaved);
     }
     return {};
   }
-  if (ext == u".flac") {
+  if (writer == TagWriterKind::FLAC) {
     TFLACfile f;
     if (!f.ReadFromFile(file) || !f.Valid()) return "not a FLAC file this tool can read";
     if (c.title) f.SetTitle(*c.title);
@@ -402,9 +430,9 @@ std::string SetTags(const std::u16string& file, const Changes& c, std::vector<st
     if (c.year) f.SetYear(*c.year);
     if (c.genre) f.SetGenre(*c.genre);
     if (c.comment) f.SetComment(*c.comment);
-    return f.SaveToFile(file) ? "" : Cause("the FLAC comments could not be saved");
+    return f.SaveToFile(file) ? "" : Cause(unsaved);
   }
-  if (ext == u".ogg") {
+  if (writer == TagWriterKind::OggVorbis) {
     TOggVorbis o;
     try {
       if (!o.ReadFromFile(file)) return "not an Ogg Vorbis file";
@@ -417,9 +445,9 @@ std::string SetTags(const std::u16string& file, const Changes& c, std::vector<st
     if (c.year) o.SetDate(*c.year);
     if (c.genre) o.SetGenre(*c.genre);
     if (c.comment) o.SetComment(*c.comment);
-    return o.SaveTag(file) ? "" : Cause("the Vorbis comments could not be saved");
+    return o.SaveTag(file) ? "" : Cause(unsaved);
   }
-  if (Ext(ext, {u".ape", u".mpc", u".mp+", u".mpp"})) {
+  if (writer == TagWriterKind::APE) {
     TAPETag a;
     if (!a.ReadFromFile(file)) return "cannot read the file";
     auto put = [&](const char16_t* name, const std::optional<std::u16string>& v) {
@@ -433,9 +461,9 @@ std::string SetTags(const std::u16string& file, const Changes& c, std::vector<st
     put(u"Year", c.year);
     put(u"Genre", c.genre);
     put(u"Comment", c.comment);
-    return a.WriteTagInFile(file) ? "" : Cause("the APE tag could not be saved");
+    return a.WriteTagInFile(file) ? "" : Cause(unsaved);
   }
-  if (ext == u".wma") {
+  if (writer == TagWriterKind::WMA) {
     TWMA w;
     if (!w.LoadFromFile(file)) return "cannot read the file";
     if (c.title) w.SetTitle(*c.title);
@@ -444,9 +472,9 @@ std::string SetTags(const std::u16string& file, const Changes& c, std::vector<st
     if (c.year) w.SetYear(*c.year);
     if (c.genre) w.SetGenre(*c.genre);
     if (c.comment) w.SetComment(*c.comment);
-    return w.SaveToFile(file) ? "" : Cause("the WMA descriptions could not be saved");
+    return w.SaveToFile(file) ? "" : Cause(unsaved);
   }
-  return "writing tags of this kind of file is not supported (MP3, TTA, FLAC, Ogg, APE, MPC, WMA are)";
+  return "writing tags of this kind of file is not supported (" + WritableFormatNames() + " are)";
 }
 
 int CmdSet(const std::vector<std::string>& args) {
@@ -579,7 +607,7 @@ int main(int argc, char** argv) {
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--") break;
     if (args[i] == "--help" || args[i] == "-h") {
-      std::cout << kUsage << "\n" << kHelp;
+      std::cout << kUsage << "\n" << kHelpHead << FormatsHelp() << kHelpTail;
       return 0;
     }
     if (args[i] != "--codepage") {

@@ -1,14 +1,41 @@
 #pragma once
-// Support for the fuzz harnesses: the readers take file names, so every
-// input is written to a file in a private folder on a memory file system
-// (/dev/shm when there is one, else the temporary folder) before the reader
-// is called. The folder is made once per process and removed at its end.
+// Support for the fuzz harnesses. Readers parse the input straight from
+// memory (InputSources); what needs a file (a save, ReadTrackInfo) gets the
+// input written to a private folder on a memory file system (/dev/shm when
+// there is one, else the temporary folder), made once per process and
+// removed at its end.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "bytes/ByteSource.h"
+
 namespace ordana::fuzz {
+
+// The input seen two ways: Memory() lets a parser take spans of the
+// fuzzer's own buffer (so AddressSanitizer sees any read past its end),
+// Copied() hands out copies the way a file does, which drives the window's
+// buffered reads. A harness parses once from each.
+class InputSources {
+ public:
+  InputSources(const uint8_t* data, size_t size) : memory_(data, size), copied_(memory_) {}
+  const bytes::ByteSource& Memory() const { return memory_; }
+  const bytes::ByteSource& Copied() const { return copied_; }
+
+ private:
+  class CopySource final : public bytes::ByteSource {
+   public:
+    explicit CopySource(const bytes::ByteSource& from) : from_(from) {}
+    int64_t Size() const override { return from_.Size(); }
+    int64_t ReadAt(int64_t pos, void* buf, size_t n) const override { return from_.ReadAt(pos, buf, n); }
+
+   private:
+    const bytes::ByteSource& from_;
+  };
+  bytes::MemorySource memory_;
+  CopySource copied_;
+};
 
 // Writes the bytes to <folder>/<name> (replacing what was there) and returns
 // the path as UTF-16, ready for a reader. Aborts when the file cannot be

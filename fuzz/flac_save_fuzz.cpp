@@ -8,6 +8,7 @@
 
 #include "FuzzInput.h"
 #include "tags/FLACfile.h"
+#include "tags/ID3v2.h"
 
 namespace {
 
@@ -15,19 +16,24 @@ using ordana::fuzz::Check;
 
 struct Layout {
   bool ok = false;
+  size_t start = 0;                 // where the marker stands (after an ID3v2 tag)
   size_t audio = 0;                 // where the metadata ends
   std::vector<std::string> kept;    // blocks other than padding and comments
 };
 
-// The metadata blocks after the marker and STREAMINFO, walked to the block
-// flagged last (at most 100 headers, each inside the file).
+// The metadata blocks after the marker and STREAMINFO (both after an ID3v2
+// tag in front, when there is one), walked to the block flagged last (at
+// most 100 headers, each inside the file).
 Layout Walk(const std::string& b) {
   Layout l;
+  if (b.size() >= 10)
+    l.start = size_t(ordana::ID3v2TotalTagSize(reinterpret_cast<const uint8_t*>(b.data()), int64_t(b.size())));
+  const size_t s = l.start;
   auto u = [&](size_t i) { return static_cast<unsigned char>(b[i]); };
   // The marker is recognised by its byte sum, as the reader does.
-  if (b.size() < 42 || u(0) + u(1) + u(2) + u(3) != 342) return l;
-  bool last = (u(4) & 0x80) != 0;
-  size_t pos = 42;
+  if (b.size() < s + 42 || u(s) + u(s + 1) + u(s + 2) + u(s + 3) != 342) return l;
+  bool last = (u(s + 4) & 0x80) != 0;
+  size_t pos = s + 42;
   for (int n = 0; n < 100 && !last; ++n) {
     if (pos + 4 > b.size()) return l;
     last = (u(pos) & 0x80) != 0;
@@ -67,8 +73,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(valid, "a file that is not valid was saved");
   const Layout was = Walk(file.before), now = Walk(after);
   Check(was.ok && now.ok, "saved over metadata that cannot be walked, or wrote such metadata");
+  // An ID3v2 tag in front stays as it was.
+  Check(now.start == was.start && after.compare(0, was.start + 4, file.before, 0, was.start + 4) == 0,
+        "the ID3v2 tag in front or the marker changed");
   // Only the last-block flag of STREAMINFO's header may change.
-  Check(after.compare(5, 37, file.before, 5, 37) == 0, "STREAMINFO changed");
+  Check(after.compare(was.start + 5, 37, file.before, was.start + 5, 37) == 0, "STREAMINFO changed");
   Check(now.kept == was.kept, "a block other than padding or comments changed");
   Check(after.compare(now.audio, std::string::npos, file.before, was.audio) == 0, "the audio changed");
 

@@ -1,7 +1,7 @@
 // Fuzzes TMPEGaudio: the frame search straight over the input buffer (so
 // AddressSanitizer sees any read past the bytes given), then the reader on
-// the input as a file, with and without the owned tag readers filled, and
-// every derived value.
+// the input in memory (spans of it, then copies as from a file), with and
+// without the owned tag readers filled, and every derived value.
 #include "tags/MPEGaudio.h"
 
 #include <cmath>
@@ -40,19 +40,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const ordana::FrameData direct = ordana::FindMPEGFrame(data, length, &vbr);
   if (direct.Found) Check(direct.Position + direct.Size + 4 <= length, "probe outside the window");
 
-  const std::u16string path = ordana::fuzz::WriteInputFile(data, size, "input.mp3");
+  const ordana::fuzz::InputSources in(data, size);
   ordana::TMPEGaudio mpeg;
-  Check(mpeg.ReadFromFile(path), "a readable file must read");
+  Check(mpeg.ReadFromSource(in.Memory()), "a readable file must read");
   CheckDerived(mpeg, size);
   if (size < size_t(ordana::kMPEGWindowSize))  // one window, holding every byte
     Check(mpeg.Frame().Found == direct.Found && mpeg.Frame().Position == direct.Position,
           "the file search differs from the window search");
   // The stream size counts the tags once a caller has read them.
-  mpeg.ID3v1().ReadFromFile(path);
-  mpeg.ID3v2().ReadFromFile(path);
+  mpeg.ID3v1().ReadFromSource(in.Memory());
+  mpeg.ID3v2().ReadFromSource(in.Memory());
   (void)mpeg.Frames(), (void)mpeg.Duration(), (void)mpeg.Valid();
-  // A second read starts from a used object.
-  Check(mpeg.ReadFromFile(path), "a readable file must read");
+  // A second read starts from a used object and must find the same frame.
+  const ordana::FrameData first = mpeg.Frame();
+  Check(mpeg.ReadFromSource(in.Copied()), "a readable file must read");
   CheckDerived(mpeg, size);
+  Check(mpeg.Frame().Found == first.Found && mpeg.Frame().Position == first.Position,
+        "memory and copied reads differ");
   return 0;
 }

@@ -1,25 +1,30 @@
-// Fuzzes ReadTrackInfo. The first input byte picks the file's name (its
-// extension selects the reader) and the options; the rest is the file.
+// Fuzzes ReadTrackInfo. The first input byte picks the file's name (an
+// extension of the format table, one in capitals, or the line input) and the
+// options; the rest is the file, written out since the reader takes a name.
 #include <cstring>
 
 #include "FuzzInput.h"
 #include "platform/FileIO.h"
+#include "platform/TextCodec.h"
+#include "tags/Formats.h"
 #include "trackinfo/ReadTrackInfo.h"
 
 namespace {
 
-constexpr const char* kNames[16] = {
-    "input.mp3", "input.tta", "input.wav", "input.wma", "input.ogg",  "input.flac",
-    "input.ape", "input.mpc", "input.mp+", "input.mpp", "input.m4a",  "input.m4b",
-    "input.m4p", "input.mp4", "INPUT.MP3", "line.in",
-};
+std::string PickName(uint8_t pick) {
+  const auto formats = ordana::AudioFormats();
+  const size_t n = pick % (formats.size() + 2);
+  if (n == formats.size()) return "INPUT.MP3";
+  if (n == formats.size() + 1) return "line.in";
+  return "input" + ordana::Utf16ToUtf8(std::u16string(formats[n].Extension));
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const uint8_t pick = data[0];
-  const std::u16string path = ordana::fuzz::WriteInputFile(data + 1, size - 1, kNames[pick & 15]);
+  const std::u16string path = ordana::fuzz::WriteInputFile(data + 1, size - 1, PickName(pick & 15));
   const int options = (pick >> 4) & 7;
   ordana::TPlaylistEntry entry;
   char info[ordana::kInfoTextSize];

@@ -1,15 +1,18 @@
-// Fuzzes TWAVfile: any bytes as a file, read twice by one object so the second
-// read starts from a used reader.
+// Fuzzes TWAVfile: any bytes parsed from memory, first as spans of the input,
+// then through copies as from a file, by one object (so the second parse
+// starts from a used reader); both parses must agree.
 #include "tags/WAVfile.h"
 
 #include "FuzzInput.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::u16string path = ordana::fuzz::WriteInputFile(data, size, "input.wav");
-  ordana::TWAVfile reader;
-  for (int pass = 0; pass < 2; ++pass) {
-    reader.ReadFromFile(path);
-    (void)reader.Valid();
-  }
+  using ordana::fuzz::Check;
+  const ordana::fuzz::InputSources in(data, size);
+  ordana::TWAVfile r;
+  const bool read = r.ReadFromSource(in.Memory());
+    const bool found = r.Valid();
+  const auto key = r.SampleRate();
+  Check(r.ReadFromSource(in.Copied()) == read && r.Valid() == found && r.SampleRate() == key,
+        "memory and copied reads differ");
   return 0;
 }

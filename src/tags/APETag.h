@@ -6,11 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "bytes/ByteSource.h"
 #include "platform/TextCodec.h"
 
 namespace ordana {
-
-class InputFile;
 
 // One tag item.
 struct RField {
@@ -24,20 +23,37 @@ struct RField {
 // The items, in file order.
 using AField = std::vector<RField>;
 
+// A tag as read; the defaults are those of a file without one.
+struct APERecord {
+  AField Fields;
+  bool Exists = false;
+  int32_t Version = 0;
+  int32_t Size = 0;  // the footer's tag size (items and footer)
+};
+
+// The tag at the end of a file. False when the 32 bytes before a trailing
+// ID3v1 tag cannot be read (the record then at its defaults).
+bool ParseAPE(const bytes::ByteSource& file, APERecord& tag);
+// The tag as written (header, items, footer); empty when the list cannot be
+// stored (a name holding a zero byte, a tag over 2 GiB).
+ByteString RenderAPE(const AField& fields);
+
 class TAPETag {
  public:
   TAPETag() { ResetData(); }
 
-  void ResetData();
+  void ResetData() { F = APERecord{}; }
   // True when the file could be opened and its last 32 bytes (before a
   // trailing ID3v1 tag) could be read; Exists() tells whether they were an
   // APE tag footer.
   bool ReadFromFile(const std::u16string& sFile);
+  // The same over bytes already at hand.
+  bool ReadFromSource(const bytes::ByteSource& Source) { return ParseAPE(Source, F); }
 
-  const AField& Fields() const { return pField; }
-  bool Exists() const { return pExists; }
-  int32_t Version() const { return pVersion; }
-  int32_t Size() const { return pSize; }
+  const AField& Fields() const { return F.Fields; }
+  bool Exists() const { return F.Exists; }
+  int32_t Version() const { return F.Version; }
+  int32_t Size() const { return F.Size; }
 
   // Value of the first item whose name equals Field when the ASCII letters of
   // both are upper-cased (other characters must match exactly); empty when
@@ -79,7 +95,8 @@ class TAPETag {
   ByteString BuildTag() const;
 
   // The footer of a file as found by the first step of a read: the 32 bytes
-  // before a trailing ID3v1 tag, with the reading's own values.
+  // before a trailing ID3v1 tag, with the reading's own values. ReadFooter
+  // reads it (false when those bytes cannot be read).
   struct Footer {
     char ID[8] = {};
     int32_t Version = 0;
@@ -91,17 +108,14 @@ class TAPETag {
     bool IsAPE() const;
   };
 
+  static bool ReadFooter(const bytes::ByteSource& f, Footer& footer);
+
  private:
-  static bool ReadFooter(const InputFile& f, Footer& footer);
   // Where the audio before an existing tag ends (-1 when the footer's tag
   // size does not fit the file).
-  static int64_t AudioEnd(const InputFile& f, const Footer& footer);
-  void ReadItems(const InputFile& f, const Footer& footer);
+  static int64_t AudioEnd(const bytes::ByteSource& f, const Footer& footer);
 
-  AField pField;
-  bool pExists = false;
-  int32_t pVersion = 0;
-  int32_t pSize = 0;
+  APERecord F;
 };
 
 }  // namespace ordana

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <limits>
 
+#include "bytes/ByteWriter.h"
 #include "platform/FileIO.h"
 #include "platform/SafeWrite.h"
 #include "platform/Strings.h"
+#include "tags/FileSource.h"
+#include "tags/ID3v2.h"
 
 namespace ordana {
 
@@ -19,21 +22,23 @@ constexpr int kInvalidBlock = 127;  // what a frame sync looks like as a header
 constexpr int64_t kRewritePadding = 2048;
 constexpr uint32_t kMaxBlockLength = 0xFFFFFF;
 
-void PutLE32(std::string& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out += static_cast<char>(v >> (8 * i));
+// The stream marker is recognised by the sum of its four bytes, as the
+// playout program recognises it: "fLaC" passes, and so does any other four
+// bytes of the same sum (files that the program plays must read here too).
+bool IsFlacMarker(bytes::ByteReader b) {
+  int sum = 0;
+  for (int i = 0; i < 4; ++i) sum += b.U8();
+  return b.Ok() && sum == 342;
 }
 
-std::string BlockHeader(int type, uint32_t length) {
-  return {static_cast<char>(type), static_cast<char>(length >> 16), static_cast<char>(length >> 8),
-          static_cast<char>(length)};
+// Where the stream marker stands: after an ID3v2 tag that some taggers put
+// in front of a FLAC stream (sized by the rule every reader skips it by),
+// else at the start.
+int64_t StreamStart(bytes::SourceWindow& w) {
+  uint8_t id3[10];
+  w.CopyPadded(0, id3, sizeof id3);
+  return ID3v2TotalTagSize(id3, w.Size());
 }
-
-uint32_t GetLE32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-bool IsFlacMarker(const unsigned char* b) { return b[0] + b[1] + b[2] + b[3] == 342; }
 
 bool SameName(std::u16string_view a, std::u16string_view b) {
   return UpperAscii(a) == UpperAscii(b);
@@ -58,96 +63,44 @@ std::vector<std::u16string> SplitLines(const std::vector<std::u16string>& commen
 
 }  // namespace
 
-void TFLACfile::ResetData() {
-  FChannels = 0;
-  FSampleRate = 0;
-  FBitsPerSample = 0;
-  FFileLength = 0;
-  FSamples = 0;
-  FComments.clear();
-  FCommentLines.clear();
-  FlacBlocks.clear();
-  TotalBlocksSize = 0;
-  FVendor.clear(), FTitle.clear(), FArtist.clear(), FAlbum.clear();
-  FYear.clear(), FGenre.clear(), FComment.clear();
-}
-
 bool TFLACfile::Valid() const {
-  return FChannels > 0 && FSampleRate > 0 && FBitsPerSample > 0 && FSamples > 0;
+  return F.Channels > 0 && F.SampleRate > 0 && F.BitsPerSample > 0 && F.Samples > 0;
 }
 
 double TFLACfile::Duration() const {
-  return Valid() ? static_cast<double>(FSamples) / FSampleRate : 0.0;
+  return Valid() ? static_cast<double>(F.Samples) / F.SampleRate : 0.0;
 }
 
 double TFLACfile::Ratio() const {
   if (!Valid()) return 0.0;
-  const double raw = static_cast<double>(FChannels) * FSamples * FBitsPerSample / 8.0;
-  return static_cast<double>(FFileLength) / raw * 100.0;
+  const double raw = static_cast<double>(F.Channels) * F.Samples * F.BitsPerSample / 8.0;
+  return static_cast<double>(F.FileLength) / raw * 100.0;
 }
 
-bool TFLACfile::ReadFromFile(const std::u16string& FileName) {
-  ResetData();
-  InputFile f = InputFile::Open(FileName);
-  if (!f) return false;
-  unsigned char b[26] = {};
-  const int64_t size = f.Size();
-  if (size < 0 || f.ReadAt(0, b, sizeof b) < 0) return false;
-  FFileLength = static_cast<int32_t>(std::min<int64_t>(size, std::numeric_limits<int32_t>::max()));
-  if (!IsFlacMarker(b)) return true;
+namespace {
 
-  FChannels = static_cast<uint8_t>(((b[20] >> 1) & 7) + 1);
-  FSampleRate = b[18] * 4096 + b[19] * 16 + (b[20] >> 4);
-  FBitsPerSample = static_cast<uint8_t>(((b[20] & 1) * 16 + (b[21] >> 4)) + 1);
-  FSamples = static_cast<int32_t>(static_cast<uint32_t>(b[22]) << 24 |
-                                  static_cast<uint32_t>(b[23]) << 16 |
-                                  static_cast<uint32_t>(b[24]) << 8 | b[25]);
-
-  int64_t pos = kFirstBlockHeader;
-  for (int n = 0; n < kMaxBlockHeaders; ++n) {
-    unsigned char h[4];
-    const int64_t got = f.ReadAt(pos, h, sizeof h);
-    if (got < 0) return false;
-    if (got < 4) break;  // the file ends among the block headers
-    const bool last = (h[0] & 0x80) != 0;
-    const int type = h[0] & 0x7F;
-    const int64_t length = static_cast<int64_t>(h[1]) << 16 | h[2] << 8 | h[3];
-    pos += 4;
-    if (type == kVorbisComment) {
-      // A body that claims more than the file holds is taken as far as it goes.
-      const int64_t avail = std::clamp<int64_t>(size - pos, 0, length);
-      std::string body(static_cast<size_t>(avail), '\0');
-      const int64_t read = f.ReadAt(pos, body.data(), body.size());
-      if (read < 0) return false;
-      body.resize(static_cast<size_t>(read));
-      ParseVorbisComment(body);
-      break;
-    }
-    pos += length;
-    if (last) break;
-  }
-  return true;
+// The comments as whole texts, and split into lines.
+void SetComments(FLACRecord& flac, std::vector<std::u16string> comments) {
+  flac.Comments = std::move(comments);
+  flac.CommentLines = SplitLines(flac.Comments);
 }
 
-void TFLACfile::ParseVorbisComment(std::string_view body) {
-  const auto* p = reinterpret_cast<const unsigned char*>(body.data());
-  size_t left = body.size();
-  if (left < 4) return;
-  const size_t n = std::min<size_t>(GetLE32(p), left - 4);
-  FVendor = Utf8ToUtf16(body.substr(4, n));
-  p += 4 + n, left -= 4 + n;
-  if (left < 4) return;
+// The body of a VORBIS_COMMENT block: vendor, count, comments, each text
+// behind its 32-bit length. What does not fit the body ends it.
+void ParseVorbisComment(bytes::ByteReader body, FLACRecord& flac) {
+  if (!body.Has(4)) return;
+  const uint32_t vendorLength = body.U32LE();
+  const size_t n = std::min<size_t>(vendorLength, body.Remaining());
+  flac.Vendor = Utf8ToUtf16(body.Chars(n));
+  if (!body.Has(4)) return;
 
-  const uint32_t count = GetLE32(p);
-  p += 4, left -= 4;
+  const uint32_t count = body.U32LE();
   std::vector<std::u16string> comments;
   for (uint32_t i = 0; i < count; ++i) {
-    if (left < 4) break;
-    const uint32_t m = GetLE32(p);
-    p += 4, left -= 4;
-    if (left < m) break;
-    comments.push_back(Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(p), m)));
-    p += m, left -= m;
+    if (!body.Has(4)) break;
+    const uint32_t m = body.U32LE();
+    if (!body.Has(m)) break;
+    comments.push_back(Utf8ToUtf16(body.Chars(m)));
   }
 
   auto find = [&](std::u16string_view name) -> std::u16string {
@@ -158,47 +111,107 @@ void TFLACfile::ParseVorbisComment(std::string_view body) {
     }
     return {};
   };
-  FArtist = find(u"ARTIST");
-  FTitle = find(u"TITLE");
-  FAlbum = find(u"ALBUM");
-  FGenre = find(u"GENRE");
-  FYear = find(u"DATE");
-  FComment = find(u"COMMENT");
-  SetComments(std::move(comments));
+  flac.Artist = find(u"ARTIST");
+  flac.Title = find(u"TITLE");
+  flac.Album = find(u"ALBUM");
+  flac.Genre = find(u"GENRE");
+  flac.Year = find(u"DATE");
+  flac.Comment = find(u"COMMENT");
+  SetComments(flac, std::move(comments));
 }
 
-void TFLACfile::SetComments(std::vector<std::u16string> comments) {
-  FComments = std::move(comments);
-  FCommentLines = SplitLines(FComments);
+}  // namespace
+
+bool ParseFLAC(const bytes::ByteSource& file, FLACRecord& flac) {
+  flac = FLACRecord{};
+  bytes::SourceWindow w(file);
+  const int64_t size = w.Size();
+  uint8_t head[26];
+  if (size < 0 || !w.GetUpTo(0, sizeof head).Ok()) return false;
+  const int64_t start = StreamStart(w);
+  w.CopyPadded(start, head, sizeof head);  // a short file reads as zeros
+  flac.FileLength = static_cast<int32_t>(std::min<int64_t>(size, std::numeric_limits<int32_t>::max()));
+  const bytes::ByteReader b(head, sizeof head);
+  if (!IsFlacMarker(b)) return true;
+
+  // STREAMINFO: 20 bits of sample rate, 3 of channels less one, 5 of bits
+  // per sample less one, then the 36-bit sample count (its low 32 bits kept).
+  const uint32_t packed = b.At(18).U32BE();
+  flac.SampleRate = static_cast<int32_t>(packed >> 12);
+  flac.Channels = static_cast<uint8_t>(((packed >> 9) & 7) + 1);
+  flac.BitsPerSample = static_cast<uint8_t>(((packed >> 4) & 31) + 1);
+  flac.Samples = static_cast<int32_t>(b.At(22).U32BE());
+
+  int64_t pos = start + kFirstBlockHeader;
+  for (int n = 0; n < kMaxBlockHeaders; ++n) {
+    bytes::ByteReader h = w.GetUpTo(pos, 4);
+    if (!h.Ok()) return false;
+    if (h.Size() < 4) break;  // the file ends among the block headers
+    const uint8_t typeByte = h.U8();
+    const bool last = (typeByte & 0x80) != 0;
+    const int type = typeByte & 0x7F;
+    const int64_t length = h.U24BE();
+    pos += 4;
+    if (type == kVorbisComment) {
+      // A body that claims more than the file holds is taken as far as it goes.
+      const bytes::ByteReader body = w.GetUpTo(pos, static_cast<size_t>(length));
+      if (!body.Ok()) return false;
+      ParseVorbisComment(body, flac);
+      break;
+    }
+    pos += length;
+    if (last) break;
+  }
+  return true;
+}
+
+bool TFLACfile::ReadFromFile(const std::u16string& FileName) {
+  ResetData();
+  return ParseFile(FileName, [&](const bytes::ByteSource& s) { return ReadFromSource(s); });
+}
+
+bool TFLACfile::ReadFromSource(const bytes::ByteSource& Source) {
+  ResetData();
+  return ParseFLAC(Source, F);
 }
 
 // --- Saving ------------------------------------------------------------------
 
-// Reads the marker and STREAMINFO (42 bytes, into head) and every metadata
+// Reads the marker and STREAMINFO (42 bytes at start, after any ID3v2 tag
+// in front, into head) and every metadata
 // block after it: PADDING and VORBIS_COMMENT blocks are dropped, the others
 // kept with their headers. Refuses (false) whatever would make the audio's
 // start uncertain: no marker, a first block that is not a 34-byte STREAMINFO,
 // a block running past the end of the file, a frame sync met as a header, or
 // no last-block flag within 100 headers.
-bool TFLACfile::CollectBlocks(const InputFile& f, std::string& head) {
+bool TFLACfile::CollectBlocks(const InputFile& f, int64_t& start, std::string& head) {
   FlacBlocks.clear();
   TotalBlocksSize = 0;
   PaddingSize = 0;
   const int64_t size = f.Size();
+  {
+    const FileSource source(f);
+    bytes::SourceWindow w(source, 0);
+    start = StreamStart(w);
+  }
   head.assign(static_cast<size_t>(kFirstBlockHeader), '\0');
-  if (size < kFirstBlockHeader || f.ReadAt(0, head.data(), head.size()) != kFirstBlockHeader)
+  if (size - start < kFirstBlockHeader ||
+      f.ReadAt(start, head.data(), head.size()) != kFirstBlockHeader)
     return false;
-  const auto* b = reinterpret_cast<const unsigned char*>(head.data());
-  if (!IsFlacMarker(b) || (b[4] & 0x7F) != 0 || (b[5] << 16 | b[6] << 8 | b[7]) != 34) return false;
+  const bytes::ByteReader b(head);
+  const uint8_t first = b.At(4).U8();
+  if (!IsFlacMarker(b) || (first & 0x7F) != 0 || b.At(5).U24BE() != 34) return false;
 
-  bool last = (b[4] & 0x80) != 0;  // STREAMINFO alone: no further blocks
-  int64_t pos = kFirstBlockHeader;
+  bool last = (first & 0x80) != 0;  // STREAMINFO alone: no further blocks
+  int64_t pos = start + kFirstBlockHeader;
   for (int n = 0; n < kMaxBlockHeaders && !last; ++n) {
-    unsigned char h[4];
-    if (f.ReadAt(pos, h, sizeof h) != 4) return false;
-    last = (h[0] & 0x80) != 0;
-    const int type = h[0] & 0x7F;
-    const int64_t length = static_cast<int64_t>(h[1]) << 16 | h[2] << 8 | h[3];
+    uint8_t raw[4];
+    if (f.ReadAt(pos, raw, sizeof raw) != 4) return false;
+    bytes::ByteReader h(raw, sizeof raw);
+    const uint8_t typeByte = h.U8();
+    last = (typeByte & 0x80) != 0;
+    const int type = typeByte & 0x7F;
+    const int64_t length = h.U24BE();
     if (type == kInvalidBlock || pos + 4 + length > size) return false;
     if (type == kPadding) {
       PaddingSize = static_cast<int32_t>(length);
@@ -216,10 +229,10 @@ bool TFLACfile::CollectBlocks(const InputFile& f, std::string& head) {
 // The six named fields replace (or join, or leave) the comments: the first
 // comment of each name, compared without regard to case.
 void TFLACfile::MergeNamedFields() {
-  std::vector<std::u16string> comments = FComments;
+  std::vector<std::u16string> comments = F.Comments;
   const std::pair<const char16_t*, const std::u16string*> fields[] = {
-      {u"ARTIST", &FArtist}, {u"TITLE", &FTitle}, {u"ALBUM", &FAlbum},
-      {u"GENRE", &FGenre},   {u"DATE", &FYear},   {u"COMMENT", &FComment}};
+      {u"ARTIST", &F.Artist}, {u"TITLE", &F.Title}, {u"ALBUM", &F.Album},
+      {u"GENRE", &F.Genre},   {u"DATE", &F.Year},   {u"COMMENT", &F.Comment}};
   for (const auto& field : fields) {
     const char16_t* name = field.first;
     const std::u16string* value = field.second;
@@ -235,7 +248,7 @@ void TFLACfile::MergeNamedFields() {
       comments.push_back(std::u16string(name) + u"=" + *value);
     }
   }
-  SetComments(std::move(comments));
+  SetComments(F, std::move(comments));
 }
 
 bool TFLACfile::SaveToFile(const std::u16string& FileName) {
@@ -243,24 +256,33 @@ bool TFLACfile::SaveToFile(const std::u16string& FileName) {
   SaveSession session(FileName);
   if (!session) return false;
   std::string head;
-  if (!CollectBlocks(session.Source(), head))
+  int64_t start = 0;
+  if (!CollectBlocks(session.Source(), start, head))
     return session.Refuse("the FLAC metadata blocks cannot be walked safely");
   MergeNamedFields();
 
-  std::string body;
-  const Utf8String vendor = Utf16ToUtf8(FVendor);
-  PutLE32(body, static_cast<uint32_t>(vendor.size()));
-  body += vendor;
-  PutLE32(body, static_cast<uint32_t>(FComments.size()));
-  for (const std::u16string& c : FComments) {
+  bytes::ByteWriter body;
+  const Utf8String vendor = Utf16ToUtf8(F.Vendor);
+  body.PutU32LE(vendor.size());
+  body.PutBytes(vendor);
+  body.PutU32LE(F.Comments.size());
+  for (const std::u16string& c : F.Comments) {
     const Utf8String text = Utf16ToUtf8(c);
-    PutLE32(body, static_cast<uint32_t>(text.size()));
-    body += text;
+    body.PutU32LE(text.size());
+    body.PutBytes(text);
   }
-  if (body.size() > kMaxBlockLength) return session.Refuse("the comments do not fit one FLAC block");
-
+  if (body.Size() > kMaxBlockLength) return session.Refuse("the comments do not fit one FLAC block");
+  // A block's header holds its length in 24 bits.
+  auto block = [](int type, std::string_view data) {
+    bytes::ByteWriter w;
+    w.PutU8(static_cast<uint64_t>(type));
+    w.PutU24BE(data.size());
+    w.PutBytes(data);
+    return w.Ok() ? w.Take() : std::string();
+  };
   Blocks.clear();
-  Blocks.push_back(BlockHeader(kVorbisComment, static_cast<uint32_t>(body.size())) + body);
+  Blocks.push_back(block(kVorbisComment, body.Bytes()));
+  if (!body.Ok() || Blocks[0].empty()) return session.Refuse("the comments do not fit one FLAC block");
   int64_t s = static_cast<int64_t>(Blocks[0].size());
   for (const ByteString& block : FlacBlocks) {
     Blocks.push_back(block);
@@ -276,8 +298,8 @@ bool TFLACfile::SaveToFile(const std::u16string& FileName) {
     int64_t length = std::min<int64_t>(room - 4, kMaxBlockLength);
     const int64_t rest = room - 4 - length;
     if (rest > 0 && rest < 4) length -= 4 - rest;  // leave room for one more header
-    Blocks.push_back(BlockHeader(kPadding, static_cast<uint32_t>(length)) +
-                     std::string(static_cast<size_t>(length), '\0'));
+    Blocks.push_back(block(kPadding, std::string(static_cast<size_t>(length), '\0')));
+    if (Blocks.back().empty()) return session.Refuse("a padding block does not fit its length field");
     room -= 4 + length;
   }
   // Readers walk at most kMaxBlockHeaders headers after STREAMINFO: a
@@ -290,12 +312,14 @@ bool TFLACfile::SaveToFile(const std::u16string& FileName) {
 
   std::string all;
   for (const ByteString& block : Blocks) all += block;
-  if (inPlace) return session.Patch({{kFirstBlockHeader, std::move(all)}});
+  if (inPlace) return session.Patch({{start + kFirstBlockHeader, std::move(all)}});
 
   head[4] = static_cast<char>(head[4] & 0x7F);  // STREAMINFO is no longer the last block
-  const int64_t audio = kFirstBlockHeader + TotalBlocksSize;
+  const int64_t audio = start + kFirstBlockHeader + TotalBlocksSize;
+  // An ID3v2 tag in front is kept as it stands.
   return session.Rewrite([&](OutputFile& out) {
-    return out.Write(head) && out.Write(all) && out.CopyOriginal(audio);
+    return (start == 0 || out.CopyOriginal(0, start)) && out.Write(head) && out.Write(all) &&
+           out.CopyOriginal(audio);
   });
 }
 

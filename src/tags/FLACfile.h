@@ -1,24 +1,50 @@
 #pragma once
 // FLAC: the stream parameters of STREAMINFO and the text comments of the
-// first VORBIS_COMMENT block.
+// first VORBIS_COMMENT block. An ID3v2 tag in front of the stream is passed
+// over when reading and kept in front when saving.
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "bytes/ByteSource.h"
 #include "platform/TextCodec.h"
 
 namespace ordana {
 
 class InputFile;
 
+// What a read finds; the defaults are those of a file that is not FLAC.
+struct FLACRecord {
+  uint8_t Channels = 0;
+  int32_t SampleRate = 0;
+  uint8_t BitsPerSample = 0;
+  int32_t FileLength = 0;  // the file's size, held to the 32-bit range
+  int32_t Samples = 0;     // low 32 bits of the 36-bit count
+  // The comments of the first VORBIS_COMMENT block as whole texts, and the
+  // same split into lines.
+  std::vector<std::u16string> Comments;
+  std::vector<std::u16string> CommentLines;
+  std::u16string Vendor, Title, Artist, Album, Year, Genre, Comment;
+};
+
+// STREAMINFO and the first VORBIS_COMMENT block of a file. False only when
+// the file cannot be read; true also for one that is not FLAC.
+bool ParseFLAC(const bytes::ByteSource& file, FLACRecord& flac);
+
 class TFLACfile {
  public:
   TFLACfile() { ResetData(); }
 
-  void ResetData();
+  void ResetData() {
+    F = FLACRecord{};
+    FlacBlocks.clear();
+    TotalBlocksSize = 0;
+  }
   // False only when the file could not be opened or read; true also for a
   // file that is not FLAC (then Valid() is false).
   bool ReadFromFile(const std::u16string& FileName);
+  // The same over bytes already at hand.
+  bool ReadFromSource(const bytes::ByteSource& Source);
   // Writes Vendor and the comments (the six named fields merged into
   // CommentValues) into the file read last. In place when the new blocks fill
   // the old metadata space exactly (the padding taking up the difference),
@@ -27,11 +53,11 @@ class TFLACfile {
   // walked safely, or any step fails.
   bool SaveToFile(const std::u16string& FileName);
 
-  uint8_t Channels() const { return FChannels; }
-  int32_t SampleRate() const { return FSampleRate; }
-  uint8_t BitsPerSample() const { return FBitsPerSample; }
-  int32_t FileLength() const { return FFileLength; }
-  int32_t Samples() const { return FSamples; }  // low 32 bits of the 36-bit count
+  uint8_t Channels() const { return F.Channels; }
+  int32_t SampleRate() const { return F.SampleRate; }
+  uint8_t BitsPerSample() const { return F.BitsPerSample; }
+  int32_t FileLength() const { return F.FileLength; }
+  int32_t Samples() const { return F.Samples; }  // low 32 bits of the 36-bit count
 
   bool Valid() const;
   double Duration() const;  // seconds
@@ -39,43 +65,33 @@ class TFLACfile {
 
   // Every comment of the VORBIS_COMMENT block read last, one line each
   // (name, "=", value); a comment holding line breaks spans several lines.
-  const std::vector<std::u16string>& CommentValues() const { return FCommentLines; }
+  const std::vector<std::u16string>& CommentValues() const { return F.CommentLines; }
 
-  const std::u16string& Vendor() const { return FVendor; }
-  const std::u16string& Title() const { return FTitle; }
-  const std::u16string& Artist() const { return FArtist; }
-  const std::u16string& Album() const { return FAlbum; }
-  const std::u16string& Year() const { return FYear; }
-  const std::u16string& Genre() const { return FGenre; }
-  const std::u16string& Comment() const { return FComment; }
-  void SetVendor(std::u16string v) { FVendor = std::move(v); }
-  void SetTitle(std::u16string v) { FTitle = std::move(v); }
-  void SetArtist(std::u16string v) { FArtist = std::move(v); }
-  void SetAlbum(std::u16string v) { FAlbum = std::move(v); }
-  void SetYear(std::u16string v) { FYear = std::move(v); }
-  void SetGenre(std::u16string v) { FGenre = std::move(v); }
-  void SetComment(std::u16string v) { FComment = std::move(v); }
+  const std::u16string& Vendor() const { return F.Vendor; }
+  const std::u16string& Title() const { return F.Title; }
+  const std::u16string& Artist() const { return F.Artist; }
+  const std::u16string& Album() const { return F.Album; }
+  const std::u16string& Year() const { return F.Year; }
+  const std::u16string& Genre() const { return F.Genre; }
+  const std::u16string& Comment() const { return F.Comment; }
+  void SetVendor(std::u16string v) { F.Vendor = std::move(v); }
+  void SetTitle(std::u16string v) { F.Title = std::move(v); }
+  void SetArtist(std::u16string v) { F.Artist = std::move(v); }
+  void SetAlbum(std::u16string v) { F.Album = std::move(v); }
+  void SetYear(std::u16string v) { F.Year = std::move(v); }
+  void SetGenre(std::u16string v) { F.Genre = std::move(v); }
+  void SetComment(std::u16string v) { F.Comment = std::move(v); }
 
  private:
-  void ParseVorbisComment(std::string_view body);
-  void SetComments(std::vector<std::u16string> comments);
-  bool CollectBlocks(const InputFile& f, std::string& head);
+  bool CollectBlocks(const InputFile& f, int64_t& start, std::string& head);
   void MergeNamedFields();
 
-  uint8_t FChannels = 0;
-  int32_t FSampleRate = 0;
-  uint8_t FBitsPerSample = 0;
-  int32_t FFileLength = 0;
-  int32_t FSamples = 0;
-  // The comments as whole texts, and the same split into lines.
-  std::vector<std::u16string> FComments;
-  std::vector<std::u16string> FCommentLines;
+  FLACRecord F;
   // State of tag writing.
   std::vector<ByteString> FlacBlocks;
   int32_t TotalBlocksSize = 0;
   int32_t PaddingSize = 0;
   std::vector<ByteString> Blocks;
-  std::u16string FVendor, FTitle, FArtist, FAlbum, FYear, FGenre, FComment;
 };
 
 }  // namespace ordana

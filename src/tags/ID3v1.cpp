@@ -1,10 +1,10 @@
 #include "tags/ID3v1.h"
 
-#include <algorithm>
-
+#include "bytes/ByteWriter.h"
 #include "platform/FileIO.h"
 #include "platform/SafeWrite.h"
 #include "platform/Strings.h"
+#include "tags/FileSource.h"
 
 namespace ordana {
 
@@ -34,86 +34,84 @@ const std::array<std::string_view, kGenreCount> GenreNames = {
     "Contemporary Christian", "Christian Rock", "Merengue", "Salsa", "Trash Metal", "Anime",
     "JPop", "Synthpop"};
 
-void TID3v1::ResetData() {
-  FExists = false;
-  FVersionID = 1;
-  FTitle.clear();
-  FArtist.clear();
-  FAlbum.clear();
-  FYear.clear();
-  FComment.clear();
-  FTrack = 0;
-  FGenreID = 255;
-}
-
 namespace {
 
 // A fixed-width field without its trailing padding (zero bytes, blanks and
 // control characters). Done on the bytes: for the code pages in use (single
 // byte, or double byte with trail bytes above 0x3F) this equals trimming the
 // decoded text, and no byte the code page cannot map is lost on the way.
-AnsiString Field(const uint8_t* block, int offset, int width) {
-  return TrimRightBytes(std::string_view(reinterpret_cast<const char*>(block) + offset,
-                                         static_cast<size_t>(width)));
+AnsiString Field(bytes::ByteReader& block, size_t width) {
+  return TrimRightBytes(block.Chars(width));
 }
 
 }  // namespace
 
-bool TID3v1::ReadFromFile(const std::u16string& FileName) {
-  ResetData();
-  InputFile f = InputFile::Open(FileName);
-  if (!f) return false;
-  const int64_t size = f.Size();
+ID3v1Record ParseID3v1(bytes::Span block) {
+  ID3v1Record tag;
+  bytes::ByteReader r(block);
+  if (r.Size() != kID3v1Size || !r.Match("TAG")) return tag;
+  tag.Exists = true;
+  const uint8_t b125 = r.At(125).U8(), b126 = r.At(126).U8();
+  // Version 1.1 keeps the track in byte 126 behind a zero byte 125. Some
+  // taggers pad with blanks instead of zeros, so a blank 125 before a
+  // non-blank 126 counts as version 1.1 too.
+  const bool v11 = (b125 == 0 && b126 != 0) || (b125 == 0x20 && b126 != 0x20);
+  tag.VersionID = v11 ? 2 : 1;
+  tag.Title = Field(r, 30);
+  tag.Artist = Field(r, 30);
+  tag.Album = Field(r, 30);
+  tag.Year = Field(r, 4);
+  tag.Comment = Field(r, v11 ? 28 : 30);
+  if (v11) tag.Track = b126;
+  tag.GenreID = r.At(127).U8();
+  return tag;
+}
+
+bool ParseID3v1(const bytes::ByteSource& file, ID3v1Record& tag) {
+  tag = ID3v1Record{};
+  const int64_t size = file.Size();
   if (size < kID3v1Size) return false;
   uint8_t b[kID3v1Size];
-  if (f.ReadAt(size - kID3v1Size, b, sizeof b) != kID3v1Size) return false;
-  f.Close();
-
-  if (b[0] != 'T' || b[1] != 'A' || b[2] != 'G') return true;
-  FExists = true;
-  const bool v11 = (b[125] == 0 && b[126] != 0) || (b[125] == 0x20 && b[126] != 0x20);
-  FVersionID = v11 ? 2 : 1;
-  FTitle = Field(b, 3, 30);
-  FArtist = Field(b, 33, 30);
-  FAlbum = Field(b, 63, 30);
-  FYear = Field(b, 93, 4);
-  if (v11) {
-    FComment = Field(b, 97, 28);
-    FTrack = b[126];
-  } else {
-    FComment = Field(b, 97, 30);
-  }
-  FGenreID = b[127];
+  if (file.ReadAt(size - kID3v1Size, b, sizeof b) != kID3v1Size) return false;
+  tag = ParseID3v1(b);
   return true;
 }
 
-AnsiString TID3v1::Genre() const {
-  return FGenreID < kGenreCount ? AnsiString(GenreNames[FGenreID]) : AnsiString();
+bool TID3v1::ReadFromFile(const std::u16string& FileName) {
+  ResetData();
+  return ParseFile(FileName, [&](const bytes::ByteSource& s) { return ReadFromSource(s); });
 }
 
-void TID3v1::SetTitle(const AnsiString& v) { FTitle = TrimRightBytes(v); }
-void TID3v1::SetArtist(const AnsiString& v) { FArtist = TrimRightBytes(v); }
-void TID3v1::SetAlbum(const AnsiString& v) { FAlbum = TrimRightBytes(v); }
-void TID3v1::SetYear(const AnsiString& v) { FYear = TrimRightBytes(v); }
-void TID3v1::SetComment(const AnsiString& v) { FComment = TrimRightBytes(v); }
+AnsiString TID3v1::Genre() const {
+  return F.GenreID < kGenreCount ? AnsiString(GenreNames[F.GenreID]) : AnsiString();
+}
 
-std::string TID3v1::Block() const {
-  std::string b(kID3v1Size, '\0');
-  b.replace(0, 3, "TAG");
-  auto put = [&](size_t offset, const AnsiString& v, size_t width) {
-    b.replace(offset, std::min(width, v.size()), v.substr(0, width));
+void TID3v1::SetTitle(const AnsiString& v) { F.Title = TrimRightBytes(v); }
+void TID3v1::SetArtist(const AnsiString& v) { F.Artist = TrimRightBytes(v); }
+void TID3v1::SetAlbum(const AnsiString& v) { F.Album = TrimRightBytes(v); }
+void TID3v1::SetYear(const AnsiString& v) { F.Year = TrimRightBytes(v); }
+void TID3v1::SetComment(const AnsiString& v) { F.Comment = TrimRightBytes(v); }
+
+std::string RenderID3v1(const ID3v1Record& tag) {
+  bytes::ByteWriter w(std::string("TAG"));
+  auto put = [&](const AnsiString& v, size_t width) {
+    const std::string_view t = std::string_view(v).substr(0, width);
+    w.PutBytes(t);
+    w.PutZeros(width - t.size());
   };
-  put(3, FTitle, 30);
-  put(33, FArtist, 30);
-  put(63, FAlbum, 30);
-  put(93, FYear, 4);
-  put(97, FComment, 30);
-  if (FTrack != 0) {
-    b[125] = 0;
-    b[126] = static_cast<char>(FTrack);
+  put(tag.Title, 30);
+  put(tag.Artist, 30);
+  put(tag.Album, 30);
+  put(tag.Year, 4);
+  put(tag.Comment, 30);
+  // A track turns the block into version 1.1: the comment's last two bytes
+  // become the zero marker and the track.
+  if (tag.Track != 0) {
+    w.PatchU8(125, 0);
+    w.PatchU8(126, tag.Track);
   }
-  b[127] = static_cast<char>(FGenreID);
-  return b;
+  w.PutU8(tag.GenreID);
+  return w.Take();
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "bytes/ByteSource.h"
 #include "platform/TextCodec.h"
 
 namespace ordana {
@@ -17,23 +18,47 @@ extern const std::array<std::string_view, kGenreCount> GenreNames;
 // Size of the tag block at the end of a file.
 inline constexpr int kID3v1Size = 128;
 
+// The fields of a tag; the defaults are those of a file without one.
+struct ID3v1Record {
+  bool Exists = false;
+  uint8_t VersionID = 1;  // 1: version 1.0, 2: version 1.1
+  AnsiString Title;       // texts without their trailing padding
+  AnsiString Artist;
+  AnsiString Album;
+  AnsiString Year;
+  AnsiString Comment;
+  uint8_t Track = 0;
+  uint8_t GenreID = 255;
+};
+
+// The fields of a 128-byte block (Exists false when it does not begin with
+// "TAG", the other fields then at their defaults).
+ID3v1Record ParseID3v1(bytes::Span block);
+// The tag in the last 128 bytes of a file. False when they cannot be read
+// (a file shorter than 128 bytes), the record then at its defaults.
+bool ParseID3v1(const bytes::ByteSource& file, ID3v1Record& tag);
+// The 128-byte block of a record.
+std::string RenderID3v1(const ID3v1Record& tag);
+
 class TID3v1 {
  public:
   TID3v1() { ResetData(); }
-  void ResetData();
+  void ResetData() { F = ID3v1Record{}; }
   // True when the file's last 128 bytes could be read, tag or not; whether
   // they are a tag is Exists(). Never throws.
   bool ReadFromFile(const std::u16string& FileName);
+  // The same over bytes already at hand.
+  bool ReadFromSource(const bytes::ByteSource& Source) { return ParseID3v1(Source, F); }
 
-  bool Exists() const { return FExists; }
-  uint8_t VersionID() const { return FVersionID; }  // 1: version 1.0, 2: version 1.1
-  const AnsiString& Title() const { return FTitle; }
-  const AnsiString& Artist() const { return FArtist; }
-  const AnsiString& Album() const { return FAlbum; }
-  const AnsiString& Year() const { return FYear; }
-  const AnsiString& Comment() const { return FComment; }
-  uint8_t Track() const { return FTrack; }
-  uint8_t GenreID() const { return FGenreID; }
+  bool Exists() const { return F.Exists; }
+  uint8_t VersionID() const { return F.VersionID; }  // 1: version 1.0, 2: version 1.1
+  const AnsiString& Title() const { return F.Title; }
+  const AnsiString& Artist() const { return F.Artist; }
+  const AnsiString& Album() const { return F.Album; }
+  const AnsiString& Year() const { return F.Year; }
+  const AnsiString& Comment() const { return F.Comment; }
+  uint8_t Track() const { return F.Track; }
+  uint8_t GenreID() const { return F.GenreID; }
   // GenreNames[GenreID] when below 148, otherwise empty.
   AnsiString Genre() const;
 
@@ -43,11 +68,11 @@ class TID3v1 {
   void SetAlbum(const AnsiString& v);
   void SetYear(const AnsiString& v);
   void SetComment(const AnsiString& v);
-  void SetTrack(uint8_t v) { FTrack = v; }
-  void SetGenreID(uint8_t v) { FGenreID = v; }
+  void SetTrack(uint8_t v) { F.Track = v; }
+  void SetGenreID(uint8_t v) { F.GenreID = v; }
 
   // The 128-byte block of the fields as written.
-  std::string Block() const;
+  std::string Block() const { return RenderID3v1(F); }
   // Writes the block at the end of the file, over an old tag (in place) or
   // appended (the file is rewritten safely). False on any failure, the file
   // then unchanged; false for a file shorter than 128 bytes.
@@ -56,15 +81,7 @@ class TID3v1 {
   bool RemoveFromFile(const std::u16string& FileName) const;
 
  private:
-  bool FExists;
-  uint8_t FVersionID;
-  AnsiString FTitle;
-  AnsiString FArtist;
-  AnsiString FAlbum;
-  AnsiString FYear;
-  AnsiString FComment;
-  uint8_t FTrack;
-  uint8_t FGenreID;
+  ID3v1Record F;
 };
 
 }  // namespace ordana

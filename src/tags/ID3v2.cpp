@@ -7,6 +7,8 @@
 #include "platform/FileIO.h"
 #include "platform/SafeWrite.h"
 #include "platform/Strings.h"
+#include "bytes/ByteWriter.h"
+#include "tags/FileSource.h"
 #include "tags/ID3v1.h"
 
 namespace ordana {
@@ -19,9 +21,14 @@ const char* const kID3v2SlotIDsV22[kID3v2SlotCount + 1] = {
     "TEN", "TCR", "TLA", "WXX", "TOR", "TOA", "TT1", "TOT"};
 
 int32_t ID3v2TotalTagSize(const uint8_t h[10], int64_t fileSize) {
-  if (h[0] != 'I' || h[1] != 'D' || h[2] != '3') return 0;
-  int64_t size = (int64_t{h[6]} << 21) + (int64_t{h[7]} << 14) + (int64_t{h[8]} << 7) + h[9] + 10;
-  if (h[5] & 0x10) size += 10;
+  bytes::ByteReader r(h, 10);
+  if (!r.Match("ID3")) return 0;
+  const uint8_t flags = r.At(5).U8();
+  // The size bytes are taken as they stand, top bits included, as the
+  // playout program computes it: a tag whose size bytes are not
+  // well-formed is skipped by the same length there and here.
+  int64_t size = int64_t{r.At(6).SyncSafe32()} + 10;
+  if (flags & 0x10) size += 10;
   if (size > fileSize) return 0;
   return static_cast<int32_t>(size);
 }
@@ -39,14 +46,16 @@ bool IsByteOrderMark(uint8_t first, uint8_t second) {
 }  // namespace
 
 std::u16string DecodeFrameText(std::string_view Data) {
-  if (!Data.empty() && At(Data, 0) == 1) {
-    // UTF-16: the byte order is little-endian unless the data starts with FE.
+  if (!Data.empty() && (At(Data, 0) == 1 || At(Data, 0) == 2)) {
+    // UTF-16. Encoding 1: little-endian unless the data starts with FE.
+    // Encoding 2: big-endian without a mark (a writer's stray FF FE mark
+    // makes it little-endian).
     size_t start = 1;
-    bool bigEndian = false;
+    bool bigEndian = At(Data, 0) == 2;
     if (Data.size() >= 2) {
       const uint8_t b1 = At(Data, 1);
       const uint8_t b2 = Data.size() > 2 ? At(Data, 2) : 0;
-      if (b1 == 0xFE) bigEndian = true;
+      if (bigEndian ? (b1 == 0xFF && b2 == 0xFE) : b1 == 0xFE) bigEndian = !bigEndian;
       if (IsByteOrderMark(b1, b2)) start = 2;
     }
     // Units i = start..n occupy bytes 2i-1 and 2i. A zero unit ends the text.
@@ -71,7 +80,7 @@ std::u16string DecodeFrameText(std::string_view Data) {
     std::string_view s = Data.substr(1);
     return Utf8ToUtf16(s.substr(0, s.find('\0')));
   }
-  // Encoding 0 or 2, or anything else: the whole data in the ANSI code page;
+  // Encoding 0, or anything else: the whole data in the ANSI code page;
   // trimming removes the encoding byte and the zero padding.
   return Trim(AnsiToUtf16(Data));
 }
@@ -79,7 +88,7 @@ std::u16string DecodeFrameText(std::string_view Data) {
 std::u16string TextAfterDescription(std::string_view Data, bool WithLanguage) {
   if (Data.empty()) return {};
   const char enc = Data[0];
-  const bool wide = enc == 1;
+  const bool wide = enc == 1 || enc == 2;
   std::string_view rest = Data.substr(std::min<size_t>(Data.size(), WithLanguage ? 4 : 1));
   if (wide) {
     // The description is UTF-16: its terminator is a zero unit, looked for
@@ -115,42 +124,6 @@ std::u16string StripGenreReference(std::string_view Data) {
 
 namespace {
 
-// Serves byte ranges of the file from one buffer, so that a tag is read in one
-// or a few reads. A range is only read when the file really holds it.
-class TagWindow {
- public:
-  TagWindow(const InputFile& f, int64_t fileSize) : f_(f), fileSize_(fileSize) {}
-  // Read-ahead stops at this offset (the end of the tag once known).
-  void SetAheadEnd(int64_t end) { aheadEnd_ = end; }
-  // n bytes at pos, or nullptr when the file ends before them or cannot be read.
-  const uint8_t* Get(int64_t pos, size_t n) {
-    if (pos < 0 || n > static_cast<uint64_t>(fileSize_) || pos > fileSize_ - static_cast<int64_t>(n))
-      return nullptr;
-    if (pos >= bufPos_ && pos + static_cast<int64_t>(n) <= bufPos_ + static_cast<int64_t>(buf_.size()))
-      return reinterpret_cast<const uint8_t*>(buf_.data()) + (pos - bufPos_);
-    int64_t len = std::clamp<int64_t>(aheadEnd_ - pos, 0, kReadAhead);
-    len = std::min(std::max<int64_t>(len, static_cast<int64_t>(n)), fileSize_ - pos);
-    buf_.resize(static_cast<size_t>(len));
-    bufPos_ = pos;
-    const int64_t got = f_.ReadAt(pos, buf_.data(), buf_.size());
-    if (got < static_cast<int64_t>(n)) {
-      buf_.clear();
-      return nullptr;
-    }
-    buf_.resize(static_cast<size_t>(got));
-    return reinterpret_cast<const uint8_t*>(buf_.data());
-  }
-  int64_t FileSize() const { return fileSize_; }
-
- private:
-  static constexpr int64_t kReadAhead = 16384;
-  const InputFile& f_;
-  int64_t fileSize_;
-  int64_t aheadEnd_ = kReadAhead;
-  ByteString buf_;
-  int64_t bufPos_ = 0;
-};
-
 void PrepareSlots(TagInfo& info) {
   info.FrameIDs.assign(kID3v2SlotCount + 1, ByteString());
   info.Frame.assign(kID3v2SlotCount + 1, ByteString());
@@ -184,23 +157,26 @@ bool IsIdStart(uint8_t c) { return c >= 'A' && c <= 'Z'; }
 // Reading keeps the slot frames only, each cut to kID3v2FrameLimit bytes;
 // keepAll keeps every frame whole (for rewriting the tag). A frame that the
 // file cannot hold, a negative size or a bad identifier ends the walk.
-void WalkFramesV23(TagWindow& w, TagInfo& info, int64_t tagSize, bool keepAll) {
+void WalkFramesV23(bytes::SourceWindow& w, TagInfo& info, int64_t tagSize, bool keepAll) {
   int64_t pos = 10;
-  while (pos < tagSize && pos < w.FileSize()) {
-    const uint8_t* h = w.Get(pos, 10);
-    if (!h || !IsIdStart(h[0])) return;
-    const std::string id(reinterpret_cast<const char*>(h), 4);
-    const uint8_t b0 = h[4], b1 = h[5], b2 = h[6], b3 = h[7];
-    const bool skip = (h[9] & 0x80) != 0;
-    const int64_t plain = (int64_t{b0} << 24) | (int64_t{b1} << 16) | (int64_t{b2} << 8) | b3;
+  while (pos < tagSize && pos < w.Size()) {
+    bytes::ByteReader h = w.Get(pos, 10);
+    if (!h.Ok() || !IsIdStart(h.At(0).U8())) return;
+    const std::string id(h.Chars(4));
+    const bytes::ByteReader sizeField = h.Sub(4);
+    const bool skip = (h.At(9).U8() & 0x80) != 0;
+    const int64_t plain = sizeField.At(0).U32BE();
     int64_t size;
     if (info.Version == 4) {
-      size = ((b0 | b1 | b2) & 0x80) ? plain
-                                      : (int64_t{b0} << 21) + (int64_t{b1} << 14) + (int64_t{b2} << 7) + b3;
+      // Version 2.4 sizes are sync-safe; one with a top bit set cannot be,
+      // and is read as a plain number (what version 2.3 writers put there).
+      const bytes::Span b = sizeField.All();
+      size = ((b[0] | b[1] | b[2]) & 0x80) ? plain : sizeField.At(0).SyncSafe32();
     } else {
       size = plain;
-      if (size <= 0x7FFFFFFF && size > tagSize)
-        size = (int64_t{b3} << 24) | (int64_t{b2} << 16) | (int64_t{b1} << 8) | b0;
+      // Some writers stored version 2.3 sizes in the wrong byte order: a size
+      // larger than the whole tag is read the other way round.
+      if (size <= 0x7FFFFFFF && size > tagSize) size = sizeField.At(0).U32LE();
     }
     if (size > 0x7FFFFFFF) return;  // negative as a signed 32-bit size
     const int64_t dataPos = pos + 10;
@@ -209,11 +185,10 @@ void WalkFramesV23(TagWindow& w, TagInfo& info, int64_t tagSize, bool keepAll) {
     if (size == 0) {
       if (!skip) StoreFrame(info, id, ByteString(1, '\0'), keepAll);
     } else if (wanted) {
-      const uint8_t* d = w.Get(dataPos, static_cast<size_t>(len));
-      if (!d) return;
-      StoreFrame(info, id, ByteString(reinterpret_cast<const char*>(d), static_cast<size_t>(len)),
-                 keepAll);
-    } else if (len > w.FileSize() - dataPos) {
+      bytes::ByteReader d = w.Get(dataPos, static_cast<size_t>(len));
+      if (!d.Ok()) return;
+      StoreFrame(info, id, ByteString(d.AllChars()), keepAll);
+    } else if (len > w.Size() - dataPos) {
       return;  // the frame reaches past the end of the file
     }
     pos = dataPos + size;
@@ -222,161 +197,123 @@ void WalkFramesV23(TagWindow& w, TagInfo& info, int64_t tagSize, bool keepAll) {
 
 // Frames of version 2.2 (6-byte headers). When reading, a frame's data is
 // held as exactly 500 bytes: cut, or padded with zero bytes.
-void WalkFramesV22(TagWindow& w, TagInfo& info, int64_t tagSize, bool keepAll) {
+void WalkFramesV22(bytes::SourceWindow& w, TagInfo& info, int64_t tagSize, bool keepAll) {
   int64_t pos = 10;
-  while (pos < tagSize && pos < w.FileSize()) {
-    const uint8_t* h = w.Get(pos, 6);
-    if (!h || !IsIdStart(h[0])) return;
-    const std::string id(reinterpret_cast<const char*>(h), 3);
-    const int64_t size = (int64_t{h[3]} << 16) | (int64_t{h[4]} << 8) | h[5];
+  while (pos < tagSize && pos < w.Size()) {
+    bytes::ByteReader h = w.Get(pos, 6);
+    if (!h.Ok() || !IsIdStart(h.At(0).U8())) return;
+    const std::string id(h.Chars(3));
+    const int64_t size = h.U24BE();
     const int64_t dataPos = pos + 6;
     const int64_t len = keepAll ? size : std::min<int64_t>(size, kID3v2FrameLimitV22);
     // Frames without a slot are not kept for rewriting: their 2.2 layout
     // (three-letter identifiers, PIC) has no place in a 2.4 tag.
     if (SlotOf(id, info.Version) != 0) {
-      const uint8_t* d = len ? w.Get(dataPos, static_cast<size_t>(len)) : nullptr;
-      if (len && !d) return;
-      ByteString data(reinterpret_cast<const char*>(d), static_cast<size_t>(len));
+      ByteString data;
+      if (len) {
+        bytes::ByteReader d = w.Get(dataPos, static_cast<size_t>(len));
+        if (!d.Ok()) return;
+        data.assign(d.AllChars());
+      }
       if (!keepAll) data.resize(kID3v2FrameLimitV22, '\0');
       StoreFrame(info, id, std::move(data), keepAll);
-    } else if (len > w.FileSize() - dataPos) {
+    } else if (len > w.Size() - dataPos) {
       return;
     }
     pos = dataPos + size;
   }
 }
 
-}  // namespace
-
-void TID3v2::ResetData() {
-  FExists = false;
-  FVersionID = 0;
-  FSize = 0;
-  FTitle.clear();
-  FArtist.clear();
-  FAlbum.clear();
-  FTrack = 0;
-  FTrackString.clear();
-  FYear.clear();
-  FGenre.clear();
-  FComment.clear();
-  FComposer.clear();
-  FEncoder.clear();
-  FCopyright.clear();
-  FLanguage.clear();
-  FLink.clear();
+// Reads the tag header at the start of a file into info; the frames too when
+// the header is one this reader walks. The total size (0 when there is no
+// usable tag) goes to *totalSize. False when the file is shorter than 10
+// bytes or cannot be read.
+bool ReadTagInfo(bytes::SourceWindow& w, TagInfo& info, int32_t* totalSize, bool keepAll) {
+  if (w.Size() < 10) return false;
+  bytes::ByteReader h = w.Get(0, 10);
+  if (!h.Ok()) return false;
+  uint8_t header[10];
+  h.CopyTo(header, 10);
+  std::memcpy(info.ID, header, 3);
+  info.Version = header[3];
+  info.Revision = header[4];
+  info.Flags = header[5];
+  std::memcpy(info.Size, header + 6, 4);
+  info.FileSize = w.Size();
+  *totalSize = ID3v2TotalTagSize(header, w.Size());
+  if (std::memcmp(info.ID, "ID3", 3) != 0 || info.Version < 2 || info.Version > 4 ||
+      *totalSize == 0)
+    return true;
+  w.SetAheadEnd(*totalSize);
+  if (info.Version == 2)
+    WalkFramesV22(w, info, *totalSize, keepAll);
+  else
+    WalkFramesV23(w, info, *totalSize, keepAll);
+  return true;
 }
 
-namespace {
-
-// What the reader makes of a tag's slots (the fields of ReadFromFile).
-struct ReaderFields {
-  std::u16string title, artist, album, year, genre, comment, composer;
-  uint16_t track = 0;
-  AnsiString trackString, encoder, copyright, language, link;
-};
-
-ReaderFields DeriveFields(const TagInfo& info) {
+// The fields the reader takes from a tag's slots.
+void FillFields(const TagInfo& info, ID3v2Record& tag) {
   auto text = [&](int slot) { return DecodeFrameText(info.Frame[slot]); };
   auto textOr = [&](int slot, int fallback) {
     std::u16string t = text(slot);
     return t.empty() ? text(fallback) : t;
   };
-  ReaderFields f;
-  f.title = textOr(1, 15);
-  f.artist = textOr(2, 14);
-  f.album = textOr(3, 16);
-  f.track = ParseTrackNumber(info.Frame[4]);
-  f.trackString = Utf16ToAnsi(text(4));
-  f.year = text(5);
-  if (f.year.empty()) f.year = Trim(text(13));
-  f.genre = StripGenreReference(info.Frame[6]);
-  f.comment = TextAfterDescription(info.Frame[7], true);
-  f.composer = text(8);
-  f.encoder = Utf16ToAnsi(text(9));
-  f.copyright = Utf16ToAnsi(text(10));
-  f.language = Utf16ToAnsi(text(11));
-  f.link = Utf16ToAnsi(TextAfterDescription(info.Frame[12], false));
-  return f;
-}
-
-// The reader's walk over a file: header into info, the slot frames, and the
-// total tag size (0 without a usable tag). False when the first 10 bytes
-// cannot be read.
-bool ReadSlots(const InputFile& f, TagInfo& info, int32_t& totalSize) {
-  PrepareSlots(info);
-  totalSize = 0;
-  const int64_t fileSize = f.Size();
-  if (fileSize < 10) return false;
-  TagWindow w(f, fileSize);
-  const uint8_t* h = w.Get(0, 10);
-  if (!h) return false;
-  std::memcpy(info.ID, h, 3);
-  info.Version = h[3];
-  info.Revision = h[4];
-  info.Flags = h[5];
-  std::memcpy(info.Size, h + 6, 4);
-  info.FileSize = fileSize;
-  if (std::memcmp(info.ID, "ID3", 3) != 0) return true;
-  totalSize = ID3v2TotalTagSize(h, fileSize);
-  if (info.Version < 2 || info.Version > 4 || totalSize == 0) return true;
-  w.SetAheadEnd(totalSize);
-  if (info.Version == 2)
-    WalkFramesV22(w, info, totalSize, false);
-  else
-    WalkFramesV23(w, info, totalSize, false);
-  return true;
+  // The original title, artist and album stand in for missing ones.
+  tag.Title = textOr(1, 15);
+  tag.Artist = textOr(2, 14);
+  tag.Album = textOr(3, 16);
+  tag.Track = ParseTrackNumber(info.Frame[4]);
+  tag.TrackString = Utf16ToAnsi(text(4));
+  tag.Year = text(5);
+  if (tag.Year.empty()) tag.Year = Trim(text(13));
+  tag.Genre = StripGenreReference(info.Frame[6]);
+  tag.Comment = TextAfterDescription(info.Frame[7], true);
+  tag.Composer = text(8);
+  tag.Encoder = Utf16ToAnsi(text(9));
+  tag.Copyright = Utf16ToAnsi(text(10));
+  tag.Language = Utf16ToAnsi(text(11));
+  tag.Link = Utf16ToAnsi(TextAfterDescription(info.Frame[12], false));
 }
 
 }  // namespace
 
-bool TID3v2::ReadFromFile(const std::u16string& FileName) {
-  ResetData();
-  FOldTagSize = 0;
-  InputFile f = InputFile::Open(FileName);
-  if (!f) return false;
+bool ParseID3v2(const bytes::ByteSource& file, ID3v2Record& tag) {
+  tag = ID3v2Record{};
   TagInfo info;
-  int32_t totalSize = 0;
-  if (!ReadSlots(f, info, totalSize)) return false;
-  f.Close();
+  PrepareSlots(info);
+  bytes::SourceWindow w(file);
+  int32_t total = 0;
+  if (!ReadTagInfo(w, info, &total, false)) return false;
   if (std::memcmp(info.ID, "ID3", 3) != 0) return true;
 
-  FExists = true;
-  FVersionID = info.Version;
-  FSize = totalSize;
-  FOldTagSize = FSize;
-  if (info.Version < 2 || info.Version > 4 || FSize == 0) return true;
-
-  ReaderFields r = DeriveFields(info);
-  FTitle = std::move(r.title);
-  FArtist = std::move(r.artist);
-  FAlbum = std::move(r.album);
-  FTrack = r.track;
-  FTrackString = std::move(r.trackString);
-  FYear = std::move(r.year);
-  FGenre = std::move(r.genre);
-  FComment = std::move(r.comment);
-  FComposer = std::move(r.composer);
-  FEncoder = std::move(r.encoder);
-  FCopyright = std::move(r.copyright);
-  FLanguage = std::move(r.language);
-  FLink = std::move(r.link);
+  tag.Exists = true;
+  tag.VersionID = info.Version;
+  tag.Size = total;
+  tag.OldTagSize = total;
+  if (info.Version < 2 || info.Version > 4 || total == 0) return true;
+  FillFields(info, tag);
   return true;
+}
+
+bool TID3v2::ReadFromFile(const std::u16string& FileName) {
+  F = ID3v2Record{};
+  return ParseFile(FileName, [&](const bytes::ByteSource& s) { return ReadFromSource(s); });
 }
 
 // --- Writing the tag -------------------------------------------------------
 
-void TID3v2::SetTitle(const std::u16string& v) { FTitle = Trim(v); }
-void TID3v2::SetArtist(const std::u16string& v) { FArtist = Trim(v); }
-void TID3v2::SetAlbum(const std::u16string& v) { FAlbum = Trim(v); }
-void TID3v2::SetYear(const std::u16string& v) { FYear = Trim(v); }
-void TID3v2::SetGenre(const std::u16string& v) { FGenre = Trim(v); }
-void TID3v2::SetComment(const std::u16string& v) { FComment = Trim(v); }
-void TID3v2::SetComposer(const std::u16string& v) { FComposer = Trim(v); }
-void TID3v2::SetEncoder(const std::u16string& v) { FEncoder = Utf16ToAnsi(Trim(v)); }
-void TID3v2::SetCopyright(const std::u16string& v) { FCopyright = Utf16ToAnsi(Trim(v)); }
-void TID3v2::SetLanguage(const std::u16string& v) { FLanguage = Utf16ToAnsi(Trim(v)); }
-void TID3v2::SetLink(const std::u16string& v) { FLink = Utf16ToAnsi(Trim(v)); }
+void TID3v2::SetTitle(const std::u16string& v) { F.Title = Trim(v); }
+void TID3v2::SetArtist(const std::u16string& v) { F.Artist = Trim(v); }
+void TID3v2::SetAlbum(const std::u16string& v) { F.Album = Trim(v); }
+void TID3v2::SetYear(const std::u16string& v) { F.Year = Trim(v); }
+void TID3v2::SetGenre(const std::u16string& v) { F.Genre = Trim(v); }
+void TID3v2::SetComment(const std::u16string& v) { F.Comment = Trim(v); }
+void TID3v2::SetComposer(const std::u16string& v) { F.Composer = Trim(v); }
+void TID3v2::SetEncoder(const std::u16string& v) { F.Encoder = Utf16ToAnsi(Trim(v)); }
+void TID3v2::SetCopyright(const std::u16string& v) { F.Copyright = Utf16ToAnsi(Trim(v)); }
+void TID3v2::SetLanguage(const std::u16string& v) { F.Language = Utf16ToAnsi(Trim(v)); }
+void TID3v2::SetLink(const std::u16string& v) { F.Link = Utf16ToAnsi(Trim(v)); }
 
 namespace {
 
@@ -399,17 +336,18 @@ ByteString CommentFrameData(const std::u16string& text) {
   return d;
 }
 
-std::string SyncSafe(int64_t v) {
-  return {char((v >> 21) & 0x7F), char((v >> 14) & 0x7F), char((v >> 7) & 0x7F), char(v & 0x7F)};
-}
-
-uint32_t BigEndian32(std::string_view b, size_t at) {
-  return uint32_t(uint8_t(b[at])) << 24 | uint32_t(uint8_t(b[at + 1])) << 16 |
-         uint32_t(uint8_t(b[at + 2])) << 8 | uint8_t(b[at + 3]);
-}
+uint32_t BigEndian32(std::string_view b, size_t at) { return bytes::ByteReader(b).At(at).U32BE(); }
+// The four bytes at `at` as a sync-safe number, seven bits of each (top
+// bits left out).
 uint32_t SyncSafe32(std::string_view b, size_t at) {
-  return uint32_t(uint8_t(b[at]) & 0x7F) << 21 | uint32_t(uint8_t(b[at + 1]) & 0x7F) << 14 |
-         uint32_t(uint8_t(b[at + 2]) & 0x7F) << 7 | (uint8_t(b[at + 3]) & 0x7F);
+  const uint32_t v = BigEndian32(b, at) & 0x7F7F7F7F;
+  return (v >> 24) << 21 | ((v >> 16) & 0x7F) << 14 | ((v >> 8) & 0x7F) << 7 | (v & 0x7F);
+}
+// A number as four sync-safe bytes (v below 2^28).
+std::string SyncSafe(int64_t v) {
+  bytes::ByteWriter w;
+  w.PutSyncSafe32(uint64_t(v));
+  return w.Take();
 }
 
 // Undoes unsynchronisation: every FF 00 becomes FF.
@@ -572,7 +510,7 @@ struct FileTag {
   std::vector<SaveFrame> frames;
 };
 
-bool ReadFileTag(const SaveSession& s, FileTag& t, std::string& reason) {
+bool ReadFileTag(const bytes::ByteSource& s, FileTag& t, std::string& reason) {
   t.fileSize = s.Size();
   uint8_t h[10];
   if (t.fileSize < 10 || s.ReadAt(0, h, 10) != 10) return true;  // no tag
@@ -694,16 +632,14 @@ bool TID3v2::SaveToFile(const std::u16string& FileName, std::string_view id3v1Bl
     SaveSession s(FileName);
     if (!s) return false;
 
+    const FileSource source(s.Source());
     FileTag file;
     std::string reason;
-    if (!ReadFileTag(s, file, reason)) return s.Refuse(reason);
+    if (!ReadFileTag(source, file, reason)) return s.Refuse(reason);
     // What the reader gets from the file now: fields equal to it are kept
     // as the file has them.
-    TagInfo now;
-    int32_t nowSize = 0;
-    ReadSlots(s.Source(), now, nowSize);
-    const bool readable = nowSize > 0 && now.Version >= 2 && now.Version <= 4;
-    const ReaderFields was = readable ? DeriveFields(now) : ReaderFields{};
+    ID3v2Record was;
+    ParseID3v2(source, was);
 
     FrameEditor e(file.frames);
     // Unchanged: the value the reader gets now, or empty where the tag has
@@ -714,36 +650,36 @@ bool TID3v2::SaveToFile(const std::u16string& FileName, std::string_view id3v1Bl
     auto text = [&](const char* id, const std::u16string& value, const std::u16string& old) {
       if (!unchanged(e.Has(id), value, old)) e.Put(id, Utf16FrameData(value));
     };
-    text("TIT2", FTitle, was.title);
-    text("TPE1", FArtist, was.artist);
-    text("TALB", FAlbum, was.album);
+    text("TIT2", F.Title, was.Title);
+    text("TPE1", F.Artist, was.Artist);
+    text("TALB", F.Album, was.Album);
     // The track: "7/12" stays while the number is 7.
-    if (FTrack != 0 && !(e.Has("TRCK") && FTrack == was.track))
-      e.Put("TRCK", ByteString(1, '\0') + std::to_string(FTrack));
+    if (F.Track != 0 && !(e.Has("TRCK") && F.Track == was.Track))
+      e.Put("TRCK", ByteString(1, '\0') + std::to_string(F.Track));
     // The year goes into TDRC, the frame of the 2.4 layout; TYER goes.
-    if (!unchanged(e.Has("TYER") || e.Has("TDRC"), FYear, was.year)) {
+    if (!unchanged(e.Has("TYER") || e.Has("TDRC"), F.Year, was.Year)) {
       e.Remove("TYER");
-      e.Put("TDRC", Utf16FrameData(FYear));
+      e.Put("TDRC", Utf16FrameData(F.Year));
     }
-    text("TCON", FGenre, was.genre);
+    text("TCON", F.Genre, was.Genre);
     // An empty comment is written as one blank, unless a comment frame the
     // reader does not take it from is there.
-    if (!(e.Has("COMM") && FComment == was.comment)) {
-      if (FComment.empty()) FComment.assign(1, u' ');
-      e.Put("COMM", CommentFrameData(FComment));
+    if (!(e.Has("COMM") && F.Comment == was.Comment)) {
+      if (F.Comment.empty()) F.Comment.assign(1, u' ');
+      e.Put("COMM", CommentFrameData(F.Comment));
     }
-    text("TCOM", FComposer, was.composer);
+    text("TCOM", F.Composer, was.Composer);
     const std::pair<const char*, std::pair<const AnsiString*, const AnsiString*>> ansi[] = {
-        {"TENC", {&FEncoder, &was.encoder}},
-        {"TCOP", {&FCopyright, &was.copyright}},
-        {"TLAN", {&FLanguage, &was.language}}};
+        {"TENC", {&F.Encoder, &was.Encoder}},
+        {"TCOP", {&F.Copyright, &was.Copyright}},
+        {"TLAN", {&F.Language, &was.Language}}};
     for (const auto& [id, values] : ansi) {
       if (unchanged(e.Has(id), *values.first, *values.second)) continue;
       if (values.first->empty()) e.Remove(id);
       else e.Put(id, Utf16FrameData(AnsiToUtf16(*values.first)));
     }
     // Encoding 0, an empty description and its terminator, then the link.
-    if (!FLink.empty() && !(e.Has("WXXX") && FLink == was.link)) e.Put("WXXX", ByteString(2, '\0') + FLink);
+    if (!F.Link.empty() && !(e.Has("WXXX") && F.Link == was.Link)) e.Put("WXXX", ByteString(2, '\0') + F.Link);
 
     int64_t built = 0;
     ByteString tag = BuildTag(e.Result(), &built);

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bytes/ByteSource.h"
 #include "platform/TextCodec.h"
 
 namespace ordana {
@@ -48,7 +49,8 @@ struct TagInfo {
 };
 
 // Text of a text frame's data (encoding byte first): encoding 1 is UTF-16
-// with or without byte-order mark, 3 is UTF-8 (untrimmed); anything else is
+// with or without byte-order mark, 2 is UTF-16 big-endian without one, 3 is
+// UTF-8 (untrimmed); anything else is
 // read in the ANSI code page, encoding byte included, and trimmed.
 std::u16string DecodeFrameText(std::string_view Data);
 // The text after a comment's (WithLanguage) or user link's description.
@@ -58,39 +60,72 @@ uint16_t ParseTrackNumber(std::string_view Data);
 // Genre text without a leading "(nn)" reference (everything up to the last ")").
 std::u16string StripGenreReference(std::string_view Data);
 
+// The fields of a tag as read; the defaults are those of a file without one.
+struct ID3v2Record {
+  bool Exists = false;
+  uint8_t VersionID = 0;
+  int32_t Size = 0;  // the total size (ID3v2TotalTagSize)
+  std::u16string Title;
+  std::u16string Artist;
+  std::u16string Album;
+  uint16_t Track = 0;
+  AnsiString TrackString;
+  std::u16string Year;
+  std::u16string Genre;
+  std::u16string Comment;
+  std::u16string Composer;
+  AnsiString Encoder;
+  AnsiString Copyright;
+  AnsiString Language;
+  AnsiString Link;
+  int32_t OldTagSize = 0;  // the total size found by the read
+};
+
+// The tag at the start of a file. False when the file is shorter than 10
+// bytes or they cannot be read (the record then at its defaults); true
+// otherwise, Exists telling whether they begin a tag.
+bool ParseID3v2(const bytes::ByteSource& file, ID3v2Record& tag);
+
 class TID3v2 {
  public:
   TID3v2() { ResetData(); }
-  void ResetData();
+  // Every field but OldTagSize to its default (a read resets that too).
+  void ResetData() {
+    const int32_t old = F.OldTagSize;
+    F = ID3v2Record{};
+    F.OldTagSize = old;
+  }
   // True when the file could be opened and its first 10 bytes read, tag or
   // not; whether they are a tag is Exists(). Never throws.
   bool ReadFromFile(const std::u16string& FileName);
+  // The same over bytes already at hand.
+  bool ReadFromSource(const bytes::ByteSource& Source) { return ParseID3v2(Source, F); }
 
-  bool Exists() const { return FExists; }
-  uint8_t VersionID() const { return FVersionID; }
-  int32_t Size() const { return FSize; }
-  const std::u16string& Title() const { return FTitle; }
-  const std::u16string& Artist() const { return FArtist; }
-  const std::u16string& Album() const { return FAlbum; }
-  uint16_t Track() const { return FTrack; }
-  const AnsiString& TrackString() const { return FTrackString; }
-  const std::u16string& Year() const { return FYear; }
-  const std::u16string& Genre() const { return FGenre; }
-  const std::u16string& Comment() const { return FComment; }
-  const std::u16string& Composer() const { return FComposer; }
-  const AnsiString& Encoder() const { return FEncoder; }
-  const AnsiString& Copyright() const { return FCopyright; }
-  const AnsiString& Language() const { return FLanguage; }
-  const AnsiString& Link() const { return FLink; }
+  bool Exists() const { return F.Exists; }
+  uint8_t VersionID() const { return F.VersionID; }
+  int32_t Size() const { return F.Size; }
+  const std::u16string& Title() const { return F.Title; }
+  const std::u16string& Artist() const { return F.Artist; }
+  const std::u16string& Album() const { return F.Album; }
+  uint16_t Track() const { return F.Track; }
+  const AnsiString& TrackString() const { return F.TrackString; }
+  const std::u16string& Year() const { return F.Year; }
+  const std::u16string& Genre() const { return F.Genre; }
+  const std::u16string& Comment() const { return F.Comment; }
+  const std::u16string& Composer() const { return F.Composer; }
+  const AnsiString& Encoder() const { return F.Encoder; }
+  const AnsiString& Copyright() const { return F.Copyright; }
+  const AnsiString& Language() const { return F.Language; }
+  const AnsiString& Link() const { return F.Link; }
   // The total tag size found by the last read.
-  int32_t OldTagSize() const { return FOldTagSize; }
+  int32_t OldTagSize() const { return F.OldTagSize; }
 
   // Texts are stored trimmed (characters up to U+0020 at both ends); the
   // encoder, copyright, language and link as ANSI text.
   void SetTitle(const std::u16string& v);
   void SetArtist(const std::u16string& v);
   void SetAlbum(const std::u16string& v);
-  void SetTrack(uint16_t v) { FTrack = v; }
+  void SetTrack(uint16_t v) { F.Track = v; }
   void SetYear(const std::u16string& v);
   void SetGenre(const std::u16string& v);
   void SetComment(const std::u16string& v);
@@ -122,23 +157,7 @@ class TID3v2 {
   bool RemoveFromFile(const std::u16string& FileName) const;
 
  private:
-  bool FExists;
-  uint8_t FVersionID;
-  int32_t FSize;
-  std::u16string FTitle;
-  std::u16string FArtist;
-  std::u16string FAlbum;
-  uint16_t FTrack;
-  AnsiString FTrackString;
-  std::u16string FYear;
-  std::u16string FGenre;
-  std::u16string FComment;
-  std::u16string FComposer;
-  AnsiString FEncoder;
-  AnsiString FCopyright;
-  AnsiString FLanguage;
-  AnsiString FLink;
-  int32_t FOldTagSize = 0;
+  ID3v2Record F;
 };
 
 }  // namespace ordana

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "platform/FileIO.h"
+#include "tags/FileSource.h"
 
 namespace ordana {
 
@@ -65,55 +65,46 @@ int XingOffset(const FrameData& f) {
   return mono ? 13 : 21;
 }
 
-int32_t BE32At(const uint8_t* p) {
-  return static_cast<int32_t>((uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) |
-                              (uint32_t{p[2]} << 8) | uint32_t{p[3]});
-}
-
-bool Matches(const uint8_t* p, const char (&text)[5]) {
-  return std::equal(p, p + 4, reinterpret_cast<const uint8_t*>(text));
-}
-
-// The byte at `at` when it was read, else 0.
-uint8_t ByteOr0(const uint8_t* w, int length, int at) { return at < length ? w[at] : 0; }
-
-int32_t BE32Or0(const uint8_t* w, int length, int at) {
-  uint8_t b[4];
-  for (int i = 0; i < 4; ++i) b[i] = ByteOr0(w, length, at + i);
-  return BE32At(b);
-}
-
 // The Xing/VBRI header of the frame at `pos`. Its mark must have been read;
 // fields that lie beyond the bytes read count as zero.
-VBRData ReadVBRHeader(const uint8_t* w, int length, int pos, const FrameData& f) {
+VBRData ReadVBRHeader(const bytes::ByteReader& window, int pos, const FrameData& f) {
   VBRData vbr;
-  const int t = pos + XingOffset(f);
-  if (t + 4 > length) return vbr;
-  if (Matches(w + t, "Xing")) {
+  bytes::ByteReader at = window.At(static_cast<size_t>(pos + XingOffset(f)));
+  if (!at.Has(4)) return vbr;
+  uint8_t fields[128] = {};
+  at.CopyTo(fields, std::min(sizeof fields, at.Remaining()));
+  bytes::ByteReader h(fields, sizeof fields);
+  if (h.Match("Xing")) {
     vbr.Found = true;
     vbr.ID = u"Xing";
-    vbr.Frames = BE32Or0(w, length, t + 8);
-    vbr.Bytes = BE32Or0(w, length, t + 12);
-    vbr.Scale = ByteOr0(w, length, t + 119);
-    for (int i = 0; i < 8; ++i) vbr.VendorID.push_back(static_cast<char>(ByteOr0(w, length, t + 120 + i)));
-  } else if (Matches(w + t, "VBRI")) {
+    h.Skip(4);  // the flags
+    vbr.Frames = static_cast<int32_t>(h.U32BE());
+    vbr.Bytes = static_cast<int32_t>(h.U32BE());
+    vbr.Scale = h.At(119).U8();
+    vbr.VendorID = AnsiString(h.At(120).Chars(8));
+  } else if (h.Match("VBRI")) {
     vbr.Found = true;
     vbr.ID = u"VBRI";
-    vbr.Scale = ByteOr0(w, length, t + 9);
-    vbr.Bytes = BE32Or0(w, length, t + 10);
-    vbr.Frames = BE32Or0(w, length, t + 14);
+    vbr.Scale = h.At(9).U8();
+    vbr.Bytes = static_cast<int32_t>(h.At(10).U32BE());
+    vbr.Frames = static_cast<int32_t>(h.At(14).U32BE());
   }
   return vbr;
 }
 
-void ResetFrame(FrameData& f) {
-  f = FrameData{};
+}  // namespace
+
+FrameData NoMPEGFrame() {
+  FrameData f;
   f.VersionID = 1;
   f.SampleRateID = 3;
   f.ModeID = 4;
   f.ModeExtensionID = 4;
   f.EmphasisID = 2;
+  return f;
 }
+
+namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -156,92 +147,85 @@ FrameData FindMPEGFrame(const uint8_t* w, int length, VBRData* vbr) {
     f.Found = true;
     f.Position = pos;
     f.Xing = std::all_of(w + pos + 4, w + pos + 10, [](uint8_t c) { return c == 0; });
-    if (vbr) *vbr = ReadVBRHeader(w, length, pos, f);
+    if (vbr) *vbr = ReadVBRHeader(bytes::ByteReader(w, static_cast<size_t>(length)), pos, f);
     return f;
   }
-  FrameData none;
-  ResetFrame(none);
-  return none;
+  return NoMPEGFrame();
+}
+
+bool ParseMPEG(const bytes::ByteSource& file, MPEGRecord& stream) {
+  stream = MPEGRecord{};
+  const int64_t size = file.Size();
+  if (size < 0) return false;
+  // Lengths beyond the 32-bit range are kept at its maximum rather than
+  // wrapping to a negative or small number.
+  stream.FileLength = static_cast<int32_t>(std::min<int64_t>(size, std::numeric_limits<int32_t>::max()));
+
+  // Searches the window at `offset`; false when it cannot be read.
+  bytes::SourceWindow source(file, 0);
+  int64_t got = 0;
+  auto searchWindow = [&](int64_t offset) {
+    const bytes::ByteReader window = source.GetUpTo(offset, kMPEGWindowSize);
+    if (!window.Ok()) return false;
+    got = static_cast<int64_t>(window.Size());
+    VBRData vbr;
+    stream.Frame = FindMPEGFrame(window.All().data(), static_cast<int>(got), &vbr);
+    if (stream.Frame.Found) stream.VBR = vbr;
+    return true;
+  };
+  // The first window is the file's start, a leading ID3v2 tag included:
+  // the frame search passes over a short tag, and the second window, at
+  // half the file, finds the audio behind a long one.
+  bool result = searchWindow(0);
+  if (result && !stream.Frame.Found && got == kMPEGWindowSize) result = searchWindow(size / 2);
+  if (!stream.Frame.Found) stream = MPEGRecord{};
+  return result;
 }
 
 void TMPEGaudio::ResetData() {
-  FFileLength = 0;
-  FVBR = VBRData{};
-  ResetFrame(FFrame);
+  F = MPEGRecord{};
   FID3v1.ResetData();
   FID3v2.ResetData();
 }
 
 bool TMPEGaudio::ReadFromFile(const std::u16string& FileName) {
   ResetData();
-  bool result = false;
-  [&] {
-    InputFile file = InputFile::Open(FileName);
-    if (!file) return;
-    const int64_t size = file.Size();
-    if (size < 0) return;
-    // Lengths beyond the 32-bit range are kept at its maximum rather than
-    // wrapping to a negative or small number.
-    FFileLength = static_cast<int32_t>(std::min<int64_t>(size, std::numeric_limits<int32_t>::max()));
+  return ParseFile(FileName, [&](const bytes::ByteSource& s) { return ReadFromSource(s); });
+}
 
-    // Reads a window at `offset` and searches it; false on an I/O error.
-    auto searchWindow = [&](int64_t offset, int64_t* got) {
-      std::array<uint8_t, kMPEGWindowSize> window{};
-      *got = 0;
-      if (!file.Seek(offset)) return false;
-      int64_t total = 0;
-      while (total < kMPEGWindowSize) {
-        const int64_t n = file.Read(window.data() + total, window.size() - total);
-        if (n < 0) return false;
-        if (n == 0) break;
-        total += n;
-      }
-      *got = total;
-      VBRData vbr;
-      FFrame = FindMPEGFrame(window.data(), static_cast<int>(total), &vbr);
-      if (FFrame.Found) FVBR = vbr;
-      return true;
-    };
-
-    int64_t got = 0;
-    if (!searchWindow(FID3v2.Size(), &got)) return;
-    if (!FFrame.Found && got == kMPEGWindowSize) {
-      if (!searchWindow((size - FID3v2.Size()) / 2, &got)) return;
-    }
-    result = true;
-  }();
-  if (!FFrame.Found) ResetData();
-  return result;
+bool TMPEGaudio::ReadFromSource(const bytes::ByteSource& Source) {
+  ResetData();
+  return ParseMPEG(Source, F);
 }
 
 int64_t TMPEGaudio::StreamSize() const {
-  return int64_t{FFileLength} - FID3v2.Size() - (FID3v1.Exists() ? 128 : 0);
+  return int64_t{F.FileLength} - FID3v2.Size() - (FID3v1.Exists() ? 128 : 0);
 }
 
 AnsiString TMPEGaudio::Version() const {
   static const char* const kTexts[4] = {"MPEG 2.5", "MPEG ?", "MPEG 2", "MPEG 1"};
-  return FFrame.VersionID < 4 ? kTexts[FFrame.VersionID] : "MPEG ?";
+  return F.Frame.VersionID < 4 ? kTexts[F.Frame.VersionID] : "MPEG ?";
 }
 
 AnsiString TMPEGaudio::Layer() const {
   static const char* const kTexts[4] = {"Layer ?", "Layer III", "Layer II", "Layer I"};
-  return FFrame.LayerID < 4 ? kTexts[FFrame.LayerID] : "Layer ?";
+  return F.Frame.LayerID < 4 ? kTexts[F.Frame.LayerID] : "Layer ?";
 }
 
 AnsiString TMPEGaudio::ChannelMode() const {
   static const char* const kTexts[5] = {"Stereo", "Joint Stereo", "Dual Channel", "Mono", "Unknown"};
-  return FFrame.ModeID < 5 ? kTexts[FFrame.ModeID] : "Unknown";
+  return F.Frame.ModeID < 5 ? kTexts[F.Frame.ModeID] : "Unknown";
 }
 
 AnsiString TMPEGaudio::Emphasis() const {
   static const char* const kTexts[4] = {"None", "50/15 ms", "Unknown", "CCIT J.17"};
-  return FFrame.EmphasisID < 4 ? kTexts[FFrame.EmphasisID] : "Unknown";
+  return F.Frame.EmphasisID < 4 ? kTexts[F.Frame.EmphasisID] : "Unknown";
 }
 
 uint16_t TMPEGaudio::BitRate() const {
-  if (FVBR.Found && FVBR.Frames > 0) {
-    const double rate = (double(FVBR.Bytes) / FVBR.Frames - Padding(FFrame)) *
-                        TableSampleRate(FFrame) / Coefficient(FFrame) / 1000.0;
+  if (F.VBR.Found && F.VBR.Frames > 0) {
+    const double rate = (double(F.VBR.Bytes) / F.VBR.Frames - Padding(F.Frame)) *
+                        TableSampleRate(F.Frame) / Coefficient(F.Frame) / 1000.0;
     // A header that states nonsense (negative byte counts, say) must not
     // wrap into a plausible value: the result is held to the 16-bit range.
     const double rounded = std::nearbyint(rate);
@@ -249,38 +233,38 @@ uint16_t TMPEGaudio::BitRate() const {
     if (rounded > 65535) return 65535;
     return static_cast<uint16_t>(rounded);
   }
-  return TableBitRate(FFrame);
+  return TableBitRate(F.Frame);
 }
 
-uint16_t TMPEGaudio::SampleRate() const { return TableSampleRate(FFrame); }
+uint16_t TMPEGaudio::SampleRate() const { return TableSampleRate(F.Frame); }
 
 int32_t TMPEGaudio::Frames() const {
-  if (FVBR.Found) return FVBR.Frames;
-  if (!FFrame.Found || FFrame.Size == 0) return 0;
-  return static_cast<int32_t>((StreamSize() - FFrame.Position) / FFrame.Size);
+  if (F.VBR.Found) return F.VBR.Frames;
+  if (!F.Frame.Found || F.Frame.Size == 0) return 0;
+  return static_cast<int32_t>((StreamSize() - F.Frame.Position) / F.Frame.Size);
 }
 
 double TMPEGaudio::Duration() const {
-  if (!FFrame.Found) return 0;
-  const uint16_t rate = TableSampleRate(FFrame);
-  if (FVBR.Found && FVBR.Frames > 0)
-    return rate ? double(Coefficient(FFrame)) * FVBR.Frames * 8 / rate : 0;
-  const uint16_t bitRate = TableBitRate(FFrame);
+  if (!F.Frame.Found) return 0;
+  const uint16_t rate = TableSampleRate(F.Frame);
+  if (F.VBR.Found && F.VBR.Frames > 0)
+    return rate ? double(Coefficient(F.Frame)) * F.VBR.Frames * 8 / rate : 0;
+  const uint16_t bitRate = TableBitRate(F.Frame);
   if (bitRate == 0) return 0;
-  return double(StreamSize() - FFrame.Position) / bitRate / 1000.0 * 8;
+  return double(StreamSize() - F.Frame.Position) / bitRate / 1000.0 * 8;
 }
 
 uint8_t TMPEGaudio::EncoderID() const {
-  if (!FFrame.Found) return MPEG_ENCODER_UNKNOWN;
-  if (FVBR.Found) {
-    const std::string_view vendor = std::string_view(FVBR.VendorID).substr(0, 4);
-    if (FVBR.ID == u"VBRI") return MPEG_ENCODER_FHG;
+  if (!F.Frame.Found) return MPEG_ENCODER_UNKNOWN;
+  if (F.VBR.Found) {
+    const std::string_view vendor = std::string_view(F.VBR.VendorID).substr(0, 4);
+    if (F.VBR.ID == u"VBRI") return MPEG_ENCODER_FHG;
     if (vendor == "LAME") return MPEG_ENCODER_LAME;
     if (vendor == "GOGO" || vendor == "MPGE") return MPEG_ENCODER_GOGO;
-    if (FVBR.ID == u"Xing") return MPEG_ENCODER_XING;
+    if (F.VBR.ID == u"Xing") return MPEG_ENCODER_XING;
     return MPEG_ENCODER_UNKNOWN;
   }
-  const FrameData& f = FFrame;
+  const FrameData& f = F.Frame;
   uint8_t id = MPEG_ENCODER_FHG;
   if (f.OriginalBit && f.ProtectionBit) id = MPEG_ENCODER_LAME;
   if (TableBitRate(f) <= 160 && f.ModeID == 0) id = MPEG_ENCODER_BLADE;
@@ -295,7 +279,7 @@ AnsiString TMPEGaudio::Encoder() const {
   static const char* const kNames[8] = {"Unknown", "Xing", "FhG", "LAME", "Blade", "GoGo", "Shine", "QDesign"};
   const uint8_t id = EncoderID();
   AnsiString name = id < 8 ? kNames[id] : kNames[0];
-  const AnsiString& v = FVBR.VendorID;
+  const AnsiString& v = F.VBR.VendorID;
   if (id == MPEG_ENCODER_LAME && v.size() >= 8 && IsDigit(v[4]) && v[5] == '.' && IsDigit(v[6]) &&
       IsDigit(v[7]))
     name += " " + v.substr(4, 4);
@@ -304,7 +288,7 @@ AnsiString TMPEGaudio::Encoder() const {
 
 bool TMPEGaudio::Valid() const {
   const uint16_t rate = BitRate();
-  return FFrame.Found && rate >= 8 && rate <= 448 && Duration() >= 0.1;
+  return F.Frame.Found && rate >= 8 && rate <= 448 && Duration() >= 0.1;
 }
 
 }  // namespace ordana

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 
+#include "bytes/ByteSource.h"
 #include "platform/TextCodec.h"
 #include "tags/ID3v1.h"
 #include "tags/ID3v2.h"
@@ -74,6 +75,21 @@ FrameData DecodeMPEGFrameHeader(const uint8_t* b);
 // is found. Only bytes below `length` are ever read; the window may be any
 // size, candidates are taken at 0..min(1729, length - 4).
 FrameData FindMPEGFrame(const uint8_t* window, int length, VBRData* vbr);
+// What a search that finds no frame gives: the fields at their "unknown"
+// values (version and emphasis reserved, mode and extension 4, sample-rate
+// index 3).
+FrameData NoMPEGFrame();
+
+// What the search of a file found; the defaults are those of a file
+// without a frame.
+struct MPEGRecord {
+  int32_t FileLength = 0;  // the file's size, held to the 32-bit range
+  VBRData VBR;
+  FrameData Frame = NoMPEGFrame();
+};
+// Searches the windows of a file. False when the file's size or a window
+// cannot be read; when no frame is found the record is at its defaults.
+bool ParseMPEG(const bytes::ByteSource& file, MPEGRecord& stream);
 
 class TMPEGaudio {
  public:
@@ -84,10 +100,12 @@ class TMPEGaudio {
   // True when the file could be opened and read through the search; whether
   // a frame was found is Frame().Found / Valid().
   bool ReadFromFile(const std::u16string& FileName);
+  // The same over bytes already at hand.
+  bool ReadFromSource(const bytes::ByteSource& Source);
 
-  int32_t FileLength() const { return FFileLength; }
-  const VBRData& VBR() const { return FVBR; }
-  const FrameData& Frame() const { return FFrame; }
+  int32_t FileLength() const { return F.FileLength; }
+  const VBRData& VBR() const { return F.VBR; }
+  const FrameData& Frame() const { return F.Frame; }
   TID3v1& ID3v1() { return FID3v1; }
   TID3v2& ID3v2() { return FID3v2; }
   const TID3v1& ID3v1() const { return FID3v1; }
@@ -110,9 +128,7 @@ class TMPEGaudio {
   // the owned readers know them at the moment of asking.
   int64_t StreamSize() const;
 
-  int32_t FFileLength = 0;
-  VBRData FVBR;
-  FrameData FFrame;
+  MPEGRecord F;
   TID3v1 FID3v1;
   TID3v2 FID3v2;
 };

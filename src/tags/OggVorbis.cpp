@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <functional>
 
+#include "bytes/ByteWriter.h"
 #include "platform/FileIO.h"
 #include "platform/SafeWrite.h"
 #include "platform/Strings.h"
+#include "tags/FileSource.h"
 #include "tags/ID3v2.h"
 
 namespace ordana {
@@ -19,60 +20,9 @@ constexpr int kLastPageWindows = 50;
 constexpr int64_t kWindowStep = 241;
 constexpr size_t kWindowSize = 251;
 
-uint32_t GetLE32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-uint64_t GetLE64(const uint8_t* p) { return GetLE32(p) | (uint64_t{GetLE32(p + 4)} << 32); }
-void PutLE32(ByteString& s, uint32_t v) {
-  for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-void PutLE32At(ByteString& s, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-
-// Reads up to n bytes at pos; what cannot be read (end of file, read error,
-// a position before the start) is left as zero bytes. Returns the count read.
-size_t ReadZeroFilled(const InputFile& f, int64_t pos, void* buf, size_t n) {
-  std::memset(buf, 0, n);
-  if (pos < 0) return 0;
-  size_t got = 0;
-  while (got < n) {
-    int64_t r = f.ReadAt(pos + static_cast<int64_t>(got), static_cast<char*>(buf) + got, n - got);
-    if (r <= 0) break;
-    got += static_cast<size_t>(r);
-  }
-  return got;
-}
-
-// Buffered reads for the comment header, whose many small length fields
-// would otherwise cost one system call each.
-class CachedReader {
- public:
-  CachedReader(const InputFile& f, int64_t size) : f_(f), size_(size) {}
-  int64_t Size() const { return size_; }
-  // Reads [pos, pos + n) into out; false (out unchanged) when the range is
-  // not entirely inside the file.
-  bool Read(int64_t pos, size_t n, void* out) {
-    if (pos < 0 || pos > size_ || static_cast<int64_t>(n) > size_ - pos) return false;
-    if (n > kCache / 2) return ReadZeroFilled(f_, pos, out, n) == n;
-    if (pos < start_ || pos + static_cast<int64_t>(n) > start_ + static_cast<int64_t>(len_)) {
-      buf_.resize(kCache);
-      start_ = pos;
-      len_ = ReadZeroFilled(f_, pos, buf_.data(), kCache);
-      if (static_cast<int64_t>(len_) < static_cast<int64_t>(n)) return false;
-    }
-    std::memcpy(out, buf_.data() + (pos - start_), n);
-    return true;
-  }
-
- private:
-  static constexpr size_t kCache = 1 << 16;
-  const InputFile& f_;
-  int64_t size_;
-  std::vector<char> buf_;
-  int64_t start_ = 0;
-  size_t len_ = 0;
-};
+// The comment header's many small length fields are served from one
+// buffer of this size.
+constexpr size_t kCommentReadAhead = 1 << 16;
 
 // One string of the comment header (the vendor or a comment).
 void StoreString(VorbisTag& tag, const std::u16string& s) {
@@ -91,20 +41,23 @@ void StoreString(VorbisTag& tag, const std::u16string& s) {
 }
 
 // The vendor string and the comments, from pos on. Stops where the data
-// ends: a length or a text that runs past the end of the file, or a negative
-// length, ends the header (TagComplete stays false).
-void ReadCommentHeader(const InputFile& f, FileInfo& info, int64_t pos) {
-  CachedReader in(f, info.FileSize);
+// ends: a length or a text that runs past `end`, or a negative length, ends
+// the header (TagComplete stays false).
+void ReadCommentHeader(bytes::SourceWindow& in, FileInfo& info, int64_t pos, int64_t end) {
   int64_t index = 0;
   for (;;) {
-    uint8_t lenBytes[4];
-    if (!in.Read(pos, 4, lenBytes)) break;
-    const int64_t len = static_cast<int32_t>(GetLE32(lenBytes));
+    bytes::ByteReader lenField = in.Get(pos, 4);
+    if (!lenField.Ok()) break;
+    const int64_t len = static_cast<int32_t>(lenField.U32LE());
     const int64_t textPos = pos + 4;
-    const int64_t left = in.Size() - textPos;
+    const int64_t left = end - textPos;
     const int64_t take = std::clamp<int64_t>(std::min(len, kMaxCommentBytes), 0, left);
-    std::string text(static_cast<size_t>(take), '\0');
-    if (take > 0 && !in.Read(textPos, text.size(), text.data())) break;
+    std::string_view text;
+    if (take > 0) {
+      bytes::ByteReader t = in.Get(textPos, static_cast<size_t>(take));
+      if (!t.Ok()) break;
+      text = t.AllChars();
+    }
     StoreString(info.Tag, Trim(Utf8ToUtf16(text)));
     if (len < 0 || len > left) {
       pos = textPos + std::max<int64_t>(take, 0);
@@ -112,9 +65,9 @@ void ReadCommentHeader(const InputFile& f, FileInfo& info, int64_t pos) {
     }
     pos = textPos + len;
     if (index == 0) {
-      uint8_t countBytes[4];
-      if (!in.Read(pos, 4, countBytes)) break;
-      info.Tag.Fields = static_cast<int32_t>(GetLE32(countBytes));
+      bytes::ByteReader countField = in.Get(pos, 4);
+      if (!countField.Ok()) break;
+      info.Tag.Fields = static_cast<int32_t>(countField.U32LE());
       pos += 4;
     }
     ++index;
@@ -126,25 +79,108 @@ void ReadCommentHeader(const InputFile& f, FileInfo& info, int64_t pos) {
   info.TagEndPos = pos;
 }
 
+// A comment packet is read across pages up to this size (and never beyond
+// the file): cover art can make it long, but not this long.
+constexpr int64_t kMaxCommentPacket = int64_t{16} << 20;
+// At most this many pages are followed for one packet.
+constexpr int kMaxPacketPages = 65536;
+
+// The bytes of one packet that continues over the bodies of several pages,
+// served as one sequence: pieces of the file in order.
+class PacketSource final : public bytes::ByteSource {
+ public:
+  explicit PacketSource(const bytes::ByteSource& file) : file_(file) {}
+  void Add(int64_t pos, int64_t n) {
+    if (n > 0) pieces_.push_back({pos, size_, n}), size_ += n;
+  }
+  int64_t Size() const override { return size_; }
+  int64_t ReadAt(int64_t pos, void* buf, size_t n) const override {
+    if (pos < 0) return -1;
+    size_t got = 0;
+    for (const Piece& p : pieces_) {
+      if (got == n) break;
+      const int64_t at = pos + static_cast<int64_t>(got);
+      if (at >= p.start + p.size || at < p.start) continue;
+      const int64_t off = at - p.start;
+      const size_t want = static_cast<size_t>(std::min<int64_t>(p.size - off, static_cast<int64_t>(n - got)));
+      const int64_t r = file_.ReadAt(p.pos + off, static_cast<char*>(buf) + got, want);
+      if (r < 0) return -1;
+      got += static_cast<size_t>(r);
+      if (static_cast<size_t>(r) < want) break;
+    }
+    return static_cast<int64_t>(got);
+  }
+
+ private:
+  struct Piece {
+    int64_t pos, start, size;  // file position, position in the packet, length
+  };
+  const bytes::ByteSource& file_;
+  std::vector<Piece> pieces_;
+  int64_t size_ = 0;
+};
+
+// When the comment packet that begins the second page's body does not end
+// on that page (every lacing value is 255), its pieces on the pages that
+// continue it, in order; false when it ends on the second page.
+bool ContinuedPacket(bytes::SourceWindow& in, const FileInfo& info, PacketSource& packet) {
+  const OggHeader& first = info.SPage;
+  if (first.Segments == 0) return false;
+  int64_t len = 0;
+  for (int i = 0; i < first.Segments; ++i) {
+    if (first.LacingValues[i] < 255) return false;
+    len += 255;
+  }
+  const int64_t limit = std::min(info.FileSize, kMaxCommentPacket);
+  int64_t bodyPos = info.SPagePos + 27 + first.Segments;
+  auto add = [&](int64_t n) {
+    packet.Add(bodyPos, std::min({n, limit - packet.Size(), std::max<int64_t>(info.FileSize - bodyPos, 0)}));
+  };
+  add(len);
+  int64_t next = bodyPos + len;
+  for (int pages = 0; pages < kMaxPacketPages && packet.Size() < limit && next < info.FileSize; ++pages) {
+    uint8_t raw[OggHeader::kSize];
+    in.CopyPadded(next, raw, sizeof raw);
+    const OggHeader page = OggHeader::Parse(raw, sizeof raw);
+    // The packet goes on only on a continuation page of the same stream.
+    if (std::memcmp(page.ID, "OggS", 4) != 0 || !(page.TypeFlag & 1) || page.Serial != first.Serial) break;
+    bodyPos = next + 27 + page.Segments;
+    int64_t take = 0, all = 0;
+    bool ended = false;
+    for (int i = 0; i < page.Segments; ++i) {
+      if (!ended) take += page.LacingValues[i];
+      if (page.LacingValues[i] < 255) ended = true;
+      all += page.LacingValues[i];
+    }
+    add(take);
+    if (ended) break;
+    next = bodyPos + all;
+  }
+  return true;
+}
+
 // The low 32 bits of the granule position of the page nearest the end of
 // the file, found by searching backwards; 0 when no page is found. A window
 // that would begin before the file is cut to its start, and the search ends
-// there.
-int32_t LastPageSamples(const InputFile& f, int64_t fileSize) {
-  uint8_t win[kWindowSize];
+// there. The whole stretch the windows cover is read at once.
+int32_t LastPageSamples(bytes::SourceWindow& in, int64_t fileSize) {
+  const int64_t from = std::max<int64_t>(fileSize - kWindowStep * kLastPageWindows - 10, 0);
+  const bytes::ByteReader tail = in.GetUpTo(from, static_cast<size_t>(std::max<int64_t>(fileSize - from, 0)));
   for (int i = 1; i <= kLastPageWindows; ++i) {
     const int64_t start = fileSize - kWindowStep * i - 10;
     const int64_t top = start + kWindowStep;  // highest page start this window examines
     if (top < 0) break;
     const int64_t lo = std::max<int64_t>(start, 0);
-    const size_t got = ReadZeroFilled(f, lo, win, kWindowSize - static_cast<size_t>(lo - start));
+    const int64_t want = static_cast<int64_t>(kWindowSize) - (lo - start);
+    const int64_t end = std::min(lo + want, from + static_cast<int64_t>(tail.Size()));
     for (int64_t pos = top; pos >= lo; --pos) {
-      const int64_t o = pos - lo;
-      if (o + 4 > static_cast<int64_t>(got)) continue;
-      if (std::memcmp(win + o, "OggS", 4) != 0) continue;
-      uint8_t hdr[OggHeader::kSize];
-      ReadZeroFilled(f, pos, hdr, sizeof hdr);
-      return static_cast<int32_t>(static_cast<uint32_t>(GetLE64(hdr + 6)));
+      if (pos + 4 > end) continue;
+      if (!tail.At(static_cast<size_t>(pos - from)).StartsWith("OggS")) continue;
+      // The granule position; bytes past the end of the file count as zero.
+      uint8_t granule[8] = {};
+      bytes::ByteReader at = tail.At(static_cast<size_t>(pos - from + 6));
+      at.CopyTo(granule, std::min<size_t>(sizeof granule, at.Remaining()));
+      return static_cast<int32_t>(bytes::ByteReader(granule, sizeof granule).U32LE());
     }
     if (start <= 0) break;
   }
@@ -153,38 +189,48 @@ int32_t LastPageSamples(const InputFile& f, int64_t fileSize) {
 
 // Steps shared by reading and saving. False when the file does not hold an
 // Ogg page with a Vorbis identification header where expected.
-bool ReadInfo(const InputFile& f, FileInfo& info) {
+bool ReadInfo(const bytes::ByteSource& file, FileInfo& info) {
   info = FileInfo{};
-  info.FileSize = std::max<int64_t>(f.Size(), 0);
+  bytes::SourceWindow in(file, kCommentReadAhead);
+  info.FileSize = std::max<int64_t>(in.Size(), 0);
 
   uint8_t id3[10];
-  ReadZeroFilled(f, 0, id3, sizeof id3);
+  in.CopyPadded(0, id3, sizeof id3);
   info.ID3v2Size = ID3v2TotalTagSize(id3, info.FileSize);
 
   uint8_t page[OggHeader::kSize];
-  ReadZeroFilled(f, info.ID3v2Size, page, sizeof page);
+  in.CopyPadded(info.ID3v2Size, page, sizeof page);
   info.FPage = OggHeader::Parse(page, sizeof page);
   if (std::memcmp(info.FPage.ID, "OggS", 4) != 0) return false;
 
   const int64_t idPos = int64_t{info.ID3v2Size} + 27 + info.FPage.Segments;
   uint8_t ident[VorbisHeader::kSize];
-  ReadZeroFilled(f, idPos, ident, sizeof ident);
+  in.CopyPadded(idPos, ident, sizeof ident);
   info.Parameters = VorbisHeader::Parse(ident, sizeof ident);
   if (std::memcmp(info.Parameters.ID, "\x01vorbis", 7) != 0) return false;
 
+  // The second page is taken to start right after the 30-byte
+  // identification header, which is all a Vorbis stream's first page holds.
   info.SPagePos = idPos + static_cast<int64_t>(VorbisHeader::kSize);
-  ReadZeroFilled(f, info.SPagePos, page, sizeof page);
+  in.CopyPadded(info.SPagePos, page, sizeof page);
   info.SPage = OggHeader::Parse(page, sizeof page);
   const int64_t tagPos = info.SPagePos + 27 + info.SPage.Segments;
   uint8_t tagId[7];
-  ReadZeroFilled(f, tagPos, tagId, sizeof tagId);
+  in.CopyPadded(tagPos, tagId, sizeof tagId);
   if (std::memcmp(tagId, "\x03vorbis", 7) == 0) {
     std::memcpy(info.Tag.ID, tagId, 7);
     info.HasTag = true;
-    ReadCommentHeader(f, info, tagPos + 7);
+    PacketSource packet(file);
+    if (ContinuedPacket(in, info, packet)) {
+      // The packet is read as the pages' bodies joined.
+      bytes::SourceWindow joined(packet, kCommentReadAhead);
+      ReadCommentHeader(joined, info, 7, packet.Size());
+    } else {
+      ReadCommentHeader(in, info, tagPos + 7, info.FileSize);
+    }
   }
 
-  info.Samples = LastPageSamples(f, info.FileSize);
+  info.Samples = LastPageSamples(in, info.FileSize);
   return true;
 }
 
@@ -203,51 +249,74 @@ uint16_t RoundTo16(double v) {
   return static_cast<uint16_t>(static_cast<int64_t>(std::nearbyint(v)));
 }
 
+// The texts the reader takes from a comment header.
+void FillTexts(const FileInfo& info, OggRecord& ogg) {
+  const auto& slot = info.Tag.FieldData;
+  auto value = [&](size_t i) { return Utf8ToUtf16(slot[i]); };
+  // PERFORMER stands in for a missing ARTIST, DESCRIPTION for a missing COMMENT.
+  ogg.Title = value(1);
+  ogg.Artist = slot[2].empty() ? value(8) : value(2);
+  ogg.Album = value(3);
+  {
+    // The text before any "/" ("7/12" is track 7), kept to eight bits: the
+    // playout program stores the track in one byte, and a number above 255
+    // reads here as it shows there.
+    std::u16string t = value(4);
+    t = t.substr(0, t.find(u'/'));
+    ogg.Track = static_cast<uint8_t>(TryStrToInt(t).value_or(0));
+  }
+  ogg.Date = value(5);
+  ogg.Genre = value(6);
+  ogg.Comment = slot[7].empty() ? value(9) : value(7);
+  ogg.Vendor = value(0);
+}
+
 }  // namespace
 
 OggHeader OggHeader::Parse(const uint8_t* b, size_t n) {
   uint8_t raw[kSize] = {};
   std::memcpy(raw, b, std::min(n, kSize));
+  bytes::ByteReader r(raw, sizeof raw);
   OggHeader h;
-  std::memcpy(h.ID, raw, 4);
-  h.StreamVersion = raw[4];
-  h.TypeFlag = raw[5];
-  h.AbsolutePosition = static_cast<int64_t>(GetLE64(raw + 6));
-  h.Serial = GetLE32(raw + 14);
-  h.PageNumber = GetLE32(raw + 18);
-  h.Checksum = GetLE32(raw + 22);
-  h.Segments = raw[26];
-  std::memcpy(h.LacingValues, raw + 27, 255);
+  r.CopyTo(h.ID, 4);
+  h.StreamVersion = r.U8();
+  h.TypeFlag = r.U8();
+  h.AbsolutePosition = static_cast<int64_t>(r.U64LE());
+  h.Serial = r.U32LE();
+  h.PageNumber = r.U32LE();
+  h.Checksum = r.U32LE();
+  h.Segments = r.U8();
+  r.CopyTo(h.LacingValues, 255);
   return h;
 }
 
 ByteString OggHeader::Serialize() const {
-  ByteString s(ID, 4);
-  s.push_back(static_cast<char>(StreamVersion));
-  s.push_back(static_cast<char>(TypeFlag));
-  PutLE32(s, static_cast<uint32_t>(static_cast<uint64_t>(AbsolutePosition)));
-  PutLE32(s, static_cast<uint32_t>(static_cast<uint64_t>(AbsolutePosition) >> 32));
-  PutLE32(s, Serial);
-  PutLE32(s, PageNumber);
-  PutLE32(s, Checksum);
-  s.push_back(static_cast<char>(Segments));
-  s.append(reinterpret_cast<const char*>(LacingValues), Segments);
-  return s;
+  bytes::ByteWriter w(std::string(ID, 4));
+  w.PutU8(StreamVersion);
+  w.PutU8(TypeFlag);
+  w.PutU64LE(static_cast<uint64_t>(AbsolutePosition));
+  w.PutU32LE(Serial);
+  w.PutU32LE(PageNumber);
+  w.PutU32LE(Checksum);
+  w.PutU8(Segments);
+  w.PutBytes(std::string_view(reinterpret_cast<const char*>(LacingValues), Segments));
+  return w.Take();
 }
 
 VorbisHeader VorbisHeader::Parse(const uint8_t* b, size_t n) {
   uint8_t raw[kSize] = {};
   std::memcpy(raw, b, std::min(n, kSize));
+  bytes::ByteReader r(raw, sizeof raw);
   VorbisHeader h;
-  std::memcpy(h.ID, raw, 7);
-  h.BitstreamVersion = GetLE32(raw + 7);
-  h.ChannelMode = raw[11];
-  h.SampleRate = GetLE32(raw + 12);
-  h.BitRateMaximal = static_cast<int32_t>(GetLE32(raw + 16));
-  h.BitRateNominal = static_cast<int32_t>(GetLE32(raw + 20));
-  h.BitRateMinimal = static_cast<int32_t>(GetLE32(raw + 24));
-  h.BlockSize = raw[28];
-  h.StopFlag = raw[29];
+  r.CopyTo(h.ID, 7);
+  h.BitstreamVersion = r.U32LE();
+  h.ChannelMode = r.U8();
+  h.SampleRate = r.U32LE();
+  h.BitRateMaximal = static_cast<int32_t>(r.U32LE());
+  h.BitRateNominal = static_cast<int32_t>(r.U32LE());
+  h.BitRateMinimal = static_cast<int32_t>(r.U32LE());
+  h.BlockSize = r.U8();
+  h.StopFlag = r.U8();
   return h;
 }
 
@@ -257,77 +326,28 @@ uint32_t OggPageCrc(const void* data, size_t n, uint32_t crc) {
   return crc;
 }
 
-void TOggVorbis::ResetData() {
-  FFileSize = 0;
-  FChannelModeID = 0;
-  FSampleRate = 0;
-  FBitRateNominal = 0;
-  FSamples = 0;
-  FID3v2Size = 0;
-  FTitle.clear(), FArtist.clear(), FAlbum.clear();
-  FTrack = 0;
-  FDate.clear(), FGenre.clear(), FComment.clear();
-  FVendor.clear();
-}
-
-namespace {
-
-// The texts the reader takes from a comment header.
-struct OggFields {
-  std::u16string title, artist, album, date, genre, comment, vendor;
-  uint16_t track = 0;
-};
-
-OggFields DeriveFields(const FileInfo& info) {
-  const auto& slot = info.Tag.FieldData;
-  auto value = [&](size_t i) { return Utf8ToUtf16(slot[i]); };
-  OggFields f;
-  f.title = value(1);
-  f.artist = slot[2].empty() ? value(8) : value(2);
-  f.album = value(3);
-  {
-    // The text before any "/" ("7/12" is track 7), kept to eight bits.
-    std::u16string t = value(4);
-    t = t.substr(0, t.find(u'/'));
-    f.track = static_cast<uint8_t>(TryStrToInt(t).value_or(0));
-  }
-  f.date = value(5);
-  f.genre = value(6);
-  f.comment = slot[7].empty() ? value(9) : value(7);
-  f.vendor = value(0);
-  return f;
-}
-
-}  // namespace
-
-bool TOggVorbis::ReadFromFile(const std::u16string& FileName) {
-  ResetData();
+bool ParseOggVorbis(const bytes::ByteSource& file, OggRecord& ogg) {
+  ogg = OggRecord{};
   FileInfo info;
-  {
-    InputFile f = InputFile::OpenOrThrow(FileName);
-    if (!ReadInfo(f, info)) return false;
-  }
-  FFileSize = static_cast<int32_t>(static_cast<uint32_t>(info.FileSize));
-  FChannelModeID = info.Parameters.ChannelMode;
-  FSampleRate = static_cast<uint16_t>(info.Parameters.SampleRate & 0xFFFF);
-  FBitRateNominal = RoundTo16(info.Parameters.BitRateNominal / 1000.0);
-  FSamples = info.Samples;
-  FID3v2Size = info.ID3v2Size;
-
-  OggFields r = DeriveFields(info);
-  FTitle = std::move(r.title);
-  FArtist = std::move(r.artist);
-  FAlbum = std::move(r.album);
-  FTrack = r.track;
-  FDate = std::move(r.date);
-  FGenre = std::move(r.genre);
-  FComment = std::move(r.comment);
-  FVendor = std::move(r.vendor);
+  if (!ReadInfo(file, info)) return false;
+  ogg.FileSize = static_cast<int32_t>(static_cast<uint32_t>(info.FileSize));
+  ogg.ChannelModeID = info.Parameters.ChannelMode;
+  ogg.SampleRate = info.Parameters.SampleRate;
+  ogg.BitRateNominal = RoundTo16(info.Parameters.BitRateNominal / 1000.0);
+  ogg.Samples = info.Samples;
+  ogg.ID3v2Size = info.ID3v2Size;
+  FillTexts(info, ogg);
   return true;
 }
 
+bool TOggVorbis::ReadFromFile(const std::u16string& FileName) {
+  ResetData();
+  InputFile f = InputFile::OpenOrThrow(FileName);
+  return ReadFromSource(FileSource(f));
+}
+
 std::u16string TOggVorbis::ChannelMode() const {
-  switch (FChannelModeID) {
+  switch (F.ChannelModeID) {
     case 1: return u"Mono";
     case 2: return u"Stereo";
     default: return u"Unknown";
@@ -335,27 +355,28 @@ std::u16string TOggVorbis::ChannelMode() const {
 }
 
 double TOggVorbis::Duration() const {
-  if (FSamples > 0) return FSampleRate > 0 ? double(FSamples) / FSampleRate : 0.0;
-  if (FBitRateNominal > 0 && FChannelModeID > 0)
-    return double(FFileSize - FID3v2Size) / FBitRateNominal / FChannelModeID / 125 * 2;
+  if (F.Samples > 0) return F.SampleRate > 0 ? double(F.Samples) / F.SampleRate : 0.0;
+  if (F.BitRateNominal > 0 && F.ChannelModeID > 0)
+    return double(F.FileSize - F.ID3v2Size) / F.BitRateNominal / F.ChannelModeID / 125 * 2;
   return 0.0;
 }
 
 uint16_t TOggVorbis::BitRate() const {
   const double d = Duration();
   if (d <= 0) return 0;
-  return RoundTo16(double(FFileSize - FID3v2Size) / d / 125);
+  return RoundTo16(double(F.FileSize - F.ID3v2Size) / d / 125);
 }
 
 bool TOggVorbis::Valid() const {
-  return (FChannelModeID == 1 || FChannelModeID == 2) && FSampleRate > 0 && Duration() > 0.1 &&
+  return (F.ChannelModeID == 1 || F.ChannelModeID == 2) && F.SampleRate > 0 && Duration() > 0.1 &&
          BitRate() > 0;
 }
 
+
 bool TOggVorbis::ClearTag(const std::u16string& FileName) {
-  FTitle.clear(), FArtist.clear(), FAlbum.clear();
-  FDate.clear(), FGenre.clear(), FComment.clear();
-  FTrack = 0;
+  F.Title.clear(), F.Artist.clear(), F.Album.clear();
+  F.Date.clear(), F.Genre.clear(), F.Comment.clear();
+  F.Track = 0;
   return Save(FileName, true);
 }
 
@@ -363,7 +384,17 @@ bool TOggVorbis::SaveTag(const std::u16string& FileName) { return Save(FileName,
 
 namespace {
 
-using ReadFn = std::function<int64_t(int64_t, void*, size_t)>;
+// The old content of a rewrite, as a source the page walk reads from.
+class OriginalSource final : public bytes::ByteSource {
+ public:
+  OriginalSource(const OutputFile& out, int64_t size) : out_(out), size_(size) {}
+  int64_t Size() const override { return size_; }
+  int64_t ReadAt(int64_t pos, void* buf, size_t n) const override { return out_.ReadOriginal(pos, buf, n); }
+
+ private:
+  const OutputFile& out_;
+  int64_t size_;
+};
 
 // A page as found in the file.
 struct Page {
@@ -375,10 +406,11 @@ struct Page {
 };
 
 // The page that starts at pos; false when no whole page stands there.
-bool ReadPage(const ReadFn& read, int64_t fileSize, int64_t pos, Page& p) {
+bool ReadPage(const bytes::ByteSource& file, int64_t pos, Page& p) {
+  const int64_t fileSize = file.Size();
   uint8_t raw[OggHeader::kSize];
   if (pos < 0 || fileSize - pos < 27) return false;
-  const int64_t got = read(pos, raw, size_t(std::min<int64_t>(sizeof raw, fileSize - pos)));
+  const int64_t got = file.ReadAt(pos, raw, size_t(std::min<int64_t>(sizeof raw, fileSize - pos)));
   if (got < 27 || std::memcmp(raw, "OggS", 4) != 0) return false;
   p.pos = pos;
   p.h = OggHeader::Parse(raw, size_t(got));
@@ -405,13 +437,12 @@ struct HeaderPages {
 constexpr int kMaxHeaderPages = 4096;
 constexpr int64_t kMaxHeaderBytes = 256 << 20;
 
-bool CollectHeaderPages(const ReadFn& read, int64_t fileSize, int64_t at, HeaderPages& hp,
-                        std::string& reason) {
+bool CollectHeaderPages(const bytes::ByteSource& file, int64_t at, HeaderPages& hp, std::string& reason) {
   std::string current;
   int64_t total = 0;
   for (;;) {
     Page p;
-    if (hp.pages >= kMaxHeaderPages || !ReadPage(read, fileSize, at, p)) {
+    if (hp.pages >= kMaxHeaderPages || !ReadPage(file, at, p)) {
       reason = "the pages holding the comment header are damaged";
       return false;
     }
@@ -432,7 +463,7 @@ bool CollectHeaderPages(const ReadFn& read, int64_t fileSize, int64_t at, Header
       return false;
     }
     std::string body(p.bodyLen, '\0');
-    if (read(p.pos + int64_t(p.headerLen), body.data(), body.size()) != int64_t(body.size())) {
+    if (file.ReadAt(p.pos + int64_t(p.headerLen), body.data(), body.size()) != int64_t(body.size())) {
       reason = "the pages holding the comment header cannot be read";
       return false;
     }
@@ -467,33 +498,23 @@ bool CollectHeaderPages(const ReadFn& read, int64_t fileSize, int64_t at, Header
   }
 }
 
-uint32_t LE32At(const std::string& b, size_t at) {
-  return uint32_t(uint8_t(b[at])) | uint32_t(uint8_t(b[at + 1])) << 8 |
-         uint32_t(uint8_t(b[at + 2])) << 16 | uint32_t(uint8_t(b[at + 3])) << 24;
-}
-
 // The comment header's parts: vendor, comments (as stored) and the bytes
 // after the last comment (the framing byte).
 bool SplitCommentHeader(const std::string& packet, std::string& vendor,
                         std::vector<std::string>& comments, std::string& trailer) {
-  size_t at = 7;
+  bytes::ByteReader r(packet);
   auto text = [&](std::string& out) {
-    if (packet.size() - at < 4) return false;
-    const uint32_t n = LE32At(packet, at);
-    at += 4;
-    if (packet.size() - at < n) return false;
-    out.assign(packet, at, n);
-    at += n;
-    return true;
+    const uint32_t n = r.U32LE();
+    out.assign(r.Chars(n));
+    return r.Ok();
   };
-  if (packet.size() < at || !text(vendor) || packet.size() - at < 4) return false;
-  const uint32_t count = LE32At(packet, at);
-  at += 4;
-  if (count > (packet.size() - at) / 4) return false;
+  if (!r.Skip(7) || !text(vendor)) return false;
+  const uint32_t count = r.U32LE();
+  if (!r.Ok() || count > r.Remaining() / 4) return false;
   comments.resize(count);
   for (std::string& c : comments)
     if (!text(c)) return false;
-  trailer.assign(packet, at, std::string::npos);
+  trailer.assign(r.Chars(r.Remaining()));
   return true;
 }
 
@@ -517,6 +538,14 @@ void PutComment(std::vector<std::string>& comments, const std::string& name, con
   }
   if (!placed && !value.empty()) out.push_back(name + "=" + value);
   comments = std::move(out);
+}
+
+// A page's bytes with its checksum field filled in.
+std::string WithChecksum(std::string page) {
+  bytes::ByteWriter w(std::move(page));
+  w.PatchU32LE(22, 0);
+  w.PatchU32LE(22, OggPageCrc(w.Bytes().data(), w.Size()));
+  return w.Take();
 }
 
 // The packets laid out on pages (at most 255 lacing values each), numbered
@@ -556,10 +585,7 @@ std::vector<std::string> Paginate(const std::vector<std::string>& packets, const
     if (last) h.TypeFlag |= old.lastFlags & 4;
     h.Serial = old.serial;
     h.PageNumber = old.firstSequence + uint32_t(pages.size());
-    h.Checksum = 0;
-    std::string page = h.Serialize() + body;
-    PutLE32At(page, 22, OggPageCrc(page.data(), page.size()));
-    pages.push_back(std::move(page));
+    pages.push_back(WithChecksum(h.Serialize() + body));
   }
   return pages;
 }
@@ -568,12 +594,12 @@ std::vector<std::string> Paginate(const std::vector<std::string>& packets, const
 // delta and their checksums recomputed (pages of other streams unchanged).
 // Bytes after the last page that hold no page are copied as they are.
 bool CopyRenumbered(OutputFile& out, int64_t from, int64_t fileSize, uint32_t serial, int32_t delta) {
-  const ReadFn read = [&](int64_t pos, void* buf, size_t n) { return out.ReadOriginal(pos, buf, n); };
+  const OriginalSource original(out, fileSize);
   int64_t pos = from;
   std::string page;
   while (pos < fileSize) {
     Page p;
-    if (!ReadPage(read, fileSize, pos, p)) {
+    if (!ReadPage(original, pos, p)) {
       // Trailing bytes (another tag, say) may follow; more pages may not.
       std::string rest(size_t(std::min<int64_t>(fileSize - pos, 1 << 20)), '\0');
       for (int64_t at = pos; at < fileSize;) {
@@ -589,9 +615,9 @@ bool CopyRenumbered(OutputFile& out, int64_t from, int64_t fileSize, uint32_t se
     page.resize(p.headerLen + p.bodyLen);
     if (out.ReadOriginal(pos, page.data(), page.size()) != int64_t(page.size())) return false;
     if (p.h.Serial == serial) {
-      PutLE32At(page, 18, p.h.PageNumber + uint32_t(delta));
-      PutLE32At(page, 22, 0);
-      PutLE32At(page, 22, OggPageCrc(page.data(), page.size()));
+      bytes::ByteWriter w(std::move(page));
+      w.PatchU32LE(18, uint32_t(p.h.PageNumber + uint32_t(delta)));
+      page = WithChecksum(w.Take());
     }
     if (!out.Write(page)) return false;
     pos = p.End();
@@ -604,13 +630,13 @@ bool CopyRenumbered(OutputFile& out, int64_t from, int64_t fileSize, uint32_t se
 bool TOggVorbis::Save(const std::u16string& FileName, bool clearAll) {
   SaveSession s(FileName);
   if (!s) return false;
+  const FileSource source(s.Source());
   FileInfo info;
-  if (!ReadInfo(s.Source(), info)) return s.Refuse("not an Ogg Vorbis file");
+  if (!ReadInfo(source, info)) return s.Refuse("not an Ogg Vorbis file");
   if (!info.HasTag) return s.Refuse("the file has no comment header");
-  const ReadFn read = [&](int64_t pos, void* buf, size_t n) { return s.ReadAt(pos, buf, n); };
   HeaderPages hp;
   std::string reason;
-  if (!CollectHeaderPages(read, info.FileSize, info.SPagePos, hp, reason)) return s.Refuse(reason);
+  if (!CollectHeaderPages(source, info.SPagePos, hp, reason)) return s.Refuse(reason);
   std::string vendor, trailer;
   std::vector<std::string> comments;
   if (!SplitCommentHeader(hp.packets[0], vendor, comments, trailer))
@@ -621,36 +647,36 @@ bool TOggVorbis::Save(const std::u16string& FileName, bool clearAll) {
   } else {
     // A value equal to what the reader gets from the file now leaves its
     // comments as they are; every other comment stays, in its place.
-    const OggFields was = DeriveFields(info);
+    OggRecord was;
+    FillTexts(info, was);
     const std::pair<const char*, std::pair<const std::u16string*, const std::u16string*>> texts[] = {
-        {"TITLE", {&FTitle, &was.title}}, {"ARTIST", {&FArtist, &was.artist}},
-        {"ALBUM", {&FAlbum, &was.album}}, {"TRACKNUMBER", {nullptr, nullptr}},
-        {"DATE", {&FDate, &was.date}},    {"GENRE", {&FGenre, &was.genre}},
-        {"COMMENT", {&FComment, &was.comment}}};
+        {"TITLE", {&F.Title, &was.Title}}, {"ARTIST", {&F.Artist, &was.Artist}},
+        {"ALBUM", {&F.Album, &was.Album}}, {"TRACKNUMBER", {nullptr, nullptr}},
+        {"DATE", {&F.Date, &was.Date}},    {"GENRE", {&F.Genre, &was.Genre}},
+        {"COMMENT", {&F.Comment, &was.Comment}}};
     for (const auto& [name, values] : texts) {
       if (!values.first) {
-        if (FTrack != was.track)
-          PutComment(comments, name, FTrack > 0 ? Utf16ToUtf8(IntToStr(FTrack)) : Utf8String());
+        if (F.Track != was.Track)
+          PutComment(comments, name, F.Track > 0 ? Utf16ToUtf8(IntToStr(F.Track)) : Utf8String());
         continue;
       }
       const std::u16string value = Trim(*values.first);
       if (value != *values.second) PutComment(comments, name, Utf16ToUtf8(value));
     }
   }
-  ByteString tag(hp.packets[0], 0, 7);
-  PutLE32(tag, uint32_t(vendor.size()));
-  tag += vendor;
-  PutLE32(tag, uint32_t(comments.size()));
+  bytes::ByteWriter tag(hp.packets[0].substr(0, 7));
+  tag.PutU32LE(vendor.size());
+  tag.PutBytes(vendor);
+  tag.PutU32LE(comments.size());
   for (const std::string& c : comments) {
-    if (c.size() > 0xFFFFFFFFu) return s.Refuse("a comment is too long");
-    PutLE32(tag, uint32_t(c.size()));
-    tag += c;
+    if (!tag.PutU32LE(c.size())) return s.Refuse("a comment is too long");
+    tag.PutBytes(c);
   }
-  tag += trailer;
-  if (int64_t(tag.size()) > kMaxHeaderBytes) return s.Refuse("the comment header is too large");
+  tag.PutBytes(trailer);
+  if (!tag.Ok() || int64_t(tag.Size()) > kMaxHeaderBytes) return s.Refuse("the comment header is too large");
 
   std::vector<std::string> packets = hp.packets;
-  packets[0] = std::move(tag);
+  packets[0] = tag.Take();
   const std::vector<std::string> pages = Paginate(packets, hp);
   // Packets that follow the setup header on its page keep that page's
   // granule only while they stay on one page with it.

@@ -1,6 +1,7 @@
 #pragma once
 // Ogg Vorbis: the identification header on the first page, the Vorbis
-// comment header on the second page and the granule position of the last
+// comment header on the second page (joined with the pages that continue
+// it, when it is longer than one page) and the granule position of the last
 // page; from them duration, average bit rate and a validity verdict. A file
 // may begin with an ID3v2 tag, whose length is skipped.
 //
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bytes/ByteSource.h"
 #include "platform/TextCodec.h"
 
 namespace ordana {
@@ -89,14 +91,35 @@ inline constexpr std::array<const char16_t*, 9> kVorbisFieldNames = {
 // reflection, no final inversion), continued from crc.
 uint32_t OggPageCrc(const void* data, size_t n, uint32_t crc = 0);
 
+// What a read finds; the defaults are those of a file that is not Ogg Vorbis.
+struct OggRecord {
+  int32_t FileSize = 0;
+  uint8_t ChannelModeID = 0;
+  uint32_t SampleRate = 0;      // Hz
+  uint16_t BitRateNominal = 0;  // kbit/s
+  int32_t Samples = 0;          // the last page's granule position, low 32 bits
+  int32_t ID3v2Size = 0;
+  std::u16string Title, Artist, Album;
+  uint16_t Track = 0;
+  std::u16string Date, Genre, Comment;
+  std::u16string Vendor;
+};
+
+// Reads a file's first pages and last page. True when, after any leading
+// ID3v2 tag, it starts with an Ogg page whose body begins with a Vorbis
+// identification header; false otherwise, the record then at its defaults.
+bool ParseOggVorbis(const bytes::ByteSource& file, OggRecord& ogg);
+
 class TOggVorbis {
  public:
   TOggVorbis() { ResetData(); }
-  void ResetData();
+  void ResetData() { F = OggRecord{}; }
   // Reads the file. True when, after any leading ID3v2 tag, it starts with an
   // Ogg page whose body begins with a Vorbis identification header. A file
   // that cannot be opened raises EFOpenError (the fields are reset first).
   bool ReadFromFile(const std::u16string& FileName);
+  // The same over bytes already at hand (nothing to open, nothing raised).
+  bool ReadFromSource(const bytes::ByteSource& Source) { return ParseOggVorbis(Source, F); }
   // Puts Title, Artist, Album, Track, Date, Genre and Comment into the
   // file's comment header. A value equal to what the reader gets from the
   // file now leaves its comments as they are ("7/12" stays while the track
@@ -110,45 +133,36 @@ class TOggVorbis {
   // comment (the vendor is kept).
   bool ClearTag(const std::u16string& FileName);
 
-  int32_t FileSize() const { return FFileSize; }
-  uint8_t ChannelModeID() const { return FChannelModeID; }
+  int32_t FileSize() const { return F.FileSize; }
+  uint8_t ChannelModeID() const { return F.ChannelModeID; }
   std::u16string ChannelMode() const;
-  uint16_t SampleRate() const { return FSampleRate; }
-  uint16_t BitRateNominal() const { return FBitRateNominal; }
-  const std::u16string& Title() const { return FTitle; }
-  const std::u16string& Artist() const { return FArtist; }
-  const std::u16string& Album() const { return FAlbum; }
-  uint16_t Track() const { return FTrack; }
-  const std::u16string& Date() const { return FDate; }
-  const std::u16string& Genre() const { return FGenre; }
-  const std::u16string& Comment() const { return FComment; }
-  const std::u16string& Vendor() const { return FVendor; }
+  uint32_t SampleRate() const { return F.SampleRate; }
+  uint16_t BitRateNominal() const { return F.BitRateNominal; }
+  const std::u16string& Title() const { return F.Title; }
+  const std::u16string& Artist() const { return F.Artist; }
+  const std::u16string& Album() const { return F.Album; }
+  uint16_t Track() const { return F.Track; }
+  const std::u16string& Date() const { return F.Date; }
+  const std::u16string& Genre() const { return F.Genre; }
+  const std::u16string& Comment() const { return F.Comment; }
+  const std::u16string& Vendor() const { return F.Vendor; }
   double Duration() const;
   uint16_t BitRate() const;
-  bool ID3v2() const { return FID3v2Size > 0; }
+  bool ID3v2() const { return F.ID3v2Size > 0; }
   bool Valid() const;
 
-  void SetTitle(std::u16string v) { FTitle = std::move(v); }
-  void SetArtist(std::u16string v) { FArtist = std::move(v); }
-  void SetAlbum(std::u16string v) { FAlbum = std::move(v); }
-  void SetTrack(uint16_t v) { FTrack = v; }
-  void SetDate(std::u16string v) { FDate = std::move(v); }
-  void SetGenre(std::u16string v) { FGenre = std::move(v); }
-  void SetComment(std::u16string v) { FComment = std::move(v); }
+  void SetTitle(std::u16string v) { F.Title = std::move(v); }
+  void SetArtist(std::u16string v) { F.Artist = std::move(v); }
+  void SetAlbum(std::u16string v) { F.Album = std::move(v); }
+  void SetTrack(uint16_t v) { F.Track = v; }
+  void SetDate(std::u16string v) { F.Date = std::move(v); }
+  void SetGenre(std::u16string v) { F.Genre = std::move(v); }
+  void SetComment(std::u16string v) { F.Comment = std::move(v); }
 
  private:
   bool Save(const std::u16string& FileName, bool clearAll);
 
-  int32_t FFileSize = 0;
-  uint8_t FChannelModeID = 0;
-  uint16_t FSampleRate = 0;
-  uint16_t FBitRateNominal = 0;
-  int32_t FSamples = 0;
-  int32_t FID3v2Size = 0;
-  std::u16string FTitle, FArtist, FAlbum;
-  uint16_t FTrack = 0;
-  std::u16string FDate, FGenre, FComment;
-  std::u16string FVendor;
+  OggRecord F;
 };
 
 }  // namespace ordana

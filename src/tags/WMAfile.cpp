@@ -1,14 +1,15 @@
 #include "tags/WMAfile.h"
 
-
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
 
+#include "bytes/ByteWriter.h"
 #include "platform/FileIO.h"
 #include "platform/SafeWrite.h"
 #include "platform/Strings.h"
+#include "tags/FileSource.h"
 #include "tags/WMAfileFormat.h"
 
 namespace ordana {
@@ -40,7 +41,6 @@ struct TFileData {
   int32_t ByteRate = 0;
   std::array<std::u16string, kSlotCount> Tag;
   long double Duration = 0;
-  double DateTime = 0;
 };
 
 // Delphi-style date-time: days since 1899-12-30; before that day the whole
@@ -62,39 +62,75 @@ double LastWriteTimeUtc(const std::u16string& fileName) {
   return DateTimeFromUnix(seconds, millis);
 }
 
-void HandleFileProperties(ObjectCursor& c, TFileData& d, int64_t streamSize) {
+using Cursor = bytes::SourceReader;
+
+// A text of byteLen bytes: at most kMaxTextChars UTF-16LE units are kept,
+// the rest is passed over. The text keeps any terminating zero unit. False
+// (text untouched) when the kept part is not there.
+bool ReadText(Cursor& c, uint32_t byteLen, std::u16string& text) {
+  const size_t chars = std::min<size_t>(byteLen / 2, kMaxTextChars);
+  const bytes::ByteReader kept = c.Take(2 * chars);
+  const bool ok = c.Ok();
+  if (ok) text = Utf16LEToUtf16(kept.AllChars());
+  c.Skip(byteLen - 2 * chars);
+  return ok;
+}
+
+// An unsigned number of byteLen bytes: 1, 2, 4 or 8 bytes are read, any
+// other length gives 0 (and counts as read); bytes past the eighth are
+// passed over.
+bool ReadNumber(Cursor& c, uint32_t byteLen, uint64_t& v) {
+  const uint32_t n = std::min<uint32_t>(byteLen, 8);
+  v = 0;
+  bool ok = true;
+  if (n == 1 || n == 2 || n == 4 || n == 8) {
+    v = c.Take(n).UintLE(n);
+    ok = c.Ok();
+  } else {
+    c.Skip(n);
+  }
+  c.Skip(byteLen - n);
+  return ok;
+}
+
+void HandleFileProperties(Cursor& c, TFileData& d, int64_t streamSize) {
   c.Skip(20);
-  uint64_t v = 0;
-  if (c.ReadU64(v)) d.FileSize = static_cast<uint32_t>(v);
+  uint64_t v = c.U64LE();
+  if (c.Ok()) d.FileSize = static_cast<uint32_t>(v);
   c.Skip(16);
-  if (c.ReadU64(v)) d.Duration = static_cast<long double>(v) / 10000000.0L;
+  v = c.U64LE();  // the play duration in 100 ns
+  if (c.Ok()) d.Duration = static_cast<long double>(v) / 10000000.0L;
   c.Skip(8);
-  if (c.ReadU64(v)) d.Duration -= static_cast<long double>(v) / 1000.0L;
+  v = c.U64LE();  // the preroll in ms
+  if (c.Ok()) d.Duration -= static_cast<long double>(v) / 1000.0L;
   c.Skip(12);
-  uint32_t m = 0;
-  if (c.ReadU32(m)) d.MaxBitRate = static_cast<int32_t>(m);
+  const uint32_t m = c.U32LE();
+  if (c.Ok()) d.MaxBitRate = static_cast<int32_t>(m);
   d.FileSize = static_cast<uint32_t>(streamSize);
 }
 
-void HandleStreamProperties(ObjectCursor& c, TFileData& d) {
+void HandleStreamProperties(Cursor& c, TFileData& d) {
   c.Skip(60);
-  uint16_t ch = 0;
-  uint32_t v = 0;
-  if (c.ReadU16(ch)) d.Channels = ch;
-  if (c.ReadU32(v)) d.SampleRate = static_cast<int32_t>(v);
-  if (c.ReadU32(v)) d.ByteRate = static_cast<int32_t>(v);
+  const uint16_t ch = c.U16LE();
+  if (c.Ok()) d.Channels = ch;
+  const uint32_t rate = c.U32LE();
+  if (c.Ok()) d.SampleRate = static_cast<int32_t>(rate);
+  const uint32_t bytes = c.U32LE();
+  if (c.Ok()) d.ByteRate = static_cast<int32_t>(bytes);
 }
 
-void HandleContentDescription(ObjectCursor& c, TFileData& d) {
+void HandleContentDescription(Cursor& c, TFileData& d) {
   c.Skip(4);
   static constexpr int kSlots[5] = {kTitle, kArtist, kCopyright, kComment, kRating};
   uint16_t len[5] = {0, 0, 0, 0, 0};
-  for (auto& l : len)
-    if (!c.ReadU16(l)) return;
+  for (auto& l : len) {
+    l = c.U16LE();
+    if (!c.Ok()) return;
+  }
   for (int i = 0; i < 5; ++i) {
     if (len[i] == 0) continue;
     std::u16string text;
-    if (c.ReadText(len[i], text)) d.Tag[kSlots[i]] = std::move(text);
+    if (ReadText(c, len[i], text)) d.Tag[kSlots[i]] = std::move(text);
   }
 }
 
@@ -105,22 +141,24 @@ int SlotOf(std::u16string_view name) {
   return -1;
 }
 
-void HandleExtendedContentDescription(ObjectCursor& c, TFileData& d) {
+void HandleExtendedContentDescription(Cursor& c, TFileData& d) {
   c.Skip(4);
   d.IsTag = true;
-  uint16_t count = 0;
-  if (!c.ReadU16(count)) return;
+  const uint16_t count = c.U16LE();
+  if (!c.Ok()) return;
   for (uint16_t i = 0; i < count; ++i) {
-    uint16_t nameLen = 0, type = 0, valueLen = 0;
     std::u16string name, value;
     // A descriptor cut off by the end of the object ends the list.
-    if (!c.ReadU16(nameLen) || !c.ReadText(nameLen, name)) return;
-    if (!c.ReadU16(type) || !c.ReadU16(valueLen)) return;
+    const uint16_t nameLen = c.U16LE();
+    if (!c.Ok() || !ReadText(c, nameLen, name)) return;
+    const uint16_t type = c.U16LE();
+    const uint16_t valueLen = c.U16LE();
+    if (!c.Ok()) return;
     if (type == 0) {
-      if (!c.ReadText(valueLen, value)) return;
+      if (!ReadText(c, valueLen, value)) return;
     } else if (type == 3) {
       uint64_t n = 0;
-      if (!c.ReadNumber(valueLen, n)) return;
+      if (!ReadNumber(c, valueLen, n)) return;
       value = U16(std::to_string(n));
     } else {
       c.Skip(valueLen);
@@ -130,45 +168,46 @@ void HandleExtendedContentDescription(ObjectCursor& c, TFileData& d) {
   }
 }
 
-void HandleCodecList(ObjectCursor& c, TFileData& d) {
+void HandleCodecList(Cursor& c, TFileData& d) {
   c.Skip(4 + 20);
-  uint16_t texts = 0;
-  if (!c.ReadU16(texts)) return;
+  const uint16_t texts = c.U16LE();
+  if (!c.Ok()) return;
   for (uint32_t i = 0; i < texts; ++i) {
-    uint16_t chars = 0;
     std::u16string text;
-    if (!c.ReadU16(chars) || !c.ReadText(2u * chars, text)) return;
+    const uint16_t chars = c.U16LE();
+    if (!c.Ok() || !ReadText(c, 2u * chars, text)) return;
     if (i == 0) d.Tag[kEncoderName] = std::move(text);
     else if (i == 1) d.Tag[kStreamName] = std::move(text);
   }
 }
 
-// The walk over the Header Object's objects. False only when the file could
-// not be opened or a read failed with an input/output error.
-bool ReadFileData(const std::u16string& fileName, TFileData& d) {
-  InputFile f = InputFile::Open(fileName);
-  if (!f) return false;
-  d.DateTime = LastWriteTimeUtc(fileName);
-  const int64_t size = f.Size();
+// The walk over the Header Object's objects. False only when the source
+// cannot be read.
+bool ReadFileData(const bytes::ByteSource& file, TFileData& d) {
+  bytes::SourceWindow w(file);
+  const int64_t size = w.Size();
   if (size < 0) return false;
   d.FileSize = static_cast<uint32_t>(size);
 
-  ObjectCursor head(f, 0, size);
-  uint8_t guid[16];
-  if (!head.ReadBytes(guid, 16) || !SameGuid(guid, kHeaderObject)) return !head.IoError();
-  uint64_t headerSize = 0;
-  uint32_t count = 0;
-  if (!head.ReadU64(headerSize)) return !head.IoError();
+  Cursor head(w, 0, size);
+  bytes::ByteReader guid = head.Take(16);
+  if (!head.Ok() || !SameGuid(guid.All().data(), kHeaderObject)) return !w.ReadError();
+  const uint64_t headerSize = head.U64LE();
+  if (!head.Ok()) return !w.ReadError();
   d.TagSize = static_cast<uint32_t>(headerSize);
-  if (!head.ReadU32(count)) return !head.IoError();
+  const uint32_t count = head.U32LE();
+  if (!head.Ok()) return !w.ReadError();
   head.Skip(2);
 
   int64_t pos = head.Position();
   for (uint32_t i = 0; i < count && static_cast<int32_t>(count) > 0; ++i) {
     if (pos + kObjectHeaderSize > size) break;
-    ObjectCursor obj(f, pos, size);
-    uint64_t objSize64 = 0;
-    if (!obj.ReadBytes(guid, 16) || !obj.ReadU64(objSize64)) return !obj.IoError();
+    Cursor obj(w, pos, size);
+    guid = obj.Take(16);
+    uint8_t id[16];
+    guid.CopyTo(id, 16);
+    const uint64_t objSize64 = obj.U64LE();
+    if (!obj.Ok()) return !w.ReadError();
     // Only the low 32 bits of an object's size count.
     const int64_t objSize = static_cast<uint32_t>(objSize64);
     // A size smaller than the object's own header would make the walk stand
@@ -176,15 +215,15 @@ bool ReadFileData(const std::u16string& fileName, TFileData& d) {
     if (objSize < kObjectHeaderSize) break;
     const int64_t end = pos + objSize;
     // Reads inside an object stay inside it (and inside the file).
-    ObjectCursor body(f, pos, std::min(end, size));
+    Cursor body(w, pos, std::min(end, size));
     body.Skip(20);
-    if (SameGuid(guid, kFilePropertiesObject)) HandleFileProperties(body, d, size);
-    else if (SameGuid(guid, kStreamPropertiesObject)) HandleStreamProperties(body, d);
-    else if (SameGuid(guid, kContentDescriptionObject)) HandleContentDescription(body, d);
-    else if (SameGuid(guid, kExtendedContentDescriptionObject))
+    if (SameGuid(id, kFilePropertiesObject)) HandleFileProperties(body, d, size);
+    else if (SameGuid(id, kStreamPropertiesObject)) HandleStreamProperties(body, d);
+    else if (SameGuid(id, kContentDescriptionObject)) HandleContentDescription(body, d);
+    else if (SameGuid(id, kExtendedContentDescriptionObject))
       HandleExtendedContentDescription(body, d);
-    else if (SameGuid(guid, kCodecListObject)) HandleCodecList(body, d);
-    if (body.IoError()) return false;
+    else if (SameGuid(id, kCodecListObject)) HandleCodecList(body, d);
+    if (w.ReadError()) return false;
     pos = end;
   }
   return true;
@@ -213,77 +252,59 @@ long double CorrectedDuration(const TFileData& d) {
 
 }  // namespace
 
-void TWMA::ResetData() {
-  FValid = false;
-  FIsValidFile = false;
-  FIsTAG = false;
-  FIsVBR = false;
-  FFileSize = 0;
-  FTagSize = 0;
-  FChannelModeID = 0;
-  FSampleRate = 0;
-  FDuration = 0.0;
-  FBitRate = 0;
-  FDateTime = -1.0;
-  for (auto* s : {&FTitle, &FArtist, &FAlbum, &FTrack, &FYear, &FGenre, &FComment, &FEncoder,
-                  &FRating, &FGenreID, &FPromoURL, &FCopyright, &FEncoderName, &FStreamName,
-                  &FLyrics})
-    s->clear();
-}
-
 AnsiString TWMA::ChannelMode() const {
-  switch (FChannelModeID) {
+  switch (F.ChannelModeID) {
     case 1: return "Mono";
     case 2: return "Stereo";
     default: return "Unknown";
   }
 }
 
-bool TWMA::LoadFromFile(const std::u16string& FileName) {
-  ResetData();
+bool ParseWMA(const bytes::ByteSource& file, double lastWrite, WMARecord& wma) {
+  wma = WMARecord{};
   TFileData d;
-  if (!ReadFileData(FileName, d)) return false;
+  if (!ReadFileData(file, d)) return false;
 
-  FValid = true;
-  FFileSize = static_cast<int32_t>(d.FileSize);
-  FDateTime = d.DateTime;
-  FIsTAG = d.IsTag;
-  FTagSize = static_cast<int32_t>(d.TagSize);
-  FChannelModeID = static_cast<uint8_t>(d.Channels & 0xFF);
-  FSampleRate = d.SampleRate;
-  FIsValidFile = d.MaxBitRate > 0 && (d.Channels == 1 || d.Channels == 2) &&
-                 d.SampleRate >= 8000 && d.SampleRate <= 96000 && d.ByteRate > 0 &&
-                 d.ByteRate < 400000;
+  wma.Valid = true;
+  wma.FileSize = static_cast<int32_t>(d.FileSize);
+  wma.DateTime = lastWrite;
+  wma.IsTAG = d.IsTag;
+  wma.TagSize = static_cast<int32_t>(d.TagSize);
+  wma.ChannelModeID = static_cast<uint8_t>(d.Channels & 0xFF);
+  wma.SampleRate = d.SampleRate;
+  wma.IsValidFile = d.MaxBitRate > 0 && (d.Channels == 1 || d.Channels == 2) &&
+                    d.SampleRate >= 8000 && d.SampleRate <= 96000 && d.ByteRate > 0 &&
+                    d.ByteRate < 400000;
 
   long double duration = CorrectedDuration(d);
   if (!std::isfinite(duration) || duration < 0) duration = 0;
-  FDuration = static_cast<double>(duration);
-  FBitRate = static_cast<int32_t>(static_cast<int64_t>(d.ByteRate) * 8 / 1000);
+  wma.Duration = static_cast<double>(duration);
+  wma.BitRate = static_cast<int32_t>(static_cast<int64_t>(d.ByteRate) * 8 / 1000);
 
-  std::u16string* fields[kSlotCount] = {&FTitle,   &FArtist,    &FAlbum,       &FTrack,
-                                        &FYear,    &FGenre,     &FComment,     &FEncoder,
-                                        &FGenreID, &FPromoURL,  &FCopyright,   &FRating,
-                                        &FEncoderName, &FStreamName, &FLyrics};
+  std::u16string* fields[kSlotCount] = {&wma.Title,   &wma.Artist,      &wma.Album,
+                                        &wma.Track,   &wma.Year,        &wma.Genre,
+                                        &wma.Comment, &wma.Encoder,     &wma.GenreID,
+                                        &wma.PromoURL, &wma.Copyright,  &wma.Rating,
+                                        &wma.EncoderName, &wma.StreamName, &wma.Lyrics};
   for (int i = 0; i < kSlotCount; ++i) *fields[i] = Trim(d.Tag[i]);
-  FIsVBR = FStreamName.find(u"VBR") != std::u16string::npos;
-  return FValid;
+  wma.IsVBR = wma.StreamName.find(u"VBR") != std::u16string::npos;
+  return true;
+}
+
+bool TWMA::LoadFromFile(const std::u16string& FileName) {
+  ResetData();
+  return ParseFile(FileName, [&](const bytes::ByteSource& s) {
+    return ReadFromSource(s, LastWriteTimeUtc(FileName));
+  });
+}
+
+bool TWMA::ReadFromSource(const bytes::ByteSource& Source, double LastWrite) {
+  return ParseWMA(Source, LastWrite, F);
 }
 
 // --- Writing -------------------------------------------------------------------
 
 namespace {
-
-void PutLE(std::string& out, uint64_t v, int n) {
-  for (int i = 0; i < n; ++i, v >>= 8) out += static_cast<char>(v & 0xFF);
-}
-void PatchLE(std::string& buf, size_t at, uint64_t v, int n) {
-  for (int i = 0; i < n; ++i, v >>= 8) buf[at + i] = static_cast<char>(v & 0xFF);
-}
-uint64_t GetLE(std::string_view buf, size_t at, int n) {
-  uint64_t v = 0;
-  for (int i = n; i-- > 0;) v = (v << 8) | static_cast<uint8_t>(buf[at + i]);
-  return v;
-}
 
 // A text's byte length is kept in 16 bits: 2 x characters + 2 must fit.
 // Saves refuse longer texts; a name or value longer than that (never ours)
@@ -297,22 +318,24 @@ std::string EncodeText(std::u16string_view text) {
   return Utf16ToUtf16LE(text) + std::string(2, '\0');
 }
 
-void PutTextDescriptor(std::string& out, std::u16string_view name, std::u16string_view value) {
+void PutTextDescriptor(bytes::ByteWriter& out, std::u16string_view name, std::u16string_view value) {
   const std::string n = EncodeText(name), v = EncodeText(value);
-  PutLE(out, n.size(), 2);
-  out += n;
-  PutLE(out, 0, 2);
-  PutLE(out, v.size(), 2);
-  out += v;
+  out.PutU16LE(n.size());
+  out.PutBytes(n);
+  out.PutU16LE(0);  // a text
+  out.PutU16LE(v.size());
+  out.PutBytes(v);
 }
-void PutNumberDescriptor(std::string& out, std::u16string_view name, uint32_t value) {
+void PutNumberDescriptor(bytes::ByteWriter& out, std::u16string_view name, uint32_t value) {
   const std::string n = EncodeText(name);
-  PutLE(out, n.size(), 2);
-  out += n;
-  PutLE(out, 3, 2);
-  PutLE(out, 4, 2);
-  PutLE(out, value, 4);
+  out.PutU16LE(n.size());
+  out.PutBytes(n);
+  out.PutU16LE(3);  // a 32-bit number
+  out.PutU16LE(4);
+  out.PutU32LE(value);
 }
+
+std::string_view GuidBytes(const Guid& g) { return {reinterpret_cast<const char*>(g), 16}; }
 
 constexpr std::array<std::u16string_view, 8> kManagedNames = {
     u"WM/ALBUMTITLE", u"WM/YEAR",  u"WM/PROMOTIONURL", u"WM/GENREID",
@@ -327,117 +350,117 @@ struct Located {
 
 // Position of the Data Object: right after the header when its GUID stands
 // there, else the first occurrence of its GUID in the file; -1 when none.
-int64_t FindDataObject(const InputFile& f, int64_t headerSize, int64_t fileSize) {
-  uint8_t g[16];
-  if (headerSize >= 30 && headerSize <= fileSize - 16 && f.ReadAt(headerSize, g, 16) == 16 &&
-      SameGuid(g, kDataObject))
+int64_t FindDataObject(const bytes::ByteSource& file, int64_t headerSize) {
+  constexpr size_t kChunk = 1 << 16;
+  bytes::SourceWindow w(file, kChunk);
+  const int64_t fileSize = w.Size();
+  if (headerSize >= 30 && headerSize <= fileSize - 16 &&
+      w.Get(headerSize, 16).StartsWith(GuidBytes(kDataObject)))
     return headerSize;
-  std::string buf(1 << 16, '\0');
   for (int64_t at = 0; at + 16 <= fileSize;) {
-    int64_t got = f.ReadAt(at, buf.data(), buf.size());
+    const bytes::ByteReader chunk = w.GetUpTo(at, kChunk);
+    const auto got = static_cast<int64_t>(chunk.Ok() ? chunk.Size() : 0);
     if (got < 16) return -1;
     for (int64_t i = 0; i + 16 <= got; ++i)
-      if (SameGuid(buf.data() + i, kDataObject)) return at + i;
+      if (chunk.At(static_cast<size_t>(i)).StartsWith(GuidBytes(kDataObject))) return at + i;
     at += got - 15;  // the GUID may straddle two chunks
   }
   return -1;
 }
 
 // The new Extended Content Description object: the old descriptors that are
-// not managed here, unchanged, then the managed ones from the reader's texts.
-bool BuildExtendedContent(std::string_view old, const TWMA& w, bool keepTrackNumber,
-                          std::string& out) {
-  out.assign(reinterpret_cast<const char*>(kExtendedContentDescriptionObject), 16);
-  PutLE(out, 0, 8);
-  PutLE(out, 0, 2);
-  uint32_t count = 0;
+// not managed here, unchanged, then the managed ones from the record's texts.
+bool BuildExtendedContent(std::string_view old, const WMARecord& w, bool keepTrackNumber,
+                          std::string& result) {
+  bytes::ByteWriter out;
+  out.PutBytes(GuidBytes(kExtendedContentDescriptionObject));
+  out.PutU64LE(0);  // the size, set below
+  out.PutU16LE(0);  // the count, set below
+  uint64_t count = 0;
   uint32_t oldTrackNumber = 0;
   bool haveOldTrackNumber = false;
-  if (!old.empty()) {
-    const size_t end = old.size();
-    size_t p = 26;
-    uint32_t oldCount = end >= 26 ? static_cast<uint32_t>(GetLE(old, 24, 2)) : 0;
-    for (uint32_t i = 0; i < oldCount; ++i) {
-      if (p + 2 > end) break;
-      const size_t nameLen = GetLE(old, p, 2);
-      if (p + 2 + nameLen + 4 > end) break;
-      const size_t typeAt = p + 2 + nameLen;
-      const uint16_t type = static_cast<uint16_t>(GetLE(old, typeAt, 2));
-      const size_t valueLen = GetLE(old, typeAt + 2, 2);
-      const size_t next = typeAt + 4 + valueLen;
-      if (next > end) break;  // a descriptor cut off by the object's end ends the list
-      const std::u16string name = Utf16LEToUtf16(old.substr(p + 2, nameLen));
-      const std::u16string key = UpperAscii(Trim(name));
-      const bool managed =
-          std::find(kManagedNames.begin(), kManagedNames.end(), key) != kManagedNames.end();
-      if (keepTrackNumber && key == u"WM/TRACKNUMBER" && type == 3 && valueLen == 4) {
-        oldTrackNumber = static_cast<uint32_t>(GetLE(old, typeAt + 4, 4));
-        haveOldTrackNumber = true;
-      }
-      // Managed names are written anew; every other descriptor (pictures
-      // of any size among them) is copied as it stands.
-      if (!managed) {
-        out.append(old.substr(p, next - p));
-        ++count;
-      }
-      p = next;
+  bytes::ByteReader r(old);
+  const uint16_t oldCount = r.Seek(24) ? r.U16LE() : 0;
+  for (uint32_t i = 0; i < oldCount; ++i) {
+    // A descriptor cut off by the object's end ends the list.
+    const size_t p = r.Position();
+    const uint16_t nameLen = r.U16LE();
+    const std::string_view nameBytes = r.Chars(nameLen);
+    const uint16_t type = r.U16LE();
+    const uint16_t valueLen = r.U16LE();
+    const bytes::ByteReader value = r.Sub(valueLen);
+    if (!r.Ok()) break;
+    const std::u16string key = UpperAscii(Trim(Utf16LEToUtf16(nameBytes)));
+    const bool managed =
+        std::find(kManagedNames.begin(), kManagedNames.end(), key) != kManagedNames.end();
+    if (keepTrackNumber && key == u"WM/TRACKNUMBER" && type == 3 && valueLen == 4) {
+      oldTrackNumber = value.At(0).U32LE();
+      haveOldTrackNumber = true;
+    }
+    // Managed names are written anew; every other descriptor (pictures
+    // of any size among them) is copied as it stands.
+    if (!managed) {
+      out.PutBytes(old.substr(p, r.Position() - p));
+      ++count;
     }
   }
   // The genre number is kept in brackets; one already in brackets (as read
   // back from an earlier save) is not bracketed again.
-  std::u16string genreID = w.GenreID();
+  std::u16string genreID = w.GenreID;
   if (!(genreID.size() >= 2 && genreID.front() == u'(' && genreID.back() == u')'))
     genreID = u"(" + genreID + u")";
   // The numeric track: the track text when it is a number, else the number
   // the file had, else 0.
   uint32_t trackNumber = haveOldTrackNumber ? oldTrackNumber : 0;
-  if (auto t = TryStrToInt(Trim(w.Track())); t && *t >= 0) trackNumber = static_cast<uint32_t>(*t);
+  if (auto t = TryStrToInt(Trim(w.Track)); t && *t >= 0) trackNumber = static_cast<uint32_t>(*t);
 
-  PutTextDescriptor(out, u"WM/AlbumTitle", w.Album());
-  PutTextDescriptor(out, u"WM/Year", w.Year());
-  PutTextDescriptor(out, u"WM/PromotionURL", w.PromoURL());
+  PutTextDescriptor(out, u"WM/AlbumTitle", w.Album);
+  PutTextDescriptor(out, u"WM/Year", w.Year);
+  PutTextDescriptor(out, u"WM/PromotionURL", w.PromoURL);
   PutTextDescriptor(out, u"WM/GenreID", genreID);
-  PutTextDescriptor(out, u"WM/Genre", w.Genre());
-  PutTextDescriptor(out, u"WM/Track", w.Track());
+  PutTextDescriptor(out, u"WM/Genre", w.Genre);
+  PutTextDescriptor(out, u"WM/Track", w.Track);
   PutNumberDescriptor(out, u"WM/TrackNumber", trackNumber);
-  PutTextDescriptor(out, u"WM/Lyrics", w.Lyrics());
+  PutTextDescriptor(out, u"WM/Lyrics", w.Lyrics);
   count += 8;
-  if (count > 0xFFFF) return false;
-  PatchLE(out, 16, out.size(), 8);
-  PatchLE(out, 24, count, 2);
+  out.PatchU64LE(16, out.Size());
+  out.PatchU16LE(24, count);  // refused (the save with it) above 65535 descriptors
+  if (!out.Ok()) return false;
+  result = out.Take();
   return true;
 }
 
-std::string BuildContentDescription(const TWMA& w) {
-  const std::string texts[5] = {EncodeText(w.Title()), EncodeText(w.Artist()),
-                                EncodeText(w.Copyright()), EncodeText(w.Comment()),
-                                EncodeText(w.Rating())};
-  std::string out(reinterpret_cast<const char*>(kContentDescriptionObject), 16);
+std::string BuildContentDescription(const WMARecord& w) {
+  const std::string texts[5] = {EncodeText(w.Title), EncodeText(w.Artist),
+                                EncodeText(w.Copyright), EncodeText(w.Comment),
+                                EncodeText(w.Rating)};
+  bytes::ByteWriter out;
+  out.PutBytes(GuidBytes(kContentDescriptionObject));
   uint64_t size = 34;
   for (const auto& t : texts) size += t.size();
-  PutLE(out, size, 8);
-  for (const auto& t : texts) PutLE(out, t.size(), 2);
-  for (const auto& t : texts) out += t;
-  return out;
+  out.PutU64LE(size);
+  for (const auto& t : texts) out.PutU16LE(t.size());
+  for (const auto& t : texts) out.PutBytes(t);
+  return out.Take();
 }
 
-// The whole new header, from the old bytes before the Data Object. False
-// when the header is too damaged to be rewritten safely.
-bool BuildNewHeader(std::string_view old, uint64_t dataLen, const TWMA& w, bool keepTrackNumber,
-                    std::string& header) {
-  const int64_t end = static_cast<int64_t>(old.size());  // the Data Object's position
-  uint32_t count = static_cast<uint32_t>(GetLE(old, 24, 4));
+}  // namespace
+
+bool RenderWMAHeader(std::string_view old, uint64_t dataLen, const WMARecord& w,
+                     bool keepTrackNumber, std::string& header) {
+  const bytes::ByteReader r(old);
+  const auto end = static_cast<int64_t>(old.size());  // the Data Object's position
+  uint64_t count = r.At(24).U32LE();
   Located ext, cd;
   int64_t pos = 30;
   for (uint32_t i = 0; i < count && pos + kObjectHeaderSize <= end; ++i) {
-    const uint64_t size = GetLE(old, pos + 16, 8);
-    if (size < static_cast<uint64_t>(kObjectHeaderSize) ||
-        size > static_cast<uint64_t>(end - pos))
+    const uint64_t size = r.At(static_cast<size_t>(pos + 16)).U64LE();
+    if (size < static_cast<uint64_t>(kObjectHeaderSize) || size > static_cast<uint64_t>(end - pos))
       return false;
-    const char* guid = old.data() + pos;
-    if (SameGuid(guid, kExtendedContentDescriptionObject))
+    bytes::ByteReader guid = r.At(static_cast<size_t>(pos));
+    if (guid.StartsWith(GuidBytes(kExtendedContentDescriptionObject)))
       ext = {true, pos, static_cast<int64_t>(size)};
-    else if (SameGuid(guid, kContentDescriptionObject))
+    else if (guid.StartsWith(GuidBytes(kContentDescriptionObject)))
       cd = {true, pos, static_cast<int64_t>(size)};
     pos += static_cast<int64_t>(size);
   }
@@ -460,31 +483,35 @@ bool BuildNewHeader(std::string_view old, uint64_t dataLen, const TWMA& w, bool 
   const bool cdFirst = cd.found && ext.found ? cd.pos < ext.pos : !cd.found;
   const Located& first = cdFirst ? cd : ext;
   const Located& second = cdFirst ? ext : cd;
-  header.assign(old.substr(0, first.pos));
-  header += newExt;
-  header += piece(first.pos + first.size, second.pos);
-  header += newCd;
-  header += piece(second.pos + second.size, end);
+  bytes::ByteWriter out;
+  out.PutBytes(old.substr(0, first.pos));
+  out.PutBytes(newExt);
+  out.PutBytes(piece(first.pos + first.size, second.pos));
+  out.PutBytes(newCd);
+  out.PutBytes(piece(second.pos + second.size, end));
 
-  const uint64_t newSize = header.size();
-  PatchLE(header, 16, newSize, 8);
-  PatchLE(header, 24, count, 4);
-  // The File Properties object's File Size (its low 32 bits) follows the new length.
+  const uint64_t newSize = out.Size();
+  out.PatchU64LE(16, newSize);
+  out.PatchU32LE(24, count);
+  // The File Properties object's File Size follows the new length. Only its
+  // low 32 bits are written (its high half stays as it was): readers take no
+  // more than those, and so does the playout program.
+  const bytes::ByteReader built(out.Bytes());
   pos = 30;
   for (uint32_t i = 0; i < count && pos + kObjectHeaderSize <= static_cast<int64_t>(newSize); ++i) {
-    const uint64_t size = GetLE(header, pos + 16, 8);
+    const uint64_t size = built.At(static_cast<size_t>(pos + 16)).U64LE();
     if (size < static_cast<uint64_t>(kObjectHeaderSize)) break;
-    if (SameGuid(header.data() + pos, kFilePropertiesObject)) {
+    if (built.At(static_cast<size_t>(pos)).StartsWith(GuidBytes(kFilePropertiesObject))) {
       if (pos + 48 <= static_cast<int64_t>(newSize))
-        PatchLE(header, pos + 40, static_cast<uint32_t>(newSize + dataLen), 4);
+        out.PatchU32LE(static_cast<size_t>(pos + 40), (newSize + dataLen) & 0xFFFFFFFF);
       break;
     }
     pos += static_cast<int64_t>(size);
   }
+  if (!out.Ok()) return false;
+  header = out.Take();
   return true;
 }
-
-}  // namespace
 
 bool TWMA::SaveToFile(const std::u16string& FileName) { return Save(FileName, true); }
 
@@ -505,18 +532,18 @@ bool TWMA::Save(const std::u16string& FileName, bool keepTrackNumber) {
     // A text's byte length is kept in 16 bits: longer texts cannot be
     // stored whole, and are not cut.
     const std::pair<const char*, const std::u16string*> texts[] = {
-        {"title", &FTitle},       {"artist", &FArtist},   {"album", &FAlbum},
-        {"track", &FTrack},       {"year", &FYear},       {"genre", &FGenre},
-        {"comment", &FComment},   {"rating", &FRating},   {"genre number", &FGenreID},
-        {"promotion URL", &FPromoURL}, {"copyright", &FCopyright}, {"lyrics", &FLyrics}};
+        {"title", &F.Title},       {"artist", &F.Artist},   {"album", &F.Album},
+        {"track", &F.Track},       {"year", &F.Year},       {"genre", &F.Genre},
+        {"comment", &F.Comment},   {"rating", &F.Rating},   {"genre number", &F.GenreID},
+        {"promotion URL", &F.PromoURL}, {"copyright", &F.Copyright}, {"lyrics", &F.Lyrics}};
     for (const auto& [what, text] : texts)
       if (text->size() > kMaxWrittenChars)
         return s.Refuse(std::string("the ") + what + " is longer than the 32,766 characters a WMA text holds");
 
-    const uint64_t headerSize = GetLE(std::string_view(reinterpret_cast<char*>(head), 30), 16, 8);
+    const uint64_t headerSize = bytes::ByteReader(head, sizeof head).At(16).U64LE();
+    const FileSource source(f);
     const int64_t dataPos = FindDataObject(
-        f, headerSize > static_cast<uint64_t>(fileSize) ? -1 : static_cast<int64_t>(headerSize),
-        fileSize);
+        source, headerSize > static_cast<uint64_t>(fileSize) ? -1 : static_cast<int64_t>(headerSize));
     // Without a Data Object, or with one inside the header, the layout is not
     // known well enough to be rewritten.
     if (dataPos < 30 || static_cast<uint64_t>(dataPos) < headerSize)
@@ -525,7 +552,8 @@ bool TWMA::Save(const std::u16string& FileName, bool keepTrackNumber) {
     std::string old(static_cast<size_t>(dataPos), '\0');
     if (s.ReadAt(0, old.data(), old.size()) != dataPos) return s.Refuse("the ASF header cannot be read");
     std::string header;
-    if (!BuildNewHeader(old, static_cast<uint64_t>(fileSize - dataPos), *this, keepTrackNumber, header))
+    if (!RenderWMAHeader(old, static_cast<uint64_t>(fileSize - dataPos), F, keepTrackNumber,
+                         header))
       return s.Refuse("the ASF header objects are damaged");
 
     return s.Rewrite([&](OutputFile& out) { return out.Write(header) && out.CopyOriginal(dataPos); });

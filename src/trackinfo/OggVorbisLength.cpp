@@ -85,7 +85,7 @@ Tail LastPage(length::Window& w, int64_t from, size_t span, uint32_t serial, Pag
   const auto len = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(span), size - from));
   length::Reader tail = w.Get(size - static_cast<int64_t>(len), len);
   if (!tail.Ok()) return Tail::kNone;
-  const uint8_t* base = tail.Data();
+  const uint8_t* base = tail.All().data();
   for (size_t o = len >= 27 ? len - 27 + 1 : 0; o-- > 0;) {
     if (base[o] != 'O' || base[o + 1] != 'g' || base[o + 2] != 'g' || base[o + 3] != 'S') continue;
     auto page = ReadPage(base + o, len - o);

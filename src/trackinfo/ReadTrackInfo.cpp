@@ -8,6 +8,7 @@
 #include "platform/Paths.h"
 #include "platform/Strings.h"
 #include "platform/TextCodec.h"
+#include "tags/Formats.h"
 #include "tags/ID3v1.h"
 #include "trackinfo/TrackReaders.h"
 
@@ -75,12 +76,6 @@ void CopyTags(const Reader& r, TPlaylistEntry& e) {
   e.genre = r.Genre();
 }
 
-bool IsOneOf(const std::u16string& ext, std::initializer_list<std::u16string_view> list) {
-  for (auto x : list)
-    if (ext == x) return true;
-  return false;
-}
-
 }  // namespace
 
 bool IsLineInEntry(const std::u16string& FileName) {
@@ -124,14 +119,15 @@ bool ReadTrackInfo(const std::u16string& FileName, TPlaylistEntry& Entry, char* 
   const bool lineIn = IsLineInEntry(FileName);
   if (!lineIn && !FileExists(FileName)) return false;
 
-  const std::u16string ext = LowerCase(ExtractFileExt(FileName));
+  // The reader is chosen by the extension (any letter case).
+  const AudioFormat* format = FindAudioFormat(ExtractFileExt(FileName));
   Entry.tagtype = TTagType::ttTag;
   TTrackReaders& r = TrackReaders();
   std::u16string summary;
   bool haveSummary = false;
 
   if (!(Options & roPlayoutItemsOnly)) {
-    if (ext == u".mp3" || ext == u".tta") {
+    if (format && format->Reader == TagReaderKind::ID3v2ThenID3v1) {
       if (!r.ID3v2.ReadFromFile(FileName)) r.ID3v2.ReadFromFile(FileName);
       if (r.ID3v2.Exists()) {
         Entry.tagtype = TTagType::ttID3v2;
@@ -156,65 +152,76 @@ bool ReadTrackInfo(const std::u16string& FileName, TPlaylistEntry& Entry, char* 
       TID3v1Block block;
       result = ReadID3v1Block(FolderWithDelimiter(FileName) + u"line.in", block);
       if (result) FillFromID3v1Block(block, Entry);
-    } else if (ext == u".wav") {
-      if (InfoText) {
-        r.WAVfile.ReadFromFile(FileName);
-        summary = Text(r.WAVfile.ChannelMode()) + u"   " + IntToStr(r.WAVfile.SampleRate()) +
-                  u"Hz   " + OneDecimal(r.WAVfile.BytesPerSecond() / 1000.0) + u"kbps";
-        haveSummary = true;
-      }
-    } else if (ext == u".wma") {
-      r.WMA.LoadFromFile(FileName);
-      if (r.WMA.Valid()) {
-        result = true;
-        CopyTags(r.WMA, Entry);
-        if (InfoText) {
-          summary = StreamSummary(r.WMA);
-          haveSummary = true;
-        }
-      }
-    } else if (ext == u".ogg") {
-      r.OggVorbis.ReadFromFile(FileName);  // may throw EFOpenError: passed on
-      if (r.OggVorbis.Valid()) {
-        result = true;
-        Entry.title = r.OggVorbis.Title();
-        Entry.artist = r.OggVorbis.Artist();
-        Entry.album = r.OggVorbis.Album();
-        Entry.year = r.OggVorbis.Date();
-        Entry.comment = r.OggVorbis.Comment();
-        Entry.genre = r.OggVorbis.Genre();
-        if (InfoText) {
-          summary = StreamSummary(r.OggVorbis);
-          haveSummary = true;
-        }
-      }
-    } else if (ext == u".flac") {
-      r.FLACfile.ReadFromFile(FileName);
-      if (r.FLACfile.Valid()) {
-        result = true;
-        CopyTags(r.FLACfile, Entry);
-        if (InfoText) {
-          summary = u"Channels: " + IntToStr(r.FLACfile.Channels()) + u"   " +
-                    IntToStr(r.FLACfile.SampleRate()) + u"Hz";
-          haveSummary = true;
-        }
-      }
-    } else if (IsOneOf(ext, {u".ape", u".mpc", u".mp+", u".mpp"})) {
-      r.APETag.ReadFromFile(FileName);
-      if (r.APETag.Exists()) {
-        result = true;
-        Entry.title = ApeText(r.APETag, "Title");
-        Entry.artist = ApeText(r.APETag, "Artist");
-        Entry.album = ApeText(r.APETag, "Album");
-        Entry.year = ApeText(r.APETag, "Year");
-        Entry.comment = ApeText(r.APETag, "Comment");
-        Entry.genre = ApeText(r.APETag, "Genre");
-      }
-    } else if (IsOneOf(ext, {u".m4a", u".m4b", u".m4p", u".mp4"})) {
-      r.Mp4Tag.ReadFromFile(FileName);
-      if (r.Mp4Tag.Exists()) {
-        result = true;
-        CopyTags(r.Mp4Tag, Entry);
+    } else if (format) {
+      switch (format->Reader) {
+        case TagReaderKind::ID3v2ThenID3v1:
+          break;  // taken above
+        case TagReaderKind::WAV:
+          if (InfoText) {
+            r.WAVfile.ReadFromFile(FileName);
+            summary = Text(r.WAVfile.ChannelMode()) + u"   " + IntToStr(r.WAVfile.SampleRate()) +
+                      u"Hz   " + OneDecimal(r.WAVfile.BytesPerSecond() / 1000.0) + u"kbps";
+            haveSummary = true;
+          }
+          break;
+        case TagReaderKind::WMA:
+          r.WMA.LoadFromFile(FileName);
+          if (r.WMA.Valid()) {
+            result = true;
+            CopyTags(r.WMA, Entry);
+            if (InfoText) {
+              summary = StreamSummary(r.WMA);
+              haveSummary = true;
+            }
+          }
+          break;
+        case TagReaderKind::OggVorbis:
+          r.OggVorbis.ReadFromFile(FileName);  // may throw EFOpenError: passed on
+          if (r.OggVorbis.Valid()) {
+            result = true;
+            Entry.title = r.OggVorbis.Title();
+            Entry.artist = r.OggVorbis.Artist();
+            Entry.album = r.OggVorbis.Album();
+            Entry.year = r.OggVorbis.Date();
+            Entry.comment = r.OggVorbis.Comment();
+            Entry.genre = r.OggVorbis.Genre();
+            if (InfoText) {
+              summary = StreamSummary(r.OggVorbis);
+              haveSummary = true;
+            }
+          }
+          break;
+        case TagReaderKind::FLAC:
+          r.FLACfile.ReadFromFile(FileName);
+          if (r.FLACfile.Valid()) {
+            result = true;
+            CopyTags(r.FLACfile, Entry);
+            if (InfoText) {
+              summary = u"Channels: " + IntToStr(r.FLACfile.Channels()) + u"   " +
+                        IntToStr(r.FLACfile.SampleRate()) + u"Hz";
+              haveSummary = true;
+            }
+          }
+          break;
+        case TagReaderKind::APE:
+          r.APETag.ReadFromFile(FileName);
+          if (r.APETag.Exists()) {
+            result = true;
+            Entry.title = ApeText(r.APETag, "Title");
+            Entry.artist = ApeText(r.APETag, "Artist");
+            Entry.album = ApeText(r.APETag, "Album");
+            Entry.year = ApeText(r.APETag, "Year");
+            Entry.comment = ApeText(r.APETag, "Comment");
+            Entry.genre = ApeText(r.APETag, "Genre");
+          }
+          break;
+        case TagReaderKind::MP4:
+          r.Mp4Tag.ReadFromFile(FileName);
+          if (r.Mp4Tag.Exists()) {
+            result = true;
+            CopyTags(r.Mp4Tag, Entry);
+          }
+          break;
       }
     }
   }

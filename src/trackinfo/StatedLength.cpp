@@ -5,37 +5,11 @@
 #include "platform/FileIO.h"
 #include "platform/MediaProbe.h"
 #include "platform/Strings.h"
+#include "tags/FileSource.h"
 
 namespace ordana {
 
 namespace length {
-
-int64_t MemorySource::ReadAt(int64_t pos, void* buf, size_t n) const {
-  if (pos < 0) return -1;
-  if (static_cast<uint64_t>(pos) >= bytes_.size()) return 0;
-  const size_t count = std::min(n, bytes_.size() - static_cast<size_t>(pos));
-  std::memcpy(buf, bytes_.data() + pos, count);
-  return static_cast<int64_t>(count);
-}
-
-Reader Window::Get(int64_t pos, size_t n) {
-  if (pos < 0 || size_ < 0 || static_cast<uint64_t>(n) > static_cast<uint64_t>(size_) ||
-      pos > size_ - static_cast<int64_t>(n))
-    return Reader::Failed();
-  if (n == 0) return Reader();
-  if (bufPos_ >= 0 && pos >= bufPos_ && pos + static_cast<int64_t>(n) <= bufPos_ + static_cast<int64_t>(buf_.size()))
-    return Reader(buf_.data() + (pos - bufPos_), n);
-  const auto len = static_cast<size_t>(std::min<int64_t>(std::max(n, readAhead_), size_ - pos));
-  buf_.resize(len);
-  const int64_t got = source_.ReadAt(pos, buf_.data(), len);
-  if (got < static_cast<int64_t>(n)) {
-    bufPos_ = -1;
-    return Reader::Failed();
-  }
-  buf_.resize(static_cast<size_t>(got));
-  bufPos_ = pos;
-  return Reader(buf_.data(), n);
-}
 
 int64_t LeadingId3v2Size(Window& w) {
   int64_t start = 0;
@@ -64,17 +38,6 @@ StatedLength StatedLength::Samples(int64_t count, int64_t rate) {
 }
 
 namespace {
-
-class FileSource final : public length::Source {
- public:
-  explicit FileSource(const InputFile& f) : f_(f), size_(f.Size()) {}
-  int64_t Size() const override { return size_; }
-  int64_t ReadAt(int64_t pos, void* buf, size_t n) const override { return f_.ReadAt(pos, buf, n); }
-
- private:
-  const InputFile& f_;
-  int64_t size_;
-};
 
 // From the last '.' after the last path delimiter or drive colon, lower-cased.
 std::u16string Extension(std::u16string_view path) {

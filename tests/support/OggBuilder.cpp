@@ -1,5 +1,7 @@
 #include "support/OggBuilder.h"
 
+#include <algorithm>
+
 #include "support/TestFiles.h"
 #include "tags/OggVorbis.h"
 
@@ -43,12 +45,22 @@ std::string MakeOggFile(const OggFileLayout& layout) {
   std::string setup = "\x05vorbis" + std::string(layout.setupSize > 7 ? layout.setupSize - 7 : 0, 'S');
   std::vector<uint8_t> lacing = Lace(tag.size());
   for (uint8_t v : Lace(setup.size())) lacing.push_back(v);
-  // A comment header too long for one page: the page claims 255 full
-  // segments and the rest follows raw (enough for the reader, which reads
-  // the header as consecutive bytes).
-  if (lacing.size() > 255) lacing.resize(255);
-  out += OggPage(0, 0, serial, 1, lacing, tag + setup);
-  const std::string last = OggPage(4, layout.lastGranule, serial, 2, {255, 216}, std::string(471, 'A'));
+  // The two packets fill as many pages of up to 255 segments as they need;
+  // a page that begins inside a packet carries the continuation flag.
+  const std::string body = tag + setup;
+  size_t at = 0;
+  uint32_t sequence = 1;
+  bool continued = false;
+  for (size_t first = 0; first < lacing.size(); first += 255) {
+    const std::vector<uint8_t> part(lacing.begin() + first,
+                                    lacing.begin() + std::min(lacing.size(), first + 255));
+    size_t n = 0;
+    for (uint8_t v : part) n += v;
+    out += OggPage(continued ? 1 : 0, 0, serial, sequence++, part, body.substr(at, n));
+    at += n;
+    continued = part.back() == 255;
+  }
+  const std::string last = OggPage(4, layout.lastGranule, serial, sequence, {255, 216}, std::string(471, 'A'));
   if (layout.totalSize > out.size() + last.size()) out += Zeros(layout.totalSize - out.size() - last.size());
   return out + last;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // Builds small Ogg Vorbis files byte by byte for the reader and writer
 // tests: an identification page, a second page with the comment header and
-// a stand-in setup header, filler, and a last page with a chosen granule.
+// a stand-in setup header (continued on further pages when they need more
+// than 255 segments), filler, and a last page with a chosen granule.
 #include <cstdint>
 #include <string>
 #include <vector>

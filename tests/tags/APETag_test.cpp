@@ -2,10 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "platform/FileIO.h"
 #include "support/Mutagen.h"
+#include "support/PeakMemory.h"
 #include "support/SaveFaults.h"
 #include "support/TestFiles.h"
 
@@ -162,6 +168,53 @@ TEST(APETag, DamagedItemListsStopAtTheDamage) {
   ASSERT_EQ(tag.Fields().size(), 1u);
   EXPECT_EQ(tag.Fields()[0].Name, std::string(kAudio.size() - 8, '\x55'));
   EXPECT_EQ(tag.Fields()[0].Value, "");
+}
+
+// Items are read one by one within a cap of 16 MiB held: long keys are
+// found, a value that would pass the cap ends the list.
+TEST(APETag, ItemsAreReadWithinACap) {
+  test::TempDir dir;
+  TAPETag tag;
+  const std::string longKey(3000, 'K');
+  test::WriteBytes(dir.File("k"), kAudio + Tag({Item(longKey, "v"), Item("Title", "after")}));
+  ASSERT_TRUE(tag.ReadFromFile(dir.File16("k")));
+  EXPECT_EQ(tag.SeekField(longKey), "v");
+  EXPECT_EQ(tag.SeekField("Title"), "after");
+
+  const std::string cover(8 << 20, 'c');
+  test::WriteBytes(dir.File("c"), kAudio + Tag({Item("Title", "t"), Item("Cover Art (Front)", cover, 2),
+                                                Item("Big", std::string(9 << 20, 'b')), Item("Artist", "a")}));
+  ASSERT_TRUE(tag.ReadFromFile(dir.File16("c")));
+  ASSERT_EQ(tag.Fields().size(), 2u);
+  EXPECT_EQ(tag.SeekField("Cover Art (Front)").size(), cover.size());
+  EXPECT_EQ(tag.SeekField("Artist"), "");
+}
+
+// A damaged 2 GiB file (sparse) whose footer claims a tag of nearly all of
+// it and 2^32-1 items: neither the claimed size nor a value claimed inside
+// it is allocated.
+TEST(APETag, ClaimedSizesAreNotAllocated) {
+  ORDANA_SKIP_UNDER_SANITIZERS();
+  test::TempDir dir;
+  const int64_t size = int64_t{2} << 30;
+  // The items start 256 bytes into the file: zeros (empty items without
+  // end), or an item and then a value claiming 1.75 GiB.
+  for (const std::string& first :
+       {std::string(), Item("Title", "t") + LE32(0x70000000) + LE32(0) + "Cover" + '\0'}) {
+    const std::string path = dir.File("big.ape");
+    test::WriteBytes(path, Zeros(256) + first);
+    std::filesystem::resize_file(path, static_cast<uintmax_t>(size - 32));
+    {
+      std::ofstream out(path, std::ios::binary | std::ios::app);
+      out << HeaderOrFooter(2000, 0x7FFFFF00u, 0xFFFFFFFFu, 0);
+    }
+    std::optional<int64_t> kib = test::PeakGrowthKiB([&] {
+      TAPETag t;
+      if (!t.ReadFromFile(dir.File16("big.ape")) || !t.Exists() || t.Fields().empty()) _exit(2);
+    });
+    ASSERT_TRUE(kib.has_value()) << first.size();
+    EXPECT_LT(*kib, 64 * 1024) << first.size();
+  }
 }
 
 // Tags written by an independent writer (mutagen), read back field by field.

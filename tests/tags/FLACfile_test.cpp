@@ -5,6 +5,7 @@
 #include <cmath>
 #include <sstream>
 
+#include "support/Id3Bytes.h"
 #include "support/SaveFaults.h"
 #include "support/TestFiles.h"
 
@@ -78,7 +79,8 @@ TEST(FLACfile, MarkerIsASumAndOtherFilesAreNotValid) {
   Read swapped("CaLf" + si.substr(4));
   EXPECT_TRUE(swapped.ok);
   EXPECT_TRUE(swapped.flac.Valid());
-  // ID3v2 in front, or no marker: true, not valid, nothing filled.
+  // A stray "ID3" that is not a whole tag in front, or no marker: true, not
+  // valid, nothing filled.
   Read id3("ID3\x03" + si);
   EXPECT_TRUE(id3.ok);
   EXPECT_FALSE(id3.flac.Valid());
@@ -100,6 +102,30 @@ TEST(FLACfile, MarkerIsASumAndOtherFilesAreNotValid) {
   test::TempDir dir;
   EXPECT_FALSE(f.ReadFromFile(dir.File16("missing.flac")));
   EXPECT_FALSE(f.Valid());
+}
+
+// An ID3v2 tag in front of the stream (as id3v2-style taggers leave it) is
+// passed over by its size; a size that runs past the file leaves nothing.
+TEST(FLACfile, ID3v2TagInFrontIsPassedOver) {
+  const std::string flac = StreamInfo(48000, 2, 24, 96000) +
+                           Block(4, VorbisComment("v", {"TITLE=Behind ID3v2", "ARTIST=A"}), true) + kFrames;
+  for (size_t padding : {size_t{0}, size_t{1000}}) {
+    const std::string id3 = test::Id3Tag(3, test::F23("TIT2", std::string("\0ID3 title", 10)), 0, padding);
+    Read r(id3 + flac);
+    EXPECT_TRUE(r.ok);
+    EXPECT_TRUE(r.flac.Valid());
+    EXPECT_EQ(r.flac.SampleRate(), 48000);
+    EXPECT_EQ(r.flac.Title(), u"Behind ID3v2");
+    EXPECT_DOUBLE_EQ(r.flac.Duration(), 2.0);
+    EXPECT_EQ(r.flac.FileLength(), static_cast<int32_t>(id3.size() + flac.size()));
+  }
+  // A footer flag adds the footer's ten bytes.
+  Read footer(test::Id3Tag(4, "", 0x10, 20) + "3DI" + test::Bytes({4, 0, 0x10}) + test::SyncSafe(20) + flac);
+  EXPECT_EQ(footer.flac.Title(), u"Behind ID3v2");
+  // A tag claiming more than the file: the stream is not looked for.
+  Read cut("ID3" + test::Bytes({3, 0, 0}) + test::SyncSafe(1 << 20) + flac);
+  EXPECT_TRUE(cut.ok);
+  EXPECT_FALSE(cut.flac.Valid());
 }
 
 TEST(FLACfile, CommentFieldsAndLines) {
@@ -490,6 +516,41 @@ TEST(FLACSave, InjectedFaultsNeverDamageTheFile) {
 }
 
 // --- Round trips with the reference tools ------------------------------------
+
+// A save keeps an ID3v2 tag in front byte for byte and writes the blocks at
+// their shifted offsets, in place and rewritten; flac decodes the result.
+TEST(FLACSave, KeepsAnID3v2TagInFront) {
+  ORDANA_REQUIRE_TOOL("flac");
+  ORDANA_REQUIRE_TOOL("metaflac");
+  test::TempDir dir;
+  const std::string plain = test::ReadBytes(Encode(dir, "p.flac", 44100, 1, 16, 0.5));
+  const std::string id3 = test::Id3Tag(3, test::F23("TIT2", std::string("\0ID3 title", 10)), 0, 300);
+  const std::string path = dir.File("i.flac");
+  test::WriteBytes(path, id3 + plain);
+  const std::string q = test::ShellQuote(path);
+  const std::string audio = test::Digest(plain.substr(AudioStart(plain)));
+
+  TFLACfile f;
+  ASSERT_TRUE(f.ReadFromFile(dir.File16("i.flac")));
+  ASSERT_TRUE(f.Valid());
+  for (const std::u16string& title : {std::u16string(u"Short"), std::u16string(9000, u'я')}) {
+    f.SetTitle(title);
+    ASSERT_TRUE(f.SaveToFile(dir.File16("i.flac")));
+    const std::string out = test::ReadBytes(path);
+    ASSERT_EQ(out.substr(0, id3.size()), id3);
+    const std::string stream = out.substr(id3.size());
+    EXPECT_EQ(stream.substr(0, 4), "fLaC");
+    EXPECT_TRUE(OnlyFinalIsLast(stream));
+    EXPECT_EQ(test::Digest(stream.substr(AudioStart(stream))), audio);
+    EXPECT_EQ(test::Run("flac -s -t " + q), 0);
+    TFLACfile back;
+    ASSERT_TRUE(back.ReadFromFile(dir.File16("i.flac")));
+    EXPECT_EQ(back.Title(), title);
+    test::WriteBytes(dir.File("s.flac"), stream);
+    EXPECT_EQ(Metaflac("--show-tag=TITLE " + test::ShellQuote(dir.File("s.flac"))),
+              "TITLE=" + Utf16ToUtf8(title) + "\n");
+  }
+}
 
 TEST(FLACSave, RoundTripsThroughMetaflacInPlaceAndRewritten) {
   ORDANA_REQUIRE_TOOL("flac");

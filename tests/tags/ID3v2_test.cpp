@@ -117,6 +117,19 @@ TEST(ID3v2Text, Utf16WithAndWithoutByteOrderMark) {
   EXPECT_EQ(DecodeFrameText("\x01\xFE"s), u"");
 }
 
+TEST(ID3v2Text, Encoding2IsUtf16BigEndian) {
+  EXPECT_EQ(DecodeFrameText("\x02\0S\0o\0n\0g"s), u"Song");
+  EXPECT_EQ(DecodeFrameText("\x02\x04\x1F\x04\x35\x04\x41\x04\x3D\x04\x4F"s), u"Песня");
+  EXPECT_EQ(DecodeFrameText("\x02\xD8\x3D\xDE\x00"s), u"\U0001F600");  // a surrogate pair
+  EXPECT_EQ(DecodeFrameText("\x02\0A\0\0\0B"s), u"A");    // a zero unit ends it
+  EXPECT_EQ(DecodeFrameText("\x02\0 \0A\0 "s), u"A");      // trimmed
+  EXPECT_EQ(DecodeFrameText("\x02\xFE\xFF\0A"s), u"A");    // a mark is left out
+  EXPECT_EQ(DecodeFrameText("\x02\xFF\xFE" "A\0"s), u"A");  // a little-endian mark is obeyed
+  EXPECT_EQ(DecodeFrameText("\x02\0"s), u"");
+  // In comments, the description ends at a zero unit.
+  EXPECT_EQ(TextAfterDescription("\x02" "eng" "\0d\0\0" "\0H\0i"s, true), u"Hi");
+}
+
 TEST(ID3v2Text, AnsiAndUtf8Encodings) {
   ASSERT_EQ(AnsiCodePage(), kDefaultAnsiCodePage);
   // Encoding 0 is read in the ANSI code page (Windows-1251), not ISO-8859-1.
@@ -126,8 +139,6 @@ TEST(ID3v2Text, AnsiAndUtf8Encodings) {
   EXPECT_EQ(DecodeFrameText("\x03" "\xD0\x9F\xD1\x80\x00"s), u"Пр");
   EXPECT_EQ(DecodeFrameText("\x03" "One\0Two"s), u"One");
   EXPECT_EQ(DecodeFrameText("\x03 x "s), u" x ");
-  // Encoding 2 is not decoded as UTF-16: the bytes go through the code page.
-  EXPECT_EQ(DecodeFrameText("\x02\0A\0B"s), u"A\0B"s);
   EXPECT_EQ(DecodeFrameText(""), u"");
   EXPECT_EQ(DecodeFrameText("plain"), u"plain");  // no encoding byte at all
 }
@@ -398,6 +409,25 @@ t.save(path, v2_version=4)
   EXPECT_EQ(tag.Year(), u"2010-03-04");
   EXPECT_EQ(tag.Genre(), u"Синти-поп");
   EXPECT_EQ(tag.Comment(), u"Привет");
+}
+
+TEST_F(ID3v2Test, ReadsVersion24Utf16BigEndianWrittenByMutagen) {
+  ORDANA_REQUIRE_MUTAGEN();
+  WriteBytes(dir.File("m.mp3"), kAudio);
+  Mutagen(dir.File("m.mp3"), R"(
+t = ID3()
+t.add(TIT2(encoding=2, text='Песня 𝄞'))
+t.add(TPE1(encoding=2, text='Song'))
+t.add(COMM(encoding=2, lang='rus', desc='d', text='Комментарий'))
+t.save(path, v2_version=4)
+)");
+  const std::string bytes = test::ReadBytes(dir.File("m.mp3"));
+  ASSERT_NE(bytes.find("TPE1"), std::string::npos);
+  ASSERT_EQ(bytes.substr(bytes.find("TPE1") + 10, 3), "\x02\0S"s) << "not encoding 2 without a mark";
+  ASSERT_TRUE(tag.ReadFromFile(dir.File16("m.mp3")));
+  EXPECT_EQ(tag.Title(), u"Песня 𝄞");
+  EXPECT_EQ(tag.Artist(), u"Song");
+  EXPECT_EQ(tag.Comment(), u"Комментарий");
 }
 
 TEST_F(ID3v2Test, ReadsId3v1WrittenByMutagen) {

@@ -8,8 +8,10 @@
 #include <sstream>
 
 #include "platform/FileIO.h"
+#include "platform/SafeWrite.h"
 #include "platform/Strings.h"
 #include "platform/TextCodec.h"
+#include "support/Mutagen.h"
 #include "support/OggBuilder.h"
 #include "support/TestFiles.h"
 
@@ -167,6 +169,60 @@ TEST(OggVorbisRead, Utf8ValuesAndLongComments) {
   EXPECT_EQ(r.ogg.Title(), U16("Песня"));
   EXPECT_EQ(r.ogg.Artist(), U16("Ансамбль"));
   EXPECT_EQ(r.ogg.Comment().size(), 500000u - 8);  // "COMMENT=" is part of the 500000
+}
+
+// A comment packet longer than one page (cover art before the title) is
+// joined from the bodies of the pages that continue it.
+TEST(OggVorbisRead, CommentPacketContinuedOnLaterPages) {
+  const std::string picture = "METADATA_BLOCK_PICTURE=" + std::string(100000, 'P');
+  Read r(WithComments({picture, "TITLE=After the picture", "ARTIST=A"}));
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.ogg.Title(), u"After the picture");
+  EXPECT_EQ(r.ogg.Artist(), u"A");
+
+  // A text that straddles the end of the second page (65025 body bytes):
+  // vendor, count and the filler come to 30 + 4 + 64984 bytes before the
+  // title's length field.
+  Read straddle(WithComments({"X=" + std::string(64982, 'x'), "TITLE=Across the page", "GENRE=G"}));
+  ASSERT_NE(test::ReadBytes(straddle.dir.File("t.ogg")).find("OggS", 28 + 30 + 27), std::string::npos);
+  EXPECT_EQ(straddle.ogg.Title(), u"Across the page");
+  EXPECT_EQ(straddle.ogg.Genre(), u"G");
+
+  // Such a header is rewritten over as many pages as it needs: the new
+  // title is read back, and the picture before it stays whole.
+  r.ogg.SetTitle(u"New");
+  ASSERT_TRUE(r.ogg.SaveTag(r.dir.File16("t.ogg"))) << LastSaveStatus().reason;
+  TOggVorbis back;
+  ASSERT_TRUE(back.ReadFromFile(r.dir.File16("t.ogg")));
+  EXPECT_EQ(back.Title(), u"New");
+  EXPECT_EQ(back.Artist(), u"A");
+  EXPECT_NE(test::ReadBytes(r.dir.File("t.ogg")).find(std::string(60000, 'P')), std::string::npos);
+
+  // The packet ends where the next page is not its continuation (another
+  // stream, no continuation flag, no page at all): what was joined is read.
+  std::string bytes = MakeOggFile(WithComments({"TITLE=T", picture, "GENRE=lost"}));
+  const size_t third = bytes.find("OggS", 28 + 30 + 27);
+  ASSERT_NE(third, std::string::npos);
+  for (size_t at : {third + 5, third + 14, third}) {
+    std::string damaged = bytes;
+    damaged[at] ^= 0x01;  // the flag, the serial, the capture pattern
+    Read d(damaged);
+    EXPECT_TRUE(d.ok) << at;
+    EXPECT_EQ(d.ogg.Title(), u"T") << at;
+    EXPECT_EQ(d.ogg.Genre(), u"") << at;
+  }
+}
+
+// The sample rate is kept whole: 96 kHz and 192 kHz do not fit 16 bits.
+TEST(OggVorbisRead, HighSampleRates) {
+  for (uint32_t rate : {96000u, 192000u, 8000u}) {
+    OggFileLayout s;
+    s.sampleRate = rate;
+    s.lastGranule = int64_t{rate} * 10;
+    Read r(s);
+    EXPECT_EQ(r.ogg.SampleRate(), rate);
+    EXPECT_DOUBLE_EQ(r.ogg.Duration(), 10.0);
+  }
 }
 
 TEST(OggVorbisRead, RejectsWhatIsNotOggVorbis) {
@@ -346,6 +402,42 @@ TEST(OggVorbisRead, FilesEncodedByOggencAndTaggedByVorbiscomment) {
   EXPECT_EQ(r.Album(), u"");
   EXPECT_EQ(r.Track(), 44);
   EXPECT_DOUBLE_EQ(r.Duration(), 3.5);
+}
+
+// mutagen puts a 100 KB picture before the title, in a comment packet that
+// continues over several pages.
+TEST(OggVorbisRead, MutagenPictureBeforeTitle) {
+  ORDANA_REQUIRE_TOOL("oggenc");
+  ORDANA_REQUIRE_TOOL("sox");
+  ORDANA_REQUIRE_MUTAGEN();
+  test::TempDir dir;
+  const std::string wav = dir.File("in.wav"), ogg = dir.File("p.ogg");
+  ASSERT_EQ(test::Run("sox -n -r 96000 -c 1 -b 16 " + test::ShellQuote(wav) + " synth 2 sine 440"), 0);
+  ASSERT_EQ(test::Run("oggenc -Q -o " + test::ShellQuote(ogg) + " " + test::ShellQuote(wav)), 0);
+  const std::string script = R"(
+import sys, base64
+from mutagen.oggvorbis import OggVorbis
+from mutagen.flac import Picture
+f = OggVorbis(sys.argv[1])
+f.clear()
+p = Picture()
+p.type = 3
+p.mime = 'image/png'
+p.data = b'\x89PNG' + bytes(range(256)) * 400
+f['METADATA_BLOCK_PICTURE'] = [base64.b64encode(p.write()).decode('ascii')]
+f['TITLE'] = ['Утро после картинки']
+f['ARTIST'] = ['Хор']
+f.save()
+)";
+  std::string out;
+  ASSERT_EQ(test::RunPython(script, test::ShellQuote(ogg), &out), 0) << out;
+  TOggVorbis r;
+  ASSERT_TRUE(r.ReadFromFile(dir.File16("p.ogg")));
+  EXPECT_EQ(r.Title(), U16("Утро после картинки"));
+  EXPECT_EQ(r.Artist(), U16("Хор"));
+  EXPECT_EQ(r.SampleRate(), 96000u);
+  EXPECT_NEAR(r.Duration(), 2.0, 0.01);
+  EXPECT_TRUE(r.Valid());
 }
 
 }  // namespace

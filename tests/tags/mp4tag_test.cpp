@@ -2,10 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/TextCodec.h"
+#include "support/Mutagen.h"
+#include "support/PeakMemory.h"
 #include "support/TestFiles.h"
 
 namespace ordana {
@@ -129,10 +135,11 @@ TEST(Mp4Tag, ContainersAreEnteredOnlyInOrder) {
 TEST(Mp4Tag, DamagedAtomsStopWithoutLooping) {
   Reader r;
   const std::string good = Ftyp() + Moov(AllItems());
-  // Sizes 0 (to the end) and 1 (64-bit size follows), an empty atom, a type
-  // with a zero byte: the walk stops there.
+  // Sizes 0 (to the end), 1 (64-bit size follows) and 2 to 7 (shorter than
+  // a header), a type with a zero byte: the walk stops there.
   for (const std::string& bad : {BE32(0) + "free", BE32(1) + "mdat" + std::string(8, '\0'),
-                                 BE32(8) + "free", BE32(16) + std::string("fr\0e", 4) + "12345678"}) {
+                                 BE32(4) + "free", BE32(7) + "free",
+                                 BE32(16) + std::string("fr\0e", 4) + "12345678"}) {
     r.Load(Ftyp() + bad + Moov(AllItems()));
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.tag.Title(), u"");
@@ -154,6 +161,76 @@ TEST(Mp4Tag, DamagedAtomsStopWithoutLooping) {
     ASSERT_TRUE(r.ok) << n;
     ASSERT_TRUE(r.tag.Title().empty() || r.tag.Title() == U16("Песня")) << n;
   }
+}
+
+TEST(Mp4Tag, EmptyAtomsArePassedOver) {
+  Reader r;
+  // ffmpeg's empty "free" after "ftyp"; empty atoms inside moov, udta and
+  // the item list, and an empty item.
+  r.Load(Ftyp() + BE32(8) + "free" +
+         Atom("moov", BE32(8) + "free" + Atom("udta", BE32(8) + "free" + Meta({
+             BE32(8) + "free", BE32(8) + kAlb, Item(kNam, "after empty")}))));
+  EXPECT_EQ(r.tag.Title(), u"after empty");
+  EXPECT_EQ(r.tag.Album(), u"");
+  // An empty expected container is not entered: a "moov" after it still is.
+  r.Load(Ftyp() + BE32(8) + "moov" + Moov({Item(kNam, "second moov")}));
+  EXPECT_EQ(r.tag.Title(), u"second moov");
+}
+
+TEST(Mp4Tag, ItemsAreLeftByTheirOwnSize) {
+  Reader r;
+  // A free-form item (mean, name, data) before the title: its children are
+  // not taken for items, and its value is not taken for anything.
+  const std::string freeForm =
+      Atom("----", Atom("mean", BE32(0) + "com.apple.iTunes") + Atom("name", BE32(0) + "\xA9nam") +
+                       Atom("data", BE32(1) + BE32(0) + "free-form value"));
+  r.Load(Ftyp() + Moov({Item(kArt, "A"), freeForm, Item(kNam, "Title"), Item(kCmt, "C")}));
+  EXPECT_EQ(r.tag.Artist(), u"A");
+  EXPECT_EQ(r.tag.Title(), u"Title");
+  EXPECT_EQ(r.tag.Comment(), u"C");
+
+  // A first child that is not "data" makes the item yield nothing; a data
+  // atom followed by more children inside its item is read, and the walk
+  // goes on after the item.
+  r.Load(Ftyp() + Moov({Atom(kNam, Atom("xxxx", "abcd") + Atom("data", BE32(1) + BE32(0) + "no")),
+                        Atom(kAlb, Atom("data", BE32(1) + BE32(0) + "Album") + Atom("free", "pad")),
+                        Item(kGen, "Genre")}));
+  EXPECT_EQ(r.tag.Title(), u"");
+  EXPECT_EQ(r.tag.Album(), u"Album");
+  EXPECT_EQ(r.tag.Genre(), u"Genre");
+
+  // A data atom claiming more than its item (but less than the file): no
+  // value is taken from the bytes of the items after it, and they are read.
+  r.Load(Ftyp() + Moov({Atom(kNam, BE32(8 + 8 + 200) + "data" + BE32(1) + BE32(0) + "cut"),
+                        Item(kAlb, std::string(300, 'a')), Item(kGen, "Rock")}) + Mdat(2000));
+  EXPECT_EQ(r.tag.Title(), u"");
+  EXPECT_EQ(r.tag.Album(), U16(std::string(300, 'a')));
+  EXPECT_EQ(r.tag.Genre(), u"Rock");
+  // The same for the track number: a data atom running out of its item.
+  r.Load(Ftyp() + Moov({Atom("trkn", BE32(8 + 8 + 100) + "data" + BE32(0) + BE32(0) + BE32(7)),
+                        Item(kNam, "T")}));
+  EXPECT_EQ(r.tag.Track(), 0);
+  EXPECT_EQ(r.tag.Title(), u"T");
+}
+
+// The hostile layouts of the fuzz corpus: a data atom claiming nearly 4 GiB
+// inside a file of that size (sparse), whose bytes the file does hold.
+TEST(Mp4Tag, ClaimedSizesAreNotAllocated) {
+  ORDANA_SKIP_UNDER_SANITIZERS();
+  test::TempDir dir;
+  const std::string path = dir.File("sparse.m4a");
+  const std::string head =
+      Ftyp() + Atom("moov", Atom("udta", Atom("meta", BE32(0) + Atom("ilst",
+          Atom(kNam, BE32(0xFFFFFF00) + "data" + BE32(1) + BE32(0) + "x") + Item(kAlb, "kept")))));
+  test::WriteBytes(path, head);
+  std::filesystem::resize_file(path, 0x100000000ull);
+  std::optional<int64_t> kib = test::PeakGrowthKiB([&] {
+    TMp4Tag t;
+    t.ReadFromFile(dir.File16("sparse.m4a"));
+    if (t.Album() != u"kept" || !t.Title().empty()) _exit(2);
+  });
+  ASSERT_TRUE(kib.has_value()) << "the read failed or gave the wrong items";
+  EXPECT_LT(*kib, 64 * 1024);
 }
 
 TEST(Mp4Tag, MissingFile) {
@@ -196,20 +273,56 @@ TEST(Mp4Tag, ReadsWhatFfmpegWritesWithMoovFirst) {
 }
 
 // ffmpeg's default layout is ftyp, an empty 8-byte "free" atom, mdat, moov.
-// The empty atom ends the walk, as does media data above 1 MiB, so such a
-// file yields no items even when it is short.
-TEST(Mp4Tag, FfmpegDefaultLayoutYieldsNoItems) {
+// The empty atom is passed over; a short file's media data (under 1 MiB) is
+// skipped and its items read, a long file's stops the walk.
+TEST(Mp4Tag, FfmpegDefaultLayout) {
   ORDANA_REQUIRE_TOOL("ffmpeg");
   test::TempDir dir;
   EncodeM4a(dir, "short.m4a", 2, "");
   const std::string bytes = test::ReadBytes(dir.File("short.m4a"));
-  ASSERT_NE(bytes.find("moov"), std::string::npos);
+  ASSERT_NE(bytes.find(BE32(8) + "free"), std::string::npos);
   ASSERT_LT(bytes.find("mdat"), bytes.find("moov"));
   TMp4Tag tag;
   ASSERT_TRUE(tag.ReadFromFile(dir.File16("short.m4a")));
+  EXPECT_EQ(tag.Title(), U16("Утренний эфир"));
+  EXPECT_EQ(tag.Comment(), U16("Без купюр"));
+
+  EncodeM4a(dir, "long.m4a", 90, "");
+  ASSERT_TRUE(tag.ReadFromFile(dir.File16("long.m4a")));
   EXPECT_TRUE(tag.Exists());
   EXPECT_EQ(tag.Title(), u"");
-  EXPECT_EQ(tag.Artist(), u"");
+}
+
+// mutagen writes free-form "----" items before the comment (its own order
+// of items), and a cover after them.
+TEST(Mp4Tag, ReadsMutagenFreeFormItems) {
+  ORDANA_REQUIRE_TOOL("ffmpeg");
+  ORDANA_REQUIRE_MUTAGEN();
+  test::TempDir dir;
+  const std::string path = EncodeM4a(dir, "ff.m4a", 2, "-movflags +faststart");
+  const std::string script = R"(
+import sys
+from mutagen.mp4 import MP4, MP4Cover, MP4FreeForm
+f = MP4(sys.argv[1])
+f.tags.clear()
+f['\xa9nam'] = ['Free form']
+f['----:com.apple.iTunes:MOOD'] = [MP4FreeForm(b'calm')]
+f['----:com.apple.iTunes:LABEL'] = [MP4FreeForm(b'Ordana Records')]
+f['covr'] = [MP4Cover(b'\x89PNG' + b'\0' * 5000, imageformat=MP4Cover.FORMAT_PNG)]
+f['\xa9cmt'] = ['After the free-form items']
+f['\xa9lyr'] = ['la la']
+f.save()
+keys = [k for k in f.tags.keys()]
+print(' '.join(k[:4] for k in keys))
+)";
+  std::string out;
+  ASSERT_EQ(test::RunPython(script, test::ShellQuote(path), &out), 0) << out;
+  const std::string bytes = test::ReadBytes(path);
+  ASSERT_LT(bytes.find("----"), bytes.find("\xA9" "cmt")) << "mutagen's item order changed";
+  TMp4Tag tag;
+  ASSERT_TRUE(tag.ReadFromFile(dir.File16("ff.m4a")));
+  EXPECT_EQ(tag.Title(), u"Free form");
+  EXPECT_EQ(tag.Comment(), u"After the free-form items");
 }
 
 }  // namespace

@@ -90,7 +90,10 @@ int posix::OpenRegularFileForReading(const std::string& nativePath, int* err, st
     ::close(fd);
     return fail(e);
   }
-  if (!S_ISREG(st.st_mode) || st.st_dev != before.st_dev || st.st_ino != before.st_ino) {
+  // What was opened must be a regular file. Another regular file in its
+  // place (a save that replaced the file between the look and the open) is
+  // the file the path names now, and is read as such.
+  if (!S_ISREG(st.st_mode)) {
     ::close(fd);
     return fail(S_ISDIR(st.st_mode) ? EISDIR : ENXIO);
   }
