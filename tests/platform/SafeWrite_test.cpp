@@ -109,7 +109,11 @@ TEST(SaveSession, HardLinkedFilesAreRewrittenInPlace) {
   const std::string want = "longer new head " + std::string(5000, 't');
   EXPECT_EQ(ReadBytes(dir.File("b.mp3")), want);  // the other name sees the change
   EXPECT_TRUE(fs::equivalent(dir.path() / "a.mp3", dir.path() / "b.mp3"));
-  EXPECT_EQ(fs::hard_link_count(dir.path() / "a.mp3"), 2u);
+  // (MinGW's C library always counts one link, so only the sharing is
+  // checked there.)
+  if (!kHostIsWindows) {
+    EXPECT_EQ(fs::hard_link_count(dir.path() / "a.mp3"), 2u);
+  }
   EXPECT_EQ(Entries(dir.path()), 2u);  // no journal left
   // Shorter content: the file is cut to it.
   ASSERT_TRUE(RewriteKeepingTail(dir.File16("b.mp3"), "s", &method));
