@@ -6,15 +6,15 @@
 // overlapped I/O, so that a wait for an answer can time out.
 #include "platform/HelperProcess.h"
 
-#include <windows.h>
-
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <string>
 
 #include "platform/FileIO.h"
+#include "platform/TextCodec.h"
 #include "platform/win32/ChannelFraming.h"
+#include "platform/win32/WinFiles.h"
 
 namespace ordana {
 
@@ -69,27 +69,18 @@ HelperProcess& HelperProcess::operator=(HelperProcess&& o) noexcept {
 
 namespace {
 
-// The errno value for what CreateProcessW and friends report, so that the
-// message is the one the posix build gives for the same cause.
-int ErrnoFor(DWORD error) {
+// The errno value for why a program could not be started: the file layer's
+// mapping, plus the codes for a file that is no program.
+int StartErrno(DWORD error) {
   switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_NETPATH:
-    case ERROR_DIRECTORY: return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION: return EACCES;
     case ERROR_BAD_EXE_FORMAT:
     case ERROR_EXE_MACHINE_TYPE_MISMATCH:
     case ERROR_BAD_FORMAT:
     case ERROR_INVALID_EXE_SIGNATURE: return ENOEXEC;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-    case ERROR_COMMITMENT_LIMIT: return ENOMEM;
-    case ERROR_TOO_MANY_OPEN_FILES: return EMFILE;
-    case ERROR_FILENAME_EXCED_RANGE: return ENAMETOOLONG;
-    default: return EIO;
+    default: {
+      const int err = win32::ErrnoFromWin32(error);
+      return err ? err : EIO;
+    }
   }
 }
 
@@ -139,33 +130,6 @@ void AppendQuoted(std::wstring& line, const std::wstring& arg) {
   line += L'"';
 }
 
-std::wstring Wide(std::u16string_view s) { return std::wstring(s.begin(), s.end()); }
-
-std::wstring WideFromUtf8(const std::string& s) {
-  if (s.empty()) return {};
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-  std::wstring w(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0) ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-  return w;
-}
-
-// A handle closed when it goes out of scope.
-struct Owned {
-  HANDLE h = nullptr;
-  Owned() = default;
-  explicit Owned(HANDLE v) : h(v == INVALID_HANDLE_VALUE ? nullptr : v) {}
-  Owned(const Owned&) = delete;
-  Owned& operator=(const Owned&) = delete;
-  ~Owned() {
-    if (h) ::CloseHandle(h);
-  }
-  HANDLE release() {
-    HANDLE v = h;
-    h = nullptr;
-    return v;
-  }
-};
-
 // The job's limits for a helper: one process (it may start none of its
 // own), killed when the job is closed (so also when this process ends),
 // ended without an error dialog when it crashes, and its committed memory
@@ -211,43 +175,45 @@ HelperProcess HelperProcess::Start(const std::u16string& program, const std::vec
     if (error) *error = SystemMessage(err);
     return HelperProcess();
   };
-  auto failLast = [&]() { return fail(ErrnoFor(::GetLastError())); };
-  const std::wstring path = Wide(MapPath(program));
+  auto failLast = [&]() { return fail(StartErrno(::GetLastError())); };
+  const std::wstring path = win32::SystemPath(program);
   if (path.empty()) return fail(ENOENT);
   std::wstring commandLine;
   AppendQuoted(commandLine, path);
-  for (const std::string& a : args) AppendQuoted(commandLine, WideFromUtf8(a));
+  for (const std::string& a : args) AppendQuoted(commandLine, win32::Wide(Utf8ToUtf16(a)));
 
   // The channel: a duplex pipe of one instance, connected at once by our
   // own open of its client end (nobody else can take that place).
   const std::wstring pipeName = UniquePipeName();
-  Owned server(::CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+  win32::Handle server(::CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
                                   PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
                                   static_cast<DWORD>(kMaxHelperMessage * 2), static_cast<DWORD>(kMaxHelperMessage * 2),
                                   0, nullptr));
-  if (!server.h) return failLast();
+  if (!server) return failLast();
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  Owned client(::CreateFileW(pipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0, nullptr));
-  if (!client.h) return failLast();
-  Owned readEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!readEvent.h) return failLast();
+  win32::Handle client(::CreateFileW(pipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0, nullptr));
+  if (!client) return failLast();
+  win32::Handle readEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!readEvent) return failLast();
 
-  Owned job(::CreateJobObjectW(nullptr, nullptr));
-  if (!job.h) return failLast();
+  win32::Handle job(::CreateJobObjectW(nullptr, nullptr));
+  if (!job) return failLast();
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION jobLimits = JobLimits(limits);
-  if (!::SetInformationJobObject(job.h, JobObjectExtendedLimitInformation, &jobLimits, sizeof jobLimits))
+  if (!::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &jobLimits, sizeof jobLimits))
     return failLast();
 
   // Standard error is shared with us, through a copy that may be inherited.
-  Owned errCopy;
+  win32::Handle errCopy;
   const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
-  if (err && err != INVALID_HANDLE_VALUE)
-    ::DuplicateHandle(::GetCurrentProcess(), err, ::GetCurrentProcess(), &errCopy.h, 0, TRUE, DUPLICATE_SAME_ACCESS);
+  HANDLE copy = nullptr;
+  if (err && err != INVALID_HANDLE_VALUE &&
+      ::DuplicateHandle(::GetCurrentProcess(), err, ::GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS))
+    errCopy.Reset(copy);
 
   // Only the channel and standard error are inherited, whatever else this
   // process holds inheritable.
-  HANDLE inherited[2] = {client.h, errCopy.h};
-  const DWORD inheritedCount = errCopy.h ? 2 : 1;
+  HANDLE inherited[2] = {client.get(), errCopy.get()};
+  const DWORD inheritedCount = errCopy ? 2 : 1;
   SIZE_T attrSize = 0;
   ::InitializeProcThreadAttributeList(nullptr, 1, 0, &attrSize);
   std::string attrStore(attrSize, '\0');
@@ -264,9 +230,9 @@ HelperProcess HelperProcess::Start(const std::u16string& program, const std::vec
   STARTUPINFOEXW si{};
   si.StartupInfo.cb = sizeof si;
   si.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-  si.StartupInfo.hStdInput = client.h;
-  si.StartupInfo.hStdOutput = client.h;
-  si.StartupInfo.hStdError = errCopy.h;
+  si.StartupInfo.hStdInput = client.get();
+  si.StartupInfo.hStdOutput = client.get();
+  si.StartupInfo.hStdError = errCopy ? errCopy.get() : nullptr;
   si.lpAttributeList = attrs;
   // Started suspended, so that it runs no instruction outside the job. A
   // program without a console of its own opens no console window for it.
@@ -281,25 +247,25 @@ HelperProcess HelperProcess::Start(const std::u16string& program, const std::vec
                                         nullptr, &si.StartupInfo, &pi);
   const DWORD createError = ::GetLastError();
   ::SetErrorMode(savedMode);
-  if (!created) return fail(ErrnoFor(createError));
-  Owned process(pi.hProcess);
-  Owned thread(pi.hThread);
-  if (!::AssignProcessToJobObject(job.h, pi.hProcess)) {
+  if (!created) return fail(StartErrno(createError));
+  win32::Handle process(pi.hProcess);
+  win32::Handle thread(pi.hThread);
+  if (!::AssignProcessToJobObject(job.get(), pi.hProcess)) {
     const DWORD e = ::GetLastError();
     ::TerminateProcess(pi.hProcess, 1);
     ::WaitForSingleObject(pi.hProcess, INFINITE);
-    return fail(ErrnoFor(e));
+    return fail(StartErrno(e));
   }
   ::ResumeThread(pi.hThread);
 
   HelperProcess h;
   h.state_ = std::make_unique<State>();
   State& s = *h.state_;
-  s.memoryLimit = JobMemoryLimit(job.h, jobLimits);
-  s.process = process.release();
-  s.job = job.release();
-  s.pipe = server.release();
-  s.read.hEvent = readEvent.release();
+  s.memoryLimit = JobMemoryLimit(job.get(), jobLimits);
+  s.process = process.Release();
+  s.job = job.Release();
+  s.pipe = server.Release();
+  s.read.hEvent = readEvent.Release();
   s.pid = pi.dwProcessId;
   return h;
 }
@@ -330,9 +296,9 @@ bool HelperProcess::Send(std::string_view message, const InputFile* file) {
   const std::string frame = channel_framing::EncodeFrame(
       message, remote ? static_cast<uint64_t>(reinterpret_cast<uintptr_t>(remote)) : channel_framing::kNoHandle);
   OVERLAPPED ov{};
-  Owned done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  ov.hEvent = done.h;
-  if (!done.h) {
+  win32::Handle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ov.hEvent = done.get();
+  if (!done) {
     dropRemote();
     return false;
   }
@@ -345,7 +311,7 @@ bool HelperProcess::Send(std::string_view message, const InputFile* file) {
     // The pipe's buffer holds a whole frame, so the write completes at once
     // unless the helper is stuck with earlier ones unread: then it, or its
     // end, is waited for.
-    HANDLE waits[2] = {done.h, s.process};
+    HANDLE waits[2] = {done.get(), s.process};
     if (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
       ::CancelIoEx(s.pipe, &ov);
       ::GetOverlappedResult(s.pipe, &ov, &wrote, TRUE);
