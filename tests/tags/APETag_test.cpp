@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -210,7 +209,7 @@ TEST(APETag, ClaimedSizesAreNotAllocated) {
     }
     std::optional<int64_t> kib = test::PeakGrowthKiB([&] {
       TAPETag t;
-      if (!t.ReadFromFile(dir.File16("big.ape")) || !t.Exists() || t.Fields().empty()) _exit(2);
+      if (!t.ReadFromFile(dir.File16("big.ape")) || !t.Exists() || t.Fields().empty()) std::_Exit(2);
     });
     ASSERT_TRUE(kib.has_value()) << first.size();
     EXPECT_LT(*kib, 64 * 1024) << first.size();
