@@ -13,6 +13,8 @@ struct THyperlinkLabel {
 };
 
 constexpr UINT_PTR kSubclassId = 0x4F48;  // "OH"
+// The state is found again through a window property of the label.
+constexpr wchar_t kStateProperty[] = L"ordana.hyperlink";
 
 LRESULT CALLBACK LabelProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR ref) {
   auto* self = reinterpret_cast<THyperlinkLabel*>(ref);
@@ -45,6 +47,7 @@ LRESULT CALLBACK LabelProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, 
     }
     case WM_NCDESTROY:
       RemoveWindowSubclass(hwnd, LabelProc, kSubclassId);
+      RemovePropW(hwnd, kStateProperty);
       delete self;
       return DefSubclassProc(hwnd, msg, wp, lp);
   }
@@ -52,9 +55,7 @@ LRESULT CALLBACK LabelProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, 
 }
 
 THyperlinkLabel* State(HWND control) {
-  DWORD_PTR ref = 0;
-  if (!control || !GetWindowSubclass(control, LabelProc, kSubclassId, &ref)) return nullptr;
-  return reinterpret_cast<THyperlinkLabel*>(ref);
+  return control ? static_cast<THyperlinkLabel*>(GetPropW(control, kStateProperty)) : nullptr;
 }
 
 }  // namespace
@@ -66,7 +67,14 @@ void AttachHyperlink(HWND label, const std::u16string& url) {
     return;
   }
   auto* state = new THyperlinkLabel{url};
-  if (!SetWindowSubclass(label, LabelProc, kSubclassId, reinterpret_cast<DWORD_PTR>(state))) delete state;
+  if (!SetPropW(label, kStateProperty, state)) {
+    delete state;
+    return;
+  }
+  if (!SetWindowSubclass(label, LabelProc, kSubclassId, reinterpret_cast<DWORD_PTR>(state))) {
+    RemovePropW(label, kStateProperty);
+    delete state;
+  }
 }
 
 bool IsHyperlink(HWND control) { return State(control) != nullptr; }

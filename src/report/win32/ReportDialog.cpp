@@ -29,15 +29,15 @@ constexpr TControl kControls[] = {
     {ids::MonthLabel, L"STATIC", u"Месяц:", SS_LEFT | SS_NOPREFIX, 8, 63, 44, 16},
     // A drop-down list's height includes its open list.
     {ids::ComboBox1, L"COMBOBOX", u"", kTab | WS_VSCROLL | CBS_DROPDOWNLIST, 54, 59, 100, 300},
-    {ids::FromLabel, L"STATIC", u"Период от:", SS_LEFT | SS_NOPREFIX, 164, 63, 62, 16},
-    {ids::DateTimePicker1, DATETIMEPICK_CLASSW, u"", kTab | DTS_SHORTDATEFORMAT, 228, 59, 94, 22},
+    {ids::FromLabel, L"STATIC", u"Период от:", SS_LEFT | SS_NOPREFIX, 160, 63, 68, 16},
+    {ids::DateTimePicker1, DATETIMEPICK_CLASSW, u"", kTab | DTS_SHORTDATEFORMAT, 229, 59, 93, 22},
     {ids::ToLabel, L"STATIC", u"до", SS_LEFT | SS_NOPREFIX, 328, 63, 16, 16},
     {ids::DateTimePicker2, DATETIMEPICK_CLASSW, u"", kTab | DTS_SHORTDATEFORMAT, 346, 59, 90, 22},
     {ids::Button3, L"BUTTON", u"О программе...", kTab | BS_PUSHBUTTON, 250, 134, 100, 25},
     {ids::Button2, L"BUTTON", u"Закрыть", kTab | BS_PUSHBUTTON, 356, 134, 80, 25},
     {ids::Button4, L"BUTTON", u"Создать отчет", kTab | BS_PUSHBUTTON, 8, 134, 110, 25},
-    {ids::FormatLabel, L"STATIC", u"Формат отчета:", SS_LEFT | SS_NOPREFIX, 8, 97, 90, 16},
-    {ids::RadioButton1, L"BUTTON", u"HTML", kTab | BS_AUTORADIOBUTTON | WS_GROUP | WS_DISABLED, 100, 95, 80, 20},
+    {ids::FormatLabel, L"STATIC", u"Формат отчета:", SS_LEFT | SS_NOPREFIX, 8, 97, 96, 16},
+    {ids::RadioButton1, L"BUTTON", u"HTML", kTab | BS_AUTORADIOBUTTON | WS_GROUP | WS_DISABLED, 106, 95, 80, 20},
 };
 
 SYSTEMTIME ToSystemTime(TDate d) {
