@@ -55,6 +55,10 @@ bool HelperMemoryLimitApplied();
 // false under Wine, which keeps a job's memory limit (it reads back as set)
 // but lets the process allocate past it.
 bool HelperMemoryLimitEnforced();
+// True where a helper's CPU time can be read (HelperProcess::CpuSeconds), so
+// the CPU limit holds: false under Wine, which reports no CPU time for other
+// processes; there only the wall-clock limit stops a spinning helper.
+bool HelperCpuTimeMeasured();
 
 // The parent's side of one helper. Move-only; the destructor stops it.
 class HelperProcess {

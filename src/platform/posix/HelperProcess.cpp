@@ -44,6 +44,8 @@ bool HelperMemoryLimitApplied() {
 
 bool HelperMemoryLimitEnforced() { return HelperMemoryLimitApplied(); }
 
+bool HelperCpuTimeMeasured() { return true; }
+
 struct HelperProcess::State {
   pid_t pid = -1;
   uint64_t memoryLimit = 0;  // the data limit set in the child

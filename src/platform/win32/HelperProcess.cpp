@@ -20,12 +20,19 @@ namespace ordana {
 
 bool HelperMemoryLimitApplied() { return true; }
 
-bool HelperMemoryLimitEnforced() {
-  // Wine keeps a job's process memory limit (it reads back as set) but does
-  // not hold the process to it.
+namespace {
+bool UnderWine() {
   const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  return !(ntdll && ::GetProcAddress(ntdll, "wine_get_version"));
+  return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
 }
+}  // namespace
+
+// Wine keeps a job's process memory limit (it reads back as set) but does
+// not hold the process to it.
+bool HelperMemoryLimitEnforced() { return !UnderWine(); }
+
+// Wine's GetProcessTimes gives zero times for processes other than the caller.
+bool HelperCpuTimeMeasured() { return !UnderWine(); }
 
 struct HelperProcess::State {
   HANDLE process = nullptr;
