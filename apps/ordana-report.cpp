@@ -1,7 +1,5 @@
 // ordana-report: builds the Ordana play report for a folder of Velmora play
 // logs from the command line.
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -10,9 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/Arguments.h"
 #include "platform/Calendar.h"
+#include "platform/Console.h"
 #include "platform/FileIO.h"
 #include "platform/FileNames.h"
+#include "platform/Opener.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Strings.h"
 #include "platform/TextCodec.h"
@@ -54,7 +55,7 @@ const char kHelp[] =
     "                     match every backslash becomes '/'. The first matching\n"
     "                     mapping wins; repeat the option for several shares. The\n"
     "                     report still shows the paths as the logs write them.\n"
-    "  --open             open the written report with xdg-open.\n"
+    "  --open             open the written report with the desktop's browser.\n"
     "  --problems FILE    also write the rows that need attention as CSV (UTF-8 with\n"
     "                     a byte-order mark, ';' between fields, for a spreadsheet):\n"
     "                     the path as the log writes it, the plays, and what is\n"
@@ -86,12 +87,14 @@ const char kHelp[] =
 
 void PrintSummary(const TBuildSummary& s, bool verbose) {
   auto line = [](const char* what, int64_t n, const char* after = "") {
-    std::fprintf(stderr, "  %-22s %lld%s\n", what, static_cast<long long>(n), after);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "  %-22s %lld", what, static_cast<long long>(n));
+    std::cerr << buf << after << "\n";
   };
-  std::fprintf(stderr, "ordana-report: summary\n");
+  std::cerr << "ordana-report: summary\n";
   line("logs read:", static_cast<int64_t>(s.Logs.size()));
   if (verbose)
-    for (const std::u16string& name : s.Logs) std::fprintf(stderr, "    %s\n", PrintableText(name).c_str());
+    for (const std::u16string& name : s.Logs) std::cerr << "    " << PrintableText(name) << "\n";
   line("lines:", s.Lines);
   line("play lines:", s.PlayLines);
   line("distinct rows:", s.Rows);
@@ -103,8 +106,8 @@ void PrintSummary(const TBuildSummary& s, bool verbose) {
   line("stream addresses:", s.StreamAddresses);
   if (s.FilesProbeCouldNotMeasure > 0) line("files not measured:", s.FilesProbeCouldNotMeasure);
   for (const TBuildWarning& w : s.Warnings)
-    std::fprintf(stderr, "ordana-report: warning: %s\n", PrintableText(WarningText(w)).c_str());
-  std::fflush(stderr);
+    std::cerr << "ordana-report: warning: " << PrintableText(WarningText(w)) << "\n";
+  std::cerr.flush();
 }
 
 // "YYYY-MM-DD" (or "YYYY-MM" with wantDay false) as numbers; nullopt when malformed.
@@ -119,10 +122,7 @@ std::optional<TDate> ParseDay(const std::string& s, bool wantDay) {
   return TDate{y, m, d};
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+int Run(const std::vector<std::string>& args) {
   std::optional<std::string> logs, month, from, to, output, codepage;
   std::vector<PathMapping> mappings;
   std::optional<std::string> problems;
@@ -223,12 +223,20 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  if (open) {
-    std::string cmd = "xdg-open '";
-    for (char c : NativePath(outFile)) cmd += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-    cmd += "' >/dev/null 2>&1";
-    int rc = std::system(cmd.c_str());
-    (void)rc;
-  }
+  if (open) OpenWithDesktop(outFile);
   return strict && !summary.Warnings.empty() ? 3 : 0;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+  ordana::SetUpConsoleOutput();
+  return Run(ordana::ArgumentsAsUtf8(argc, argv));
+}
+#else
+int main(int argc, char** argv) {
+  ordana::SetUpConsoleOutput();
+  return Run(std::vector<std::string>(argv + 1, argv + argc));
+}
+#endif

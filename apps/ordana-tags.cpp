@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Arguments.h"
+#include "platform/Console.h"
 #include "platform/FileIO.h"
 #include "platform/FileNames.h"
 #include "platform/Paths.h"
@@ -326,10 +328,16 @@ int CmdShow(const std::vector<std::string>& args) {
     std::string kinds;
     for (const std::string& k : v.kinds) kinds += (kinds.empty() ? "" : ", ") + k;
     std::cout << "  tags:     " << (kinds.empty() ? "(none)" : kinds) << "\n";
-    for (const auto& [k, val] : v.fields) std::printf("  %-9s %s\n", (k + ":").c_str(), P(val).c_str());
-    for (const auto& [k, val] : v.stream) std::printf("  %-9s %s\n", (k.substr(0, k.find('_')) + ":").c_str(), (P(val) + (k.find('_') != std::string::npos ? " " + k.substr(k.find('_') + 1) : "")).c_str());
+    auto row = [](const std::string& label, const std::string& value) {
+      std::cout << "  " << label << std::string(label.size() < 9 ? 9 - label.size() : 0, ' ') << " "
+                << value << "\n";
+    };
+    for (const auto& [k, val] : v.fields) row(k + ":", P(val));
+    for (const auto& [k, val] : v.stream)
+      row(k.substr(0, k.find('_')) + ":",
+          P(val) + (k.find('_') != std::string::npos ? " " + k.substr(k.find('_') + 1) : ""));
     std::cout << "  length:   " << v.length << "\n";
-    std::fflush(stdout);
+    std::cout.flush();
   }
   if (json) std::cout << "]\n";
   return status;
@@ -600,8 +608,7 @@ bool TakesValue(const std::string& a) {
          a == "--comment" || a == "--codepage";
 }
 
-int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+int Run(std::vector<std::string> args) {
   // --codepage NAME and --help may stand anywhere among the options: never
   // as another option's value, never after "--".
   for (size_t i = 0; i < args.size(); ++i) {
@@ -639,3 +646,15 @@ int main(int argc, char** argv) {
   std::cerr << "ordana-tags: unknown command " << P(cmd) << "\n" << kUsage;
   return 2;
 }
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+  SetUpConsoleOutput();
+  return Run(ArgumentsAsUtf8(argc, argv));
+}
+#else
+int main(int argc, char** argv) {
+  SetUpConsoleOutput();
+  return Run(std::vector<std::string>(argv + 1, argv + argc));
+}
+#endif

@@ -1,12 +1,11 @@
 #include "FuzzInput.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <random>
 #include <system_error>
 
 #include "platform/FileIO.h"
@@ -16,20 +15,40 @@ namespace ordana::fuzz {
 
 namespace {
 
+namespace fs = std::filesystem;
+
+fs::path Utf8Path(const std::string& utf8) {
+  return fs::path(std::u8string(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size()));
+}
+
+std::string PathUtf8(const fs::path& p) {
+  const std::u8string s = p.u8string();
+  return std::string(reinterpret_cast<const char*>(s.data()), s.size());
+}
+
+// A folder of our own for the inputs, in memory where the system has one
+// (/dev/shm), else in the temporary folder; removed at exit.
 struct Folder {
   std::string path;
   Folder() {
     std::error_code ec;
-    std::filesystem::path base = "/dev/shm";
-    if (!std::filesystem::is_directory(base, ec) || ::access(base.c_str(), W_OK) != 0)
-      base = std::filesystem::temp_directory_path();
-    std::string pattern = (base / "ordana-fuzz-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) Fail("cannot create the input folder");
-    path = pattern;
+    fs::path base = "/dev/shm";
+    if (!fs::is_directory(base, ec)) base = fs::temp_directory_path(ec);
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      char name[32];
+      std::snprintf(name, sizeof name, "ordana-fuzz-%08x", unsigned(random()));
+      const fs::path candidate = base / name;
+      if (fs::create_directory(candidate, ec)) {
+        path = PathUtf8(candidate);
+        return;
+      }
+    }
+    Fail("cannot create the input folder");
   }
   ~Folder() {
     std::error_code ec;
-    std::filesystem::remove_all(path, ec);
+    fs::remove_all(Utf8Path(path), ec);
   }
 };
 
@@ -47,15 +66,11 @@ void Fail(const char* what) {
 
 std::u16string WriteInputFile(const uint8_t* data, size_t size, std::string_view name) {
   const std::string path = InputFolder() + "/" + std::string(name);
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) Fail("cannot create the input file");
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::write(fd, data + done, size - done);
-    if (n <= 0) Fail("cannot write the input file");
-    done += size_t(n);
-  }
-  ::close(fd);
+  std::ofstream out(Utf8Path(path), std::ios::binary | std::ios::trunc);
+  if (!out) Fail("cannot create the input file");
+  out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
+  out.close();
+  if (!out) Fail("cannot write the input file");
   return Utf8ToUtf16(path);
 }
 

@@ -3,14 +3,20 @@
 // raise, and the mapping of paths written on Windows to local paths.
 //
 // Paths are UTF-16 text as the system holds them (a play log's path, a path
-// typed by the user). NativePath() turns one into the bytes the operating
-// system wants: the configured path mappings are applied first, then the text
-// is encoded as UTF-8 (names the system gave out come back byte for byte:
-// platform/FileNames.h). Every open in the system goes through NativePath().
+// typed by the user). Every open applies the configured path mappings first
+// (MapPath). On POSIX the text is then encoded as UTF-8 (NativePath; names the
+// system gave out come back byte for byte: platform/FileNames.h); on Windows
+// the UTF-16 text is the name, given to the wide Win32 calls as it is, made
+// absolute and, when longer than 260 characters, in the \\?\ form (drive
+// letters and UNC paths \\server\share\... alike).
 //
 // Only regular files are ever opened for reading: a folder, FIFO, socket or
-// device named like a file is refused before any open, so nothing can block
-// or set off a device's side effects.
+// device named like a file (NUL, CON, COM1 on Windows) is refused before any
+// open, so nothing can block or set off a device's side effects.
+//
+// Error codes are errno values (<cerrno>) on every system: the Windows
+// backend maps its GetLastError() codes to them, and SystemMessage() gives
+// the same words for them in both builds.
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -70,7 +76,9 @@ const std::vector<PathMapping>& PathMappings();
 // The path with the first matching mapping applied (UTF-16); unchanged when
 // no mapping matches.
 std::u16string MapPath(std::u16string_view path);
-// MapPath, encoded for the operating system (NameToSystemBytes).
+// MapPath, encoded as the bytes of a POSIX name (NameToSystemBytes); on
+// Windows the same UTF-8 text, for messages and commands (opens there take the
+// UTF-16 path itself).
 std::string NativePath(std::u16string_view path);
 
 // --- Queries ------------------------------------------------------------------
@@ -94,6 +102,14 @@ enum class ReadCheck { Readable, NotFound, NotReadable };
 ReadCheck CheckReadable(std::u16string_view path);
 
 // --- Reading --------------------------------------------------------------
+// Whom a reader lets at the file while it has it open (Windows share modes;
+// POSIX has no such thing and ignores it). Either way others may read it, and
+// a save may put a new file in its place.
+enum class ReadShare {
+  DenyWrite,  // nobody may write the file while it is open (logs, most readers)
+  Full        // others may write it too ("sharing fully")
+};
+
 // A file opened for reading. Move-only; closed by its destructor on every
 // path. Reads never go past what the caller's buffer holds; a read at or past
 // the end of the file is a short read, not an error.
@@ -108,12 +124,14 @@ class InputFile {
 
   // Opens a regular file for reading; on failure returns a closed file and
   // sets err (errno: EISDIR for a folder, ENXIO for anything else that is no
-  // regular file, which is never opened).
-  static InputFile Open(std::u16string_view path, int* err = nullptr);
+  // regular file, which is never opened; EBUSY on Windows where another
+  // program holds the file in a way the share mode does not allow).
+  static InputFile Open(std::u16string_view path, int* err = nullptr,
+                        ReadShare share = ReadShare::DenyWrite);
   // Opens for reading or throws EFOpenError naming the file.
   static InputFile OpenOrThrow(std::u16string_view path);
 
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return handle_ != -1; }
   explicit operator bool() const { return IsOpen(); }
   int64_t Size() const;          // -1 when unknown
   int64_t Position() const { return pos_; }
@@ -136,8 +154,10 @@ class InputFile {
 
  private:
   friend class SaveSession;  // reads the file it has open and locked
-  explicit InputFile(int fd) : fd_(fd) {}
-  int fd_ = -1;
+  explicit InputFile(intptr_t handle) : handle_(handle) {}
+  // A descriptor on POSIX, a HANDLE on Windows; -1 (INVALID_HANDLE_VALUE)
+  // when closed.
+  intptr_t handle_ = -1;
   int64_t pos_ = 0;
 };
 

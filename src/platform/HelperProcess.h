@@ -13,7 +13,7 @@
 // Messages are byte strings of at most kMaxHelperMessage bytes; the channel
 // frames them.
 //
-// What every backend (posix/ now; a Windows one with a job object) holds to:
+// What every backend (posix/, and win32/ with a job object) holds to:
 // - Start() returns a running helper or none: an error the program cannot
 //   be started for (missing, not executable) comes back in *error, not as a
 //   helper that dies at once.
@@ -51,6 +51,14 @@ struct HelperLimits {
 // False in builds that do not apply memory limits: AddressSanitizer reserves
 // terabytes of shadow memory, which a data limit would refuse.
 bool HelperMemoryLimitApplied();
+// True where the system also holds a helper to the memory limit it accepted:
+// false under Wine, which keeps a job's memory limit (it reads back as set)
+// but lets the process allocate past it.
+bool HelperMemoryLimitEnforced();
+// True where a helper's CPU time can be read (HelperProcess::CpuSeconds), so
+// the CPU limit holds: false under Wine, which reports no CPU time for other
+// processes; there only the wall-clock limit stops a spinning helper.
+bool HelperCpuTimeMeasured();
 
 // The parent's side of one helper. Move-only; the destructor stops it.
 class HelperProcess {
@@ -69,6 +77,10 @@ class HelperProcess {
 
   bool Running() const;
   int64_t ProcessId() const;  // 0 when not running
+  // The memory limit the system holds the running helper to, as read back
+  // from the system (its RLIMIT_DATA; the job's process memory limit); 0
+  // when there is none or the helper is not running.
+  uint64_t AppliedMemoryLimit() const;
 
   // Sends one message; `file`, when given, is handed over with it (it stays
   // open and owned by the caller). False when the helper is gone.
@@ -125,7 +137,10 @@ class ReceivedFile {
 namespace parent_channel {
 
 // True when this process was started as a helper (its standard input and
-// output are the channel), false when someone runs the program by hand.
+// output are the channel), false when someone runs the program by hand. A
+// helper calls it first: where the system would otherwise show an error box
+// or start a debugger for a crash, it also makes a crash end the helper at
+// once (Windows: with the exception's code as its exit code).
 bool Present();
 // Waits for the next message; false when the parent has closed the channel
 // or broke the framing. A file that comes with the message lands in *file

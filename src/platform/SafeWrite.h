@@ -240,7 +240,7 @@ class SaveSession {
   struct Impl;
   friend class OutputFile;
   // An InputFile reading through a handle the session owns a copy of.
-  static InputFile ReadView(int handle);
+  static InputFile ReadView(intptr_t handle);
   std::unique_ptr<Impl> impl_;
 };
 

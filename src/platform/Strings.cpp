@@ -1,7 +1,5 @@
 #include "platform/Strings.h"
 
-#include <unicode/uchar.h>
-
 #include <limits>
 
 namespace ordana {
@@ -58,15 +56,6 @@ std::string UpperAscii(std::string_view s) {
   std::string r(s);
   for (auto& c : r)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  return r;
-}
-
-std::u16string LowerCase(std::u16string_view s) {
-  std::u16string r(s);
-  for (auto& c : r) {
-    UChar32 l = u_tolower(c);
-    if (l <= 0xFFFF) c = static_cast<char16_t>(l);
-  }
   return r;
 }
 

@@ -32,6 +32,12 @@ void Usage(const char* program) {
       program);
 }
 
+// A path as UTF-8 text for messages (on Windows the native form is UTF-16).
+std::string Text(const fs::path& p) {
+  const std::u8string s = p.u8string();
+  return std::string(s.begin(), s.end());
+}
+
 bool Collect(const fs::path& path, std::vector<fs::path>& files) {
   std::error_code ec;
   if (fs::is_regular_file(path, ec)) {
@@ -77,7 +83,7 @@ int main(int argc, char** argv) {
     std::ifstream in(file, std::ios::binary);
     const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (!in.eof() && in.fail()) {
-      std::fprintf(stderr, "cannot read %s\n", file.c_str());
+      std::fprintf(stderr, "cannot read %s\n", Text(file).c_str());
       return 2;
     }
     const auto start = std::chrono::steady_clock::now();
@@ -85,10 +91,10 @@ int main(int argc, char** argv) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (seconds > slowest) slowest = seconds, slowestFile = file;
     if (seconds > limit) {
-      std::fprintf(stderr, "hang: %s took %.2f s (limit %.2f s)\n", file.c_str(), seconds, limit);
+      std::fprintf(stderr, "hang: %s took %.2f s (limit %.2f s)\n", Text(file).c_str(), seconds, limit);
       return 1;
     }
   }
-  std::printf("%zu inputs, slowest %.3f s (%s)\n", files.size(), slowest, slowestFile.filename().c_str());
+  std::printf("%zu inputs, slowest %.3f s (%s)\n", files.size(), slowest, Text(slowestFile.filename()).c_str());
   return 0;
 }

@@ -1,9 +1,9 @@
 // A stand-in for the media probe's helper, for the tests of the parent's
 // side: it speaks the helper's protocol and misbehaves as the file it is
 // handed asks (its first word: crash, hang, spin, alloc MB, exit, garbage,
-// seconds S, fds). FAKE_PROBE_START=silent|wrong|exit misbehaves at start.
-#include <fcntl.h>
-#include <unistd.h>
+// seconds S, fds, spawn). A copy whose program name holds "-start-silent",
+// "-start-wrong" or "-start-exit" misbehaves at start instead.
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -19,12 +19,13 @@
 using namespace ordana;
 namespace pp = probe_protocol;
 
-int main() {
-  const char* start = std::getenv("FAKE_PROBE_START");
-  const std::string mode = start ? start : "";
-  if (mode == "exit") return 3;
-  if (mode == "silent") std::this_thread::sleep_for(std::chrono::seconds(60));
-  if (!parent_channel::Send(mode == "wrong" ? std::string_view("ordana-probe 0") : pp::kHello)) return 1;
+int main(int argc, char** argv) {
+  if (!parent_channel::Present()) return 2;
+  const std::string name = argc > 0 ? argv[0] : "";
+  const auto startsAs = [&name](const char* mode) { return name.find(std::string("-start-") + mode) != std::string::npos; };
+  if (startsAs("exit")) return 3;
+  if (startsAs("silent")) std::this_thread::sleep_for(std::chrono::seconds(60));
+  if (!parent_channel::Send(startsAs("wrong") ? std::string_view("ordana-probe 0") : pp::kHello)) return 1;
 
   std::string message;
   ReceivedFile file;
@@ -36,7 +37,8 @@ int main() {
     in >> word;
     pp::Reply reply;
     if (word == "crash") {
-      std::abort();
+      // A machine fault, on every system (and not one a sanitizer catches).
+      __builtin_trap();
     } else if (word == "hang") {
       std::this_thread::sleep_for(std::chrono::seconds(60));
     } else if (word == "spin") {
@@ -69,11 +71,20 @@ int main() {
       in >> reply.seconds;
       reply.found = 1;
     } else if (word == "fds") {
-      // The descriptors open now, the handed-over file among them.
+      // The C runtime's descriptors open now (on POSIX all of the process's,
+      // the handed-over file among them).
       int open = 0;
-      for (int fd = 0; fd < 1024; ++fd) open += ::fcntl(fd, F_GETFD) != -1;
+      for (int fd = 0; fd < 1024; ++fd) {
+        struct stat st {};
+        open += ::fstat(fd, &st) == 0;
+      }
       reply.found = 1;
       reply.seconds = open;
+    } else if (word == "spawn") {
+      // Whether a process of its own could be started: the command
+      // processor's status, or -1 when it could not be run.
+      reply.found = 1;
+      reply.seconds = std::system("exit 7");
     }
     file.Close();
     if (!parent_channel::Send(pp::Encode(reply))) return 1;

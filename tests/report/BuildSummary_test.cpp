@@ -1,7 +1,6 @@
 #include "report/BuildSummary.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <map>
@@ -39,7 +38,7 @@ TEST(BuildSummary, CountsWhatThePageMisses) {
   ASSERT_TRUE(test::Encode("lame --quiet --tt Title --ta Artist --tg Rock " + ShellQuote(wav) + " " +
                            ShellQuote(full)));
   ASSERT_TRUE(test::Encode("lame --quiet --tt Title --ta Artist " + ShellQuote(wav) + " " + ShellQuote(noGenre)));
-  ASSERT_EQ(::mkfifo(music.File("pipe.mp3").c_str(), 0600), 0);
+  ASSERT_TRUE(test::MakeFifo(music.File("pipe.mp3")));
   const std::string missing = music.File("missing.mp3");
   WriteBytes(logs.File("2026-11-01.csv"), Play(full) + Play(full) + Play(noGenre) + Play(wav) +
                                               "06:00;START;;Velmora\r\n\r\n" + Play(missing));

@@ -1,9 +1,6 @@
 #include "report/HtmlReport.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -37,9 +34,24 @@ const std::string kHead =
     "<tr><td>1</td><td>2</td><td>3</td><td>4</td><td>5</td><td>6</td><td>7</td><td>8</td><td>9</td>";
 const std::string kTail = "</table></body></html>";
 
+// UTF-8 text in Windows-1251 by a table of the letters the pages hold (ASCII
+// and the Russian alphabet), for systems without iconv.
+std::string Cp1251ByTable(const std::string& utf8) {
+  std::string out;
+  for (char16_t c : Utf8ToUtf16(utf8)) {
+    if (c < 0x80) out += static_cast<char>(c);
+    else if (c >= 0x410 && c <= 0x44F) out += static_cast<char>(0xC0 + (c - 0x410));
+    else if (c == 0x401) out += '\xA8';  // Ё
+    else if (c == 0x451) out += '\xB8';  // ё
+    else ADD_FAILURE() << "no Windows-1251 byte in the table for U+" << std::hex << int(c);
+  }
+  return out;
+}
+
 // UTF-8 text in Windows-1251, encoded by the system's iconv (an independent
-// encoder).
+// encoder); on Windows, which has none, by the table above.
 std::string Cp1251(const std::string& utf8) {
+  if (!test::kHaveLinuxTools) return Cp1251ByTable(utf8);
   TempDir dir;
   WriteBytes(dir.File("in"), utf8);
   int rc = test::Run("iconv -f UTF-8 -t CP1251 -o " + test::ShellQuote(dir.File("out")) + " " +
@@ -134,12 +146,15 @@ TEST(HtmlReport, ShorterReportReplacesLongerOne) {
   std::vector<TSongInfo> many;
   for (int i = 0; i < 50; ++i) many.push_back(Row(u"t" + IntToStr(i), u"a", u"g", 1000, 1));
   WriteHtmlReport(many, dir.File16("r.htm"), kNov1, kNov30);
-  ::chmod(dir.File("r.htm").c_str(), 0640);
+  namespace fs = std::filesystem;
+  const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  fs::permissions(dir.path() / "r.htm", mode);
   WriteHtmlReport({}, dir.File16("r.htm"), kNov1, kNov30);
   EXPECT_EQ(ReadBytes(dir.File("r.htm")), Cp1251(kHead + kTail));
-  struct stat st {};
-  ASSERT_EQ(::stat(dir.File("r.htm").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0640u);  // the report keeps its permissions
+  // The report keeps its permissions (Windows knows only "read-only").
+  if (!kHostIsWindows) {
+    EXPECT_EQ(fs::status(dir.path() / "r.htm").permissions() & fs::perms::mask, mode);
+  }
 }
 
 // An existing report that cannot be opened for writing stays as it was.
@@ -160,7 +175,10 @@ TEST(HtmlReport, ExistingReportThatCannotBeOpened) {
   // same for every user, root included, with the system's words for it.
   const std::string ro = dir.File("ro.htm");
   WriteBytes(ro, "old report");
-  ::chmod(ro.c_str(), 0444);
+  std::filesystem::permissions(dir.path() / "ro.htm", std::filesystem::perms::owner_write |
+                                                          std::filesystem::perms::group_write |
+                                                          std::filesystem::perms::others_write,
+                               std::filesystem::perm_options::remove);
   try {
     WriteHtmlReport({}, dir.File16("ro.htm"), kNov1, kNov30);
     ADD_FAILURE() << "a read-only report was replaced";
@@ -179,44 +197,41 @@ TEST(HtmlReport, LinkedOwnedAndUnwritableFolderReports) {
   const std::string page = Cp1251(kHead + kTail);
   std::filesystem::create_directory(dir.path() / "real");
   WriteBytes(dir.File("real/report.htm"), "old");
-  std::filesystem::create_symlink("real/report.htm", dir.path() / "link.htm");
-  WriteHtmlReport({}, dir.File16("link.htm"), kNov1, kNov30);
-  EXPECT_TRUE(std::filesystem::is_symlink(dir.path() / "link.htm"));
-  EXPECT_EQ(ReadBytes(dir.File("real/report.htm")), page);
+  if (!kHostIsWindows) {  // symbolic links need a privilege there
+    std::filesystem::create_symlink("real/report.htm", dir.path() / "link.htm");
+    WriteHtmlReport({}, dir.File16("link.htm"), kNov1, kNov30);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.path() / "link.htm"));
+    EXPECT_EQ(ReadBytes(dir.File("real/report.htm")), page);
+  }
 
   std::filesystem::create_hard_link(dir.path() / "real" / "report.htm", dir.path() / "copy.htm");
   WriteBytes(dir.File("copy.htm"), "older");
   WriteHtmlReport({}, dir.File16("copy.htm"), kNov1, kNov30);
   EXPECT_EQ(ReadBytes(dir.File("real/report.htm")), page);
 
-  if (geteuid() != 0) return;  // other owners need root
+  if (!test::RunningAsRoot()) return;  // other owners need root
   const std::string owned = dir.File("real/owned.htm");
   WriteBytes(owned, "old");
-  ASSERT_EQ(::chown(owned.c_str(), 65534, 65534), 0);
+  ASSERT_TRUE(test::ChangeOwner(owned, 65534, 65534));
   WriteHtmlReport({}, U16(owned), kNov1, kNov30);
-  struct stat st {};
-  ::stat(owned.c_str(), &st);
-  EXPECT_EQ(st.st_uid, 65534u);
-  EXPECT_EQ(st.st_gid, 65534u);
+  EXPECT_EQ(test::OwnerOf(owned), (std::pair<unsigned, unsigned>{65534, 65534}));
   // A writable report in root's folder, written by another user.
-  ::chmod(dir.path().c_str(), 0755);
-  ::chmod((dir.path() / "real").c_str(), 0755);
+  namespace fs = std::filesystem;
+  const fs::perms open = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                         fs::perms::others_read | fs::perms::others_exec;
+  fs::permissions(dir.path(), open);
+  fs::permissions(dir.path() / "real", open);
   std::filesystem::remove(dir.path() / "copy.htm");
-  ::chown(dir.File("real/report.htm").c_str(), 65534, 65534);
+  test::ChangeOwner(dir.File("real/report.htm"), 65534, 65534);
   WriteBytes(dir.File("real/report.htm"), "previous");
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+  const int status = test::RunAsUser(65534, 65534, [&] {
     try {
       WriteHtmlReport({}, dir.File16("real/report.htm"), kNov1, kNov30);
     } catch (...) {
-      _exit(1);
+      return 1;
     }
-    _exit(0);
-  }
-  int status = -1;
-  waitpid(pid, &status, 0);
+    return 0;
+  });
   EXPECT_EQ(status, 0);
   EXPECT_EQ(ReadBytes(dir.File("real/report.htm")), page);
 }
@@ -232,15 +247,19 @@ TEST(HtmlReport, FolderWhereNoFileCanBeCreated) {
     EXPECT_EQ(e.Message().rfind("Cannot create file \"" + missing + "\". ", 0), 0u) << e.Message();
   }
   // A folder that refuses new files: by its mode, or for root as an
-  // immutable folder where the file system supports that.
+  // immutable folder where the file system supports that. (A folder's
+  // read-only attribute on Windows does not refuse them.)
+  ORDANA_SKIP_ON_WINDOWS("Windows has no folder mode that refuses new files to their owner");
   const std::string ro = dir.File("ro");
   std::filesystem::create_directory(ro);
   bool immutable = false;
-  if (geteuid() == 0) {
+  if (test::RunningAsRoot()) {
     immutable = test::Run("chattr +i " + test::ShellQuote(ro)) == 0;
     if (!immutable) GTEST_SKIP() << "running as root without chattr +i support: every folder is writable";
   } else {
-    ::chmod(ro.c_str(), 0555);
+    std::filesystem::permissions(ro, std::filesystem::perms::owner_write | std::filesystem::perms::group_write |
+                                         std::filesystem::perms::others_write,
+                                 std::filesystem::perm_options::remove);
   }
   EXPECT_THROW(WriteHtmlReport({}, U16(dir.File("ro/r.htm")), kNov1, kNov30), EFCreateError);
   if (immutable) test::Run("chattr -i " + test::ShellQuote(ro));

@@ -4,6 +4,7 @@ namespace ordana::test {
 
 const std::string& MutagenPython() {
   static const std::string python = [] {
+    if (!kHaveLinuxTools) return std::string();
     for (const char* p : {"python3", "/usr/bin/python3"})
       if (Run(std::string(p) + " -c 'import mutagen'") == 0) return std::string(p);
     return std::string();

@@ -24,6 +24,7 @@ std::string Unhex(std::string_view hex);
 // Skips the test when mutagen is missing; fails when ORDANA_REQUIRE_TOOLS=1.
 #define ORDANA_REQUIRE_MUTAGEN()                                                        \
   do {                                                                                  \
+    ORDANA_SKIP_WITHOUT_LINUX_TOOLS("python3-mutagen");                                 \
     if (::ordana::test::MutagenPython().empty()) {                                      \
       if (::ordana::test::ToolsRequired()) FAIL() << "missing tool: python3-mutagen";   \
       GTEST_SKIP() << "python3-mutagen not installed";                                  \

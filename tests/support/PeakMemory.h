@@ -16,10 +16,15 @@ std::optional<int64_t> PeakGrowthKiB(const std::function<void()>& work);
 // True in a build with AddressSanitizer or another sanitizer.
 bool UnderSanitizers();
 
+// False where PeakGrowthKiB cannot measure (Windows: no fork).
+bool PeakMemoryMeasured();
+
 }  // namespace ordana::test
 
-#define ORDANA_SKIP_UNDER_SANITIZERS()                                              \
+#define ORDANA_SKIP_UNLESS_PEAK_MEMORY_MEASURED()                                              \
   do {                                                                              \
     if (::ordana::test::UnderSanitizers())                                          \
       GTEST_SKIP() << "peak memory is not measured under sanitizers";              \
+    if (!::ordana::test::PeakMemoryMeasured())                                      \
+      GTEST_SKIP() << "peak memory is measured in a forked child, POSIX only";     \
   } while (0)

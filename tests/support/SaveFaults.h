@@ -12,6 +12,21 @@
 
 namespace ordana::test {
 
+// The number of entries of a folder.
+inline size_t Entries(const std::filesystem::path& folder) {
+  return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
+}
+
+// Rewrites the file with a new head followed by its old content from offset
+// 10 on; the method used goes to *method.
+inline bool RewriteKeepingTail(const std::u16string& path, const std::string& head,
+                               SaveMethod* method = nullptr) {
+  SaveSession s(path);
+  const bool ok = s && s.Rewrite([&](OutputFile& out) { return out.Write(head) && out.CopyOriginal(10); });
+  if (method) *method = s.Method();
+  return ok;
+}
+
 // After every failed save the file at path must be byte-identical to what it
 // was and no temporary file may remain in its folder (the folder must hold
 // only that file); the fault-free save must give expected. A save that

@@ -1,8 +1,6 @@
 #include "support/TestFiles.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -15,10 +13,13 @@
 namespace ordana::test {
 
 TempDir::TempDir() {
-  static std::mt19937_64 rng{std::random_device{}()};
+  // Seeded from the clock as well: test programs running at once must not
+  // pick the same names.
+  static std::mt19937_64 rng{std::random_device{}() ^
+                             static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())};
   auto base = std::filesystem::temp_directory_path();
   for (int i = 0; i < 100; ++i) {
-    auto p = base / ("ordana-test-" + std::to_string(::getpid()) + "-" + std::to_string(rng() % 1000000000));
+    auto p = base / ("ordana-test-" + std::to_string(rng() % 1000000000000ull));
     std::error_code ec;
     if (std::filesystem::create_directory(p, ec)) {
       path_ = p;
@@ -41,22 +42,26 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
-std::string TempDir::File(std::string_view name) const { return (path_ / std::string(name)).string(); }
+std::string TempDir::File(std::string_view name) const { return PathText(path_ / Utf8Path(name)); }
 std::u16string TempDir::File16(std::string_view name) const { return Utf8ToUtf16(File(name)); }
 
 void WriteBytes(const std::filesystem::path& p, std::string_view bytes) {
   std::ofstream f(p, std::ios::binary | std::ios::trunc);
-  if (!f) throw std::runtime_error("cannot write " + p.string());
+  if (!f) throw std::runtime_error("cannot write " + PathText(p));
   f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
+void WriteBytes(const std::string& utf8Path, std::string_view bytes) { WriteBytes(Utf8Path(utf8Path), bytes); }
+void WriteBytes(const char* utf8Path, std::string_view bytes) { WriteBytes(Utf8Path(utf8Path), bytes); }
 
 std::string ReadBytes(const std::filesystem::path& p) {
   std::ifstream f(p, std::ios::binary);
-  if (!f) throw std::runtime_error("cannot read " + p.string());
+  if (!f) throw std::runtime_error("cannot read " + PathText(p));
   std::ostringstream s;
   s << f.rdbuf();
   return s.str();
 }
+std::string ReadBytes(const std::string& utf8Path) { return ReadBytes(Utf8Path(utf8Path)); }
+std::string ReadBytes(const char* utf8Path) { return ReadBytes(Utf8Path(utf8Path)); }
 
 std::string LE16(uint32_t v) { return {char(v & 0xFF), char((v >> 8) & 0xFF)}; }
 std::string LE32(uint32_t v) { return LE16(v & 0xFFFF) + LE16(v >> 16); }
@@ -71,25 +76,8 @@ std::string Bytes(std::initializer_list<int> bytes) {
 }
 std::string Zeros(size_t n) { return std::string(n, '\0'); }
 
-int Run(const std::string& command, std::string* output) {
-  std::string cmd = command + (output ? " 2>&1" : " >/dev/null 2>&1");
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return -1;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-    if (output) output->append(buf, n);
-  int status = ::pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string ShellQuote(std::string_view s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
 bool HaveTool(const std::string& program) {
+  if (!kHaveLinuxTools) return false;
   return Run("command -v " + ShellQuote(program)) == 0;
 }
 

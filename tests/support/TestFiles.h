@@ -1,6 +1,6 @@
 #pragma once
 // Helpers for tests that build their own fixture files: a temporary folder
-// removed at the end of the test, byte writers, and running the Debian tools
+// removed at the end of the test, byte writers, and finding the Debian tools
 // (lame, flac, ffmpeg, mid3v2, ...) that encode independent fixtures.
 #include <cstdint>
 #include <filesystem>
@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "support/System.h"
 
 namespace ordana::test {
 
@@ -28,8 +30,13 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// A file's bytes, written or read whole. A path given as text is UTF-8.
 void WriteBytes(const std::filesystem::path& p, std::string_view bytes);
+void WriteBytes(const std::string& utf8Path, std::string_view bytes);
+void WriteBytes(const char* utf8Path, std::string_view bytes);
 std::string ReadBytes(const std::filesystem::path& p);
+std::string ReadBytes(const std::string& utf8Path);
+std::string ReadBytes(const char* utf8Path);
 
 // Little builders for binary layouts.
 std::string LE16(uint32_t v);
@@ -41,18 +48,14 @@ std::string BE32(uint32_t v);
 std::string Bytes(std::initializer_list<int> bytes);
 std::string Zeros(size_t n);
 
-// Runs a shell command; returns its exit status (0 = success). Output goes
-// to *output when given, else is discarded.
-int Run(const std::string& command, std::string* output = nullptr);
-// Quotes a text for the shell.
-std::string ShellQuote(std::string_view s);
-
 // True when the program is on PATH. When it is not, a test that needs it is
 // skipped; unless ORDANA_REQUIRE_TOOLS=1 (set by scripts/test), where a
-// missing tool is a failure.
+// missing tool is a failure. On Windows these tools are never at hand: the
+// test is skipped, naming the tool.
 bool HaveTool(const std::string& program);
 #define ORDANA_REQUIRE_TOOL(program)                                               \
   do {                                                                              \
+    ORDANA_SKIP_WITHOUT_LINUX_TOOLS(program);                                       \
     if (!::ordana::test::HaveTool(program)) {                                       \
       if (::ordana::test::ToolsRequired()) FAIL() << "missing tool: " << (program); \
       GTEST_SKIP() << "tool not installed: " << (program);                          \

@@ -5,8 +5,6 @@
 // reader's open error), and what it says must stay consistent with what
 // the file holds.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -190,9 +188,10 @@ TEST(DamagedFiles, FifosDevicesAndDanglingLinksNamedLikeAudio) {
   // None of these is a file: a FIFO (whose open would wait for a writer
   // forever), a device, a link to nothing. Each reads as a file that does
   // not open, at once.
+  ORDANA_SKIP_ON_WINDOWS("FIFOs, /dev/zero and symbolic links of any user are POSIX things");
   TempDir dir;
-  ASSERT_EQ(::mkfifo(dir.File("pipe.mp3").c_str(), 0600), 0);
-  ASSERT_EQ(::mkfifo(dir.File("pipe.ogg").c_str(), 0600), 0);
+  ASSERT_TRUE(test::MakeFifo(dir.File("pipe.mp3")));
+  ASSERT_TRUE(test::MakeFifo(dir.File("pipe.ogg")));
   std::filesystem::create_symlink("/dev/zero", dir.path() / "zero.flac");
   std::filesystem::create_symlink(dir.path() / "nowhere", dir.path() / "dangling.wma");
   Readers r;
@@ -210,6 +209,21 @@ TEST(DamagedFiles, FifosDevicesAndDanglingLinksNamedLikeAudio) {
   EXPECT_TRUE(r.id3v1.Exists());
 }
 
+TEST(DamagedFiles, WindowsDeviceNamesNamedLikeAudio) {
+  // On Windows "NUL" with any extension, in any folder, is the null device:
+  // it reads as a file that does not open, at once.
+  if (!kHostIsWindows) GTEST_SKIP() << "device names are a Windows thing (the POSIX devices are checked above)";
+  TempDir dir;
+  Readers r;
+  for (const char* name : {"NUL.mp3", "nul.OGG", "NUL.flac"}) {
+    const double ms = ReadAll(r, dir.File16(name), -1);
+    EXPECT_LT(ms, 5000.0) << name;
+    int err = 0;
+    EXPECT_FALSE(InputFile::Open(dir.File16(name), &err)) << name;
+    EXPECT_NE(err, 0) << name;
+  }
+}
+
 TEST(DamagedFiles, SparseFourGigabyteFileWithTagsAtItsEnd) {
   TempDir dir;
   const std::string path = dir.File("huge.mp3");
@@ -224,15 +238,15 @@ TEST(DamagedFiles, SparseFourGigabyteFileWithTagsAtItsEnd) {
                            test::LE32(0) + test::Zeros(8) + "TAG" + std::string(30, 'h') +
                            std::string(94, '\0') + "\x11";
   const int64_t size = (int64_t{1} << 32) + 12345;
-  ASSERT_EQ(::truncate(path.c_str(), size - static_cast<int64_t>(tail.size())), 0);
+  std::filesystem::resize_file(path, static_cast<uintmax_t>(size - static_cast<int64_t>(tail.size())));
   {
     std::ofstream f(path, std::ios::binary | std::ios::app);
     f.write(tail.data(), static_cast<std::streamsize>(tail.size()));
   }
-  struct stat st {};
-  ASSERT_EQ(::stat(path.c_str(), &st), 0);
-  ASSERT_EQ(st.st_size, size);
-  ASSERT_LT(st.st_blocks * 512, 1 << 20) << "the file is not sparse";
+  ASSERT_EQ(std::filesystem::file_size(path), static_cast<uintmax_t>(size));
+  if (const auto used = test::AllocatedBytes(path)) {
+    ASSERT_LT(*used, 1 << 20) << "the file is not sparse";
+  }
 
   Readers r;
   const double ms = ReadAll(r, dir.File16("huge.mp3"), size);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 #include <sstream>
 
 #include "support/Id3Bytes.h"
@@ -215,7 +216,7 @@ std::string SinePcm(int rate, int channels, int bits, double seconds) {
   const int bytes = bits / 8;
   const double amp = std::pow(2.0, bits - 2);
   for (int i = 0; i < n; ++i) {
-    const auto v = static_cast<int32_t>(amp * std::sin(2 * M_PI * 440.0 * i / rate));
+    const auto v = static_cast<int32_t>(amp * std::sin(2 * std::numbers::pi * 440.0 * i / rate));
     for (int c = 0; c < channels; ++c)
       for (int b = 0; b < bytes; ++b) pcm += static_cast<char>(v >> (8 * b));
   }

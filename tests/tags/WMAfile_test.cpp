@@ -1,10 +1,10 @@
 #include "tags/WMAfile.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
+#include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -234,10 +234,14 @@ TEST(WMAfile, LastWriteTimeInUtcDays) {
   Loaded l;
   Load(l, Header({}) + DataObj(1));
   // 2024-03-01 12:00:00.500 UTC: day 45352 since 1899-12-30, half a day, 500 ms.
-  struct timespec times[2] = {{1709294400, 500000000}, {1709294400, 500000000}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, l.dir.File("a.wma").c_str(), times, 0), 0);
+  // (The C runtime of Windows sets whole seconds only.)
+  const std::chrono::milliseconds ms(ordana::kHostIsWindows ? 0 : 500);
+  const std::chrono::sys_time<std::chrono::milliseconds> when{std::chrono::seconds(1709294400) + ms};
+  std::error_code ec;
+  std::filesystem::last_write_time(l.dir.path() / "a.wma", std::chrono::file_clock::from_sys(when), ec);
+  ASSERT_FALSE(ec) << ec.message();
   ASSERT_TRUE(l.wma.LoadFromFile(l.dir.File16("a.wma")));
-  EXPECT_NEAR(l.wma.DateTime(), 45352.5 + 0.5 / 86400, 1e-9);
+  EXPECT_NEAR(l.wma.DateTime(), 45352.5 + ms.count() / 1000.0 / 86400, 1e-9);
 }
 
 // Damaged headers: sizes of zero, below the object header, past the end of

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
-#include <numeric>
 #include <stdexcept>
 
 namespace ordana {
@@ -83,25 +82,6 @@ int CompareTextLocale(std::u16string_view a, std::u16string_view b) {
   UErrorCode status = U_ZERO_ERROR;
   UCollationResult r = Collator().compare(Ustr(a), Ustr(b), status);
   return r == UCOL_LESS ? -1 : r == UCOL_GREATER ? 1 : 0;
-}
-
-void SortByCollation(std::vector<std::u16string>& texts) {
-  std::vector<std::string> keys(texts.size());
-  {
-    std::lock_guard<std::mutex> g(Holder().lock);
-    icu::Collator& c = Collator();
-    for (size_t i = 0; i < texts.size(); ++i) keys[i] = KeyOf(c, texts[i]);
-  }
-  std::vector<size_t> order(texts.size());
-  std::iota(order.begin(), order.end(), size_t{0});
-  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-    if (int k = keys[a].compare(keys[b]); k != 0) return k < 0;
-    return texts[a] < texts[b];
-  });
-  std::vector<std::u16string> sorted;
-  sorted.reserve(texts.size());
-  for (size_t i : order) sorted.push_back(std::move(texts[i]));
-  texts = std::move(sorted);
 }
 
 }  // namespace ordana

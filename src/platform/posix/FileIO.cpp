@@ -10,24 +10,11 @@
 #include <stdexcept>
 
 #include "platform/FileNames.h"
-#include "platform/Strings.h"
-#include "platform/TextCodec.h"
 #include "platform/posix/OpenRegular.h"
 
 namespace ordana {
 
 std::string SystemMessage(int err) { return std::strerror(err); }
-
-EFOpenError MakeOpenError(std::u16string_view fileName, int err) {
-  return EFOpenError("Cannot open file \"" + Utf16ToUtf8(fileName) + "\". " + SystemMessage(err));
-}
-
-EFCreateError MakeCreateError(std::u16string_view fileName, int err) {
-  return EFCreateError("Cannot create file \"" + Utf16ToUtf8(fileName) + "\". " +
-                       SystemMessage(err));
-}
-
-std::string NativePath(std::u16string_view path) { return NameToSystemBytes(MapPath(path)); }
 
 // --- Queries ------------------------------------------------------------------
 
@@ -65,13 +52,6 @@ bool FileLastWriteTimeUtc(std::u16string_view path, int64_t& unixSeconds, int32_
   return true;
 }
 
-ReadCheck CheckReadable(std::u16string_view path) {
-  int err = 0;
-  InputFile f = InputFile::Open(path, &err);
-  if (f) return ReadCheck::Readable;
-  return err == ENOENT || err == ENOTDIR ? ReadCheck::NotFound : ReadCheck::NotReadable;
-}
-
 // --- Opening ----------------------------------------------------------------
 
 int posix::OpenRegularFileForReading(const std::string& nativePath, int* err, struct stat* out) {
@@ -105,59 +85,28 @@ int posix::OpenRegularFileForReading(const std::string& nativePath, int* err, st
 
 // --- InputFile ------------------------------------------------------------
 
-InputFile::~InputFile() { Close(); }
+namespace {
+inline int Fd(intptr_t handle) { return static_cast<int>(handle); }
+}  // namespace
 
-InputFile::InputFile(InputFile&& o) noexcept : fd_(o.fd_), pos_(o.pos_) { o.fd_ = -1; }
-
-InputFile& InputFile::operator=(InputFile&& o) noexcept {
-  if (this != &o) {
-    Close();
-    fd_ = o.fd_;
-    pos_ = o.pos_;
-    o.fd_ = -1;
-  }
-  return *this;
-}
-
-InputFile InputFile::Open(std::u16string_view path, int* err) {
+InputFile InputFile::Open(std::u16string_view path, int* err, ReadShare) {
   InputFile f;
-  f.fd_ = posix::OpenRegularFileForReading(NativePath(path), err);
-  return f;
-}
-
-InputFile InputFile::OpenOrThrow(std::u16string_view path) {
-  int err = 0;
-  InputFile f = Open(path, &err);
-  if (!f) throw MakeOpenError(path, err);
+  f.handle_ = posix::OpenRegularFileForReading(NativePath(path), err);
   return f;
 }
 
 int64_t InputFile::Size() const {
   struct stat st {};
-  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return -1;
+  if (!IsOpen() || ::fstat(Fd(handle_), &st) != 0) return -1;
   return static_cast<int64_t>(st.st_size);
 }
 
-bool InputFile::Seek(int64_t pos) {
-  if (fd_ < 0 || pos < 0) return false;
-  pos_ = pos;
-  return true;
-}
-
-int64_t InputFile::Read(void* buf, size_t n) {
-  int64_t got = ReadAt(pos_, buf, n);
-  if (got > 0) pos_ += got;
-  return got;
-}
-
-bool InputFile::ReadExact(void* buf, size_t n) { return Read(buf, n) == static_cast<int64_t>(n); }
-
 int64_t InputFile::ReadAt(int64_t pos, void* buf, size_t n) const {
-  if (fd_ < 0 || pos < 0) return -1;
+  if (!IsOpen() || pos < 0) return -1;
   size_t done = 0;
   auto* p = static_cast<char*>(buf);
   while (done < n) {
-    ssize_t r = ::pread(fd_, p + done, n - done, static_cast<off_t>(pos + static_cast<int64_t>(done)));
+    ssize_t r = ::pread(Fd(handle_), p + done, n - done, static_cast<off_t>(pos + static_cast<int64_t>(done)));
     if (r < 0) {
       if (errno == EINTR) continue;
       return -1;
@@ -168,25 +117,10 @@ int64_t InputFile::ReadAt(int64_t pos, void* buf, size_t n) const {
   return static_cast<int64_t>(done);
 }
 
-intptr_t InputFile::NativeHandle() const { return fd_; }
-
 void InputFile::Close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  if (IsOpen()) ::close(Fd(handle_));
+  handle_ = -1;
   pos_ = 0;
-}
-
-std::string ReadWholeFile(std::u16string_view path) {
-  InputFile f = InputFile::OpenOrThrow(path);
-  std::string data;
-  char buf[1 << 16];
-  for (;;) {
-    int64_t n = f.Read(buf, sizeof buf);
-    if (n < 0) throw MakeOpenError(path, errno);
-    if (n == 0) break;
-    data.append(buf, static_cast<size_t>(n));
-  }
-  return data;
 }
 
 }  // namespace ordana

@@ -42,8 +42,13 @@ bool HelperMemoryLimitApplied() {
 #endif
 }
 
+bool HelperMemoryLimitEnforced() { return HelperMemoryLimitApplied(); }
+
+bool HelperCpuTimeMeasured() { return true; }
+
 struct HelperProcess::State {
   pid_t pid = -1;
+  uint64_t memoryLimit = 0;  // the data limit set in the child
   int fd = -1;         // our end of the socket pair
   std::string inbox;   // bytes received that do not yet make a whole message
 };
@@ -177,12 +182,24 @@ HelperProcess HelperProcess::Start(const std::u16string& program, const std::vec
   h.state_ = std::make_unique<State>();
   h.state_->pid = pid;
   h.state_->fd = sv[0];
+  h.state_->memoryLimit = limitData ? limits.memoryBytes : 0;
   return h;
 }
 
 bool HelperProcess::Running() const { return state_ && state_->pid > 0; }
 
 int64_t HelperProcess::ProcessId() const { return Running() ? state_->pid : 0; }
+
+uint64_t HelperProcess::AppliedMemoryLimit() const {
+  if (!Running()) return 0;
+#if defined(__linux__)
+  // Read back from the process itself.
+  struct rlimit r {};
+  if (::prlimit(state_->pid, RLIMIT_DATA, nullptr, &r) == 0)
+    return r.rlim_cur == RLIM_INFINITY ? 0 : static_cast<uint64_t>(r.rlim_cur);
+#endif
+  return state_->memoryLimit;
+}
 
 bool HelperProcess::Send(std::string_view message, const InputFile* file) {
   if (!Running()) return false;

@@ -1138,7 +1138,7 @@ bool SaveSession::Impl::Patch(const std::vector<FilePatch>& patches) {
 
 // --- Public face ---------------------------------------------------------------------
 
-InputFile SaveSession::ReadView(int handle) { return InputFile(handle); }
+InputFile SaveSession::ReadView(intptr_t handle) { return InputFile(handle); }
 
 SaveSession::SaveSession(std::u16string_view path, const SaveOptions& options)
     : impl_(std::make_unique<Impl>()) {

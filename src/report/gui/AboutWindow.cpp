@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QUrl>
 
+#include "report/ui/AboutLinks.h"
+
 namespace ordana {
 
 UrlOpener DefaultUrlOpener() {
@@ -82,13 +84,13 @@ TForm6::TForm6(QWidget* owner, UrlOpener opener) : QDialog(owner) {
   Picture(this, true, 24, 130);
   HyperlinkLabel1 = new THyperlinkLabel(this);
   HyperlinkLabel1->setObjectName("HyperlinkLabel1");
-  HyperlinkLabel1->setText("https://ordana-report.example/");
-  HyperlinkLabel1->URL = "https://ordana-report.example/";
+  HyperlinkLabel1->setText(QString::fromStdU16String(kProductWebAddress));
+  HyperlinkLabel1->URL = QString::fromStdU16String(kProductWebAddress);
   HyperlinkLabel1->setGeometry(48, 101, 330, 16);
   HyperlinkLabel2 = new THyperlinkLabel(this);
   HyperlinkLabel2->setObjectName("HyperlinkLabel2");
-  HyperlinkLabel2->setText("support@ordana-report.example");
-  HyperlinkLabel2->URL = "mailto:support@ordana-report.example?subject=Velmora";
+  HyperlinkLabel2->setText(QString::fromStdU16String(kSupportMailAddress));
+  HyperlinkLabel2->URL = QString::fromStdU16String(kSupportMailUrl);
   HyperlinkLabel2->setGeometry(48, 131, 330, 16);
   for (auto* l : {HyperlinkLabel1, HyperlinkLabel2}) {
     l->setAttribute(Qt::WA_TranslucentBackground);

@@ -11,18 +11,8 @@
 #include "platform/FileIO.h"
 #include "platform/TextCodec.h"
 #include "platform/ProgramFolder.h"
-#include "trackinfo/TrackLength.h"
-#include "trackinfo/TrackReaders.h"
 
 namespace ordana {
-
-TStartUp::TStartUp() {
-  CreateTrackReaders();
-  (void)VideoExtensions();  // built once, on first use
-  (void)ProgramFolder();
-}
-
-TStartUp::~TStartUp() { FreeTrackReaders(); }
 
 namespace {
 

@@ -3,19 +3,9 @@
 #include <QStringList>
 #include <string>
 
-namespace ordana {
+#include "report/ui/StartUp.h"
 
-class TStartUp {
- public:
-  // 1. the ID3v1 genre table is a compile-time constant: nothing to fill;
-  // 2. component services have no portable counterpart: nothing to initialise;
-  // 3. CreateTrackReaders; 4. VideoExtensions; 5. ProgramFolder.
-  TStartUp();
-  // Reverse order: the reader objects are freed last of what was created.
-  ~TStartUp();
-  TStartUp(const TStartUp&) = delete;
-  TStartUp& operator=(const TStartUp&) = delete;
-};
+namespace ordana {
 
 // The window's own command-line options (--map-path, --codepage, --help),
 // after Qt has taken its own out of args (args[0] is the program). Applies

@@ -1,0 +1,17 @@
+// Lower-casing with ICU's simple case mapping (see Strings.h).
+#include <unicode/uchar.h>
+
+#include "platform/Strings.h"
+
+namespace ordana {
+
+std::u16string LowerCase(std::u16string_view s) {
+  std::u16string r(s);
+  for (auto& c : r) {
+    UChar32 l = u_tolower(c);
+    if (l <= 0xFFFF) c = static_cast<char16_t>(l);
+  }
+  return r;
+}
+
+}  // namespace ordana
