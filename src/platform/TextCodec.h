@@ -15,9 +15,11 @@ using AnsiString = std::string;  // bytes in the ANSI code page (see SetAnsiCode
 using Utf8String = std::string;  // UTF-8 bytes
 using ByteString = std::string;  // raw bytes with no text meaning
 
-// The "system's ANSI code page". Windows-1251 unless changed; the name is any
-// converter name ICU knows ("windows-1252", "cp1251", "iso-8859-5", ...).
-// Throws std::invalid_argument for a name ICU does not know. Process-wide.
+// The "system's ANSI code page": on Windows the system's own (GetACP), on
+// Linux Windows-1251, unless changed. The name is a code page name
+// ("windows-1252", "cp1251", "iso-8859-5", ...: on Linux any converter ICU
+// knows, on Windows the code pages the system has). Throws
+// std::invalid_argument for a name that names none. Process-wide.
 void SetAnsiCodePage(const std::string& name);
 const std::string& AnsiCodePage();
 inline constexpr const char* kDefaultAnsiCodePage = "windows-1251";
