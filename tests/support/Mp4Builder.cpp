@@ -47,5 +47,16 @@ std::string Moov(const std::vector<Mp4Track>& tracks, uint32_t movieScale, const
 }
 std::string Ftyp() { return Box("ftyp", "M4A " + BE32(0) + "M4A mp42isom"); }
 
+std::string IndexBombMp4() {
+  Mp4Track bomb;
+  bomb.mdhdVersion = 1;
+  bomb.mediaDuration = 89'000'000ull * 1024;
+  bomb.stts = {{89'000'000, 1024}};
+  bomb.sampleSize = 200;
+  bomb.sampleCount = 89'000'000;
+  std::string file = Ftyp() + Moov({bomb});
+  return file + Box("mdat", std::string(8192 - file.size() - 8, '\x21'));
+}
+
 
 }  // namespace ordana::test

@@ -31,4 +31,8 @@ std::string Trak(const Mp4Track& t);
 std::string Moov(const std::vector<Mp4Track>& tracks, uint32_t movieScale = 1000, const std::string& extra = "");
 std::string Ftyp();
 
+// An 8 KB file claiming 89 million samples of 200 bytes: an index built from
+// its tables alone would take gigabytes.
+std::string IndexBombMp4();
+
 }  // namespace ordana::test

@@ -124,14 +124,7 @@ TEST(HostileFiles, GiveNoLengthWithinBoundsOfTimeAndMemory) {
 
   // 89 million samples of 200 bytes claimed by an 8 KB file; also under a
   // video name, which goes to FFmpeg in the helper.
-  test::Mp4Track bomb;
-  bomb.mdhdVersion = 1;
-  bomb.mediaDuration = 89'000'000ull * 1024;
-  bomb.stts = {{89'000'000, 1024}};
-  bomb.sampleSize = 200;
-  bomb.sampleCount = 89'000'000;
-  std::string bombFile = test::Ftyp() + test::Moov({bomb});
-  bombFile += test::Box("mdat", std::string(8192 - bombFile.size() - 8, '\x21'));
+  const std::string bombFile = test::IndexBombMp4();
   for (const char* n : {"bomb.m4a", "bomb.mp4", "bomb.mov"}) test::WriteBytes(dir.File(n), bombFile), names.push_back(n);
 
   // 4 GiB of nothing, under every name.

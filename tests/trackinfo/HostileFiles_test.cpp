@@ -31,14 +31,7 @@ TEST(HostileFiles, GiveNoLengthQuickly) {
   // 89 million samples of 200 bytes claimed by an 8 KB file. Under an audio
   // name our own parser reads it; under a video name it goes to FFmpeg,
   // whose index for it only the helper's memory limit stops.
-  test::Mp4Track bomb;
-  bomb.mdhdVersion = 1;
-  bomb.mediaDuration = 89'000'000ull * 1024;
-  bomb.stts = {{89'000'000, 1024}};
-  bomb.sampleSize = 200;
-  bomb.sampleCount = 89'000'000;
-  std::string bombFile = test::Ftyp() + test::Moov({bomb});
-  bombFile += test::Box("mdat", std::string(8192 - bombFile.size() - 8, '\x21'));
+  const std::string bombFile = test::IndexBombMp4();
   test::WriteBytes(dir.File("bomb.m4a"), bombFile);
   names.push_back("bomb.m4a");
   if (HelperMemoryLimitEnforced()) {

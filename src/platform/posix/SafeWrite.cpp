@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "platform/SaveBackend.h"
+#include "platform/SaveJournal.h"
 #include "platform/posix/SaveOps.h"
 
 namespace ordana {
@@ -311,99 +312,19 @@ class SignalsHeld {
 };
 
 // --- Journal ------------------------------------------------------------------------
-// Layout: the old bytes of every range, back to back; then for each range
-// its offset and length (u64 little-endian); the file's device, inode and
-// original size (u64); the length of the saved path (u32) and the path; the
-// range count (u32); the length of everything after the old bytes, this
-// field and the marker included (u32); last the commit marker "ORDJRNL1",
-// written and synced after everything before it.
+// Its layout is shared with the other systems' save layer (SaveJournal.h);
+// here the file's identity is its device and inode.
 
-constexpr char kJournalMarker[] = "ORDJRNL1";
-constexpr size_t kMarkerSize = 8;
-
-struct Range {
-  int64_t offset;
-  int64_t length;
-};
-
-void PutU64(std::string& s, uint64_t v) {
-  for (int i = 0; i < 8; ++i) s += static_cast<char>(v >> (8 * i));
-}
-void PutU32(std::string& s, uint32_t v) {
-  for (int i = 0; i < 4; ++i) s += static_cast<char>(v >> (8 * i));
-}
-
-class Cursor {
- public:
-  explicit Cursor(std::string_view b) : b_(b) {}
-  bool U64(uint64_t& v) {
-    if (b_.size() - at_ < 8) return false;
-    v = 0;
-    for (int i = 7; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(b_[at_ + size_t(i)]);
-    at_ += 8;
-    return true;
-  }
-  bool U32(uint32_t& v) {
-    if (b_.size() - at_ < 4) return false;
-    v = 0;
-    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(b_[at_ + size_t(i)]);
-    at_ += 4;
-    return true;
-  }
-  bool Bytes(size_t n, std::string& out) {
-    if (b_.size() - at_ < n) return false;
-    out.assign(b_.substr(at_, n));
-    at_ += n;
-    return true;
-  }
-
- private:
-  std::string_view b_;
-  size_t at_ = 0;
-};
-
-struct JournalInfo {
-  uint64_t dev = 0, ino = 0, size = 0;
-  std::string path;
-  std::vector<Range> ranges;
-  int64_t dataSize = 0;
-};
+using journal::kMarkerSize;
+using journal::Range;
+using JournalInfo = journal::Info;
+constexpr const char* kJournalMarker = journal::kMarker;
 
 // Parses a journal's index. False when the journal has no commit marker or
 // does not hang together (it was never completed: the file was not touched).
 bool ReadJournalIndex(int fd, int64_t journalSize, JournalInfo& info) {
-  if (journalSize < int64_t(kMarkerSize + 4)) return false;
-  char tail[kMarkerSize + 4];
-  if (!PReadExact(fd, tail, sizeof tail, journalSize - int64_t(sizeof tail))) return false;
-  if (std::memcmp(tail + 4, kJournalMarker, kMarkerSize) != 0) return false;
-  uint32_t indexLen = 0;
-  for (int i = 3; i >= 0; --i) indexLen = indexLen << 8 | static_cast<unsigned char>(tail[i]);
-  if (indexLen < kMarkerSize + 4 + 28 || indexLen > journalSize || indexLen > (64u << 20))
-    return false;
-  std::string index(indexLen - kMarkerSize - 4, '\0');
-  const int64_t indexAt = journalSize - indexLen;
-  if (!PReadExact(fd, index.data(), index.size(), indexAt)) return false;
-  // The range count stands at the end of the index; the ranges at its start.
-  uint32_t count = 0;
-  Cursor end(std::string_view(index).substr(index.size() - 4));
-  end.U32(count);
-  if (count > (index.size() - 4) / 16) return false;
-  Cursor c(index);
-  int64_t data = 0;
-  for (uint32_t i = 0; i < count; ++i) {
-    uint64_t off = 0, len = 0;
-    if (!c.U64(off) || !c.U64(len) || off > uint64_t(INT64_MAX) || len > uint64_t(INT64_MAX))
-      return false;
-    info.ranges.push_back({int64_t(off), int64_t(len)});
-    data += int64_t(len);
-  }
-  uint32_t pathLen = 0;
-  if (!c.U64(info.dev) || !c.U64(info.ino) || !c.U64(info.size) || !c.U32(pathLen) ||
-      !c.Bytes(pathLen, info.path))
-    return false;
-  if (data != indexAt) return false;
-  info.dataSize = data;
-  return true;
+  return journal::ReadIndex(
+      [fd](char* buf, size_t n, int64_t pos) { return PReadExact(fd, buf, n, pos); }, journalSize, info);
 }
 
 }  // namespace
@@ -971,18 +892,8 @@ bool SaveSession::Impl::WriteJournal(const std::vector<Range>& ranges) {
       return fail("cannot write the journal");
     at += r.length;
   }
-  std::string index;
-  for (const Range& r : ranges) {
-    PutU64(index, uint64_t(r.offset));
-    PutU64(index, uint64_t(r.length));
-  }
-  PutU64(index, uint64_t(st.st_dev));
-  PutU64(index, uint64_t(st.st_ino));
-  PutU64(index, uint64_t(st.st_size));
-  PutU32(index, uint32_t(target.size()));
-  index += target;
-  PutU32(index, uint32_t(ranges.size()));
-  PutU32(index, uint32_t(index.size() + 4 + kMarkerSize));
+  const std::string index =
+      journal::BuildIndex(ranges, uint64_t(st.st_dev), uint64_t(st.st_ino), uint64_t(st.st_size), target);
   if (!PWriteAllAs(SaveStep::JournalWrite, journalFd, index.data(), index.size(), at) ||
       SyncAs(SaveStep::JournalSync, journalFd) != 0)
     return fail("cannot write the journal");
