@@ -230,14 +230,4 @@ int Run(const std::vector<std::string>& args) {
 
 }  // namespace
 
-#ifdef _WIN32
-int wmain(int argc, wchar_t** argv) {
-  ordana::SetUpConsoleOutput();
-  return Run(ordana::ArgumentsAsUtf8(argc, argv));
-}
-#else
-int main(int argc, char** argv) {
-  ordana::SetUpConsoleOutput();
-  return Run(std::vector<std::string>(argv + 1, argv + argc));
-}
-#endif
+ORDANA_COMMAND_LINE_MAIN(Run)

@@ -648,14 +648,4 @@ int Run(std::vector<std::string> args) {
   return 2;
 }
 
-#ifdef _WIN32
-int wmain(int argc, wchar_t** argv) {
-  SetUpConsoleOutput();
-  return Run(ArgumentsAsUtf8(argc, argv));
-}
-#else
-int main(int argc, char** argv) {
-  SetUpConsoleOutput();
-  return Run(std::vector<std::string>(argv + 1, argv + argc));
-}
-#endif
+ORDANA_COMMAND_LINE_MAIN(Run)
