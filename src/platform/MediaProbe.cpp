@@ -2,7 +2,9 @@
 // with the request, and waits for the answer within the limits.
 #include "platform/MediaProbe.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <deque>
 
 #include "platform/FileIO.h"
 #include "platform/HelperProcess.h"
@@ -43,6 +45,31 @@ constexpr char16_t kHelperName[] = u"ordana-probe" ORDANA_HELPER_SUFFIX;
 constexpr char16_t kHelperName[] = u"ordana-probe";
 #endif
 
+// One request to the helper, from the moment it is asked (or queued ahead)
+// until the caller takes its answer. The helper answers in the order it
+// was sent requests; a request it has not answered when it fails is sent
+// again, with its file, to the next helper.
+struct Pending {
+  std::u16string path;         // as the caller names the file
+  probe_protocol::Request request;
+  InputFile owned;             // the file of a request queued ahead
+  const InputFile* callers = nullptr;  // the caller's file, while it waits for the answer
+  enum class State { kWaiting, kAnswered, kFailed, kUnmeasured } state = State::kWaiting;
+  bool sent = false;           // to the helper that runs now
+  bool timing = false;         // its time limits run (it is the one the helper works on)
+  std::chrono::steady_clock::time_point start{};
+  double cpuAtStart = -1;      // the helper's CPU time when first looked at; -1 not yet
+  probe_protocol::Reply reply;
+
+  const InputFile* File() const { return owned ? &owned : callers; }
+  bool Matches(std::u16string_view p, probe_protocol::Op op, int index) const {
+    return request.op == op && request.index == index && path == p;
+  }
+};
+
+// Requests queued ahead at most: their files stay open until answered.
+constexpr size_t kMaxQueued = 32;
+
 struct ProbeState {
   std::u16string program;  // empty: beside the running program
   MediaProbeLimits limits;
@@ -51,6 +78,7 @@ struct ProbeState {
   bool unavailable = false;  // could not be started in this session
   bool warned = false;
   MediaProbeStats stats;
+  std::deque<Pending> queue;  // in the order sent (or to be sent)
 };
 
 ProbeState& State() {
@@ -128,53 +156,136 @@ std::string ExtensionOf(std::u16string_view path) {
   return ext;
 }
 
-// Asks the helper about one open file; nullopt when the file is empty, the
-// helper cannot be had, or it failed on the file.
-std::optional<probe_protocol::Reply> Ask(const InputFile& file, std::u16string_view path, probe_protocol::Op op,
-                                         int index = 0) {
-  if (!MediaProbeAvailable() || !file || file.Size() <= 0) return std::nullopt;
-  ProbeState& s = State();
-  if (!EnsureHelper(s)) {
-    ++s.stats.filesUnmeasured;
-    return std::nullopt;
-  }
+probe_protocol::Request MakeRequest(std::u16string_view path, probe_protocol::Op op, int index) {
   probe_protocol::Request req;
   req.op = op;
   req.index = index;
   const std::string ext = ExtensionOf(path);
   ext.copy(req.extension, sizeof req.extension - 1);
+  return req;
+}
 
-  const auto failed = [&s, path](std::string cause) -> std::optional<probe_protocol::Reply> {
-    s.helper.Kill();
-    if (cause.empty()) cause = s.helper.EndCause().empty() ? "it ended or broke the channel" : s.helper.EndCause();
-    ++s.stats.filesFailed;
-    WarnFailure(s, path, cause);
-    return std::nullopt;
-  };
-  if (!s.helper.Send(probe_protocol::Encode(req), &file)) return failed("the file could not be handed to it");
+bool Waiting(const Pending& p) { return p.state == Pending::State::kWaiting; }
 
-  // Waited for in slices, so that the helper's CPU time is looked at while
-  // it works.
-  const auto start = std::chrono::steady_clock::now();
-  const double cpuAtStart = s.helper.CpuSeconds();
-  const double cpuLimit = std::chrono::duration<double>(s.limits.cpuPerFile).count();
-  constexpr auto kSlice = std::chrono::milliseconds(50);
-  std::string answer;
-  for (;;) {
-    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    if (waited >= s.limits.wallPerFile) return failed("it took more than " + Millis(s.limits.wallPerFile));
-    const auto r = s.helper.Receive(answer, std::min(kSlice, s.limits.wallPerFile - waited));
-    if (r == HelperProcess::Received::kMessage) break;
-    if (r == HelperProcess::Received::kClosed) return failed({});
-    const double cpu = s.helper.CpuSeconds();
-    if (cpuAtStart >= 0 && cpu >= 0 && cpu - cpuAtStart > cpuLimit)
-      return failed("it used more than " + Millis(s.limits.cpuPerFile) + " of CPU time");
+// The helper failed on `p` (the request it was working on): no length for
+// it, the helper is ended, and the requests after it go to the next one.
+void Fail(ProbeState& s, Pending& p, std::string cause) {
+  s.helper.Kill();
+  if (cause.empty()) cause = s.helper.EndCause().empty() ? "it ended or broke the channel" : s.helper.EndCause();
+  ++s.stats.filesFailed;
+  WarnFailure(s, p.path, cause);
+  p.state = Pending::State::kFailed;
+  for (Pending& q : s.queue) q.sent = q.timing = false;
+}
+
+// Sends the requests the running helper has not had yet, starting a helper
+// when none runs. False when that failed (the requests are then settled:
+// unmeasured, or failed).
+bool SendWaiting(ProbeState& s) {
+  const auto unsent = std::find_if(s.queue.begin(), s.queue.end(), [](const Pending& p) { return Waiting(p) && !p.sent; });
+  if (unsent == s.queue.end()) return true;
+  if (!EnsureHelper(s)) {
+    for (Pending& p : s.queue)
+      if (Waiting(p)) p.state = Pending::State::kUnmeasured;
+    return false;
   }
-  const auto reply = probe_protocol::Decode<probe_protocol::Reply>(answer);
-  if (!reply) return failed("its answer was not a reply");
+  for (auto it = unsent; it != s.queue.end(); ++it) {
+    if (!Waiting(*it) || it->sent) continue;
+    if (!s.helper.Send(probe_protocol::Encode(it->request), it->File())) {
+      // The helper is gone: it ended on the request it was working on, or
+      // could not take this one.
+      const auto working = std::find_if(s.queue.begin(), it, [](const Pending& p) { return Waiting(p) && p.sent; });
+      if (working != it) Fail(s, *working, {});
+      else Fail(s, *it, "the file could not be handed to it");
+      return false;
+    }
+    it->sent = true;
+  }
+  return true;
+}
+
+// Receives answers, in order, until `target` has its own (or has failed).
+// Each request's limits run from the moment this process waits for it:
+// a helper that works ahead while the caller is busy elsewhere gains time,
+// never loses any. The CPU time is first looked at after one slice of
+// waiting, so the CPU limit may be overrun by up to that slice.
+void Settle(ProbeState& s, const Pending& target) {
+  constexpr auto kSlice = std::chrono::milliseconds(50);
+  const double cpuLimit = std::chrono::duration<double>(s.limits.cpuPerFile).count();
+  std::string answer;
+  while (Waiting(target)) {
+    if (!SendWaiting(s)) continue;
+    Pending& p = *std::find_if(s.queue.begin(), s.queue.end(), Waiting);
+    const auto now = std::chrono::steady_clock::now();
+    if (!p.timing) {
+      p.timing = true;
+      p.start = now;
+      p.cpuAtStart = -1;
+    }
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(now - p.start);
+    if (waited >= s.limits.wallPerFile) {
+      Fail(s, p, "it took more than " + Millis(s.limits.wallPerFile));
+      continue;
+    }
+    const auto r = s.helper.Receive(answer, std::min<std::chrono::milliseconds>(kSlice, s.limits.wallPerFile - waited));
+    if (r == HelperProcess::Received::kMessage) {
+      const auto reply = probe_protocol::Decode<probe_protocol::Reply>(answer);
+      if (!reply) {
+        Fail(s, p, "its answer was not a reply");
+        continue;
+      }
+      p.reply = *reply;
+      p.state = Pending::State::kAnswered;
+    } else if (r == HelperProcess::Received::kClosed) {
+      Fail(s, p, {});
+    } else {
+      const double cpu = s.helper.CpuSeconds();
+      if (p.cpuAtStart < 0) p.cpuAtStart = cpu;
+      else if (cpu >= 0 && cpu - p.cpuAtStart > cpuLimit)
+        Fail(s, p, "it used more than " + Millis(s.limits.cpuPerFile) + " of CPU time");
+    }
+  }
+}
+
+// Asks the helper about one open file; nullopt when the file is empty, the
+// helper cannot be had, or it failed on the file. A request queued ahead
+// for the same path answers it; requests queued before it and not asked
+// for are dropped once answered.
+std::optional<probe_protocol::Reply> Ask(const InputFile& file, std::u16string_view path, probe_protocol::Op op,
+                                         int index = 0) {
+  if (!MediaProbeAvailable() || !file || file.Size() <= 0) return std::nullopt;
+  ProbeState& s = State();
+  auto it = std::find_if(s.queue.begin(), s.queue.end(),
+                         [&](const Pending& p) { return p.Matches(path, op, index); });
+  if (it == s.queue.end()) {
+    if (s.unavailable && s.queue.empty()) {
+      ++s.stats.filesUnmeasured;
+      return std::nullopt;
+    }
+    Pending p;
+    p.path.assign(path);
+    p.request = MakeRequest(path, op, index);
+    p.callers = &file;
+    s.queue.push_back(std::move(p));
+    it = std::prev(s.queue.end());
+  }
+  const size_t at = static_cast<size_t>(it - s.queue.begin());
+  Settle(s, s.queue[at]);
+  const Pending::State state = s.queue[at].state;
+  const probe_protocol::Reply reply = s.queue[at].reply;
+  s.queue.erase(s.queue.begin(), s.queue.begin() + static_cast<std::ptrdiff_t>(at) + 1);
+  if (state == Pending::State::kUnmeasured) ++s.stats.filesUnmeasured;
+  if (state != Pending::State::kAnswered) return std::nullopt;
   ++s.stats.filesMeasured;
-  if (!reply->found) return std::nullopt;
+  if (!reply.found) return std::nullopt;
   return reply;
+}
+
+// Ends the helper; requests it was sent are dropped, or kept for the next one.
+void StopHelper(ProbeState& s, bool keepQueue) {
+  s.helper.Stop();
+  if (!keepQueue) s.queue.clear();
+  for (Pending& p : s.queue) p.sent = p.timing = false;
 }
 
 // Only local regular files are opened: InputFile refuses a folder, a pipe
@@ -185,6 +296,17 @@ InputFile OpenLocal(std::u16string_view path) {
 }
 
 }  // namespace
+
+void QueueAudioLength(InputFile file, std::u16string_view name) {
+  if (!MediaProbeAvailable() || !file || file.Size() <= 0) return;
+  ProbeState& s = State();
+  if (s.unavailable || s.queue.size() >= kMaxQueued) return;
+  Pending& p = s.queue.emplace_back();
+  p.path.assign(name);
+  p.request = MakeRequest(name, probe_protocol::Op::kAudioLength, 0);
+  p.owned = std::move(file);
+  SendWaiting(s);
+}
 
 std::optional<AudioLength> ProbeAudioLength(const InputFile& file, std::u16string_view name) {
   const auto r = Ask(file, name, probe_protocol::Op::kAudioLength);
@@ -222,15 +344,16 @@ MediaProbeSession::MediaProbeSession() {
   s.stats = MediaProbeStats{};
   s.unavailable = false;
   s.warned = false;
+  if (!s.queue.empty()) StopHelper(s, false);  // answers still due would belong to no one
 }
 
 MediaProbeSession::~MediaProbeSession() { StopMediaProbeHelper(); }
 
-void StopMediaProbeHelper() { State().helper.Stop(); }
+void StopMediaProbeHelper() { StopHelper(State(), false); }
 
 void SetMediaProbeHelper(std::u16string program) {
   ProbeState& s = State();
-  s.helper.Stop();
+  StopHelper(s, false);
   s.program = std::move(program);
   s.unavailable = false;
   s.warned = false;
@@ -243,7 +366,7 @@ std::u16string MediaProbeHelper() {
 
 void SetMediaProbeLimits(const MediaProbeLimits& limits) {
   ProbeState& s = State();
-  if (limits.memoryBytes != s.limits.memoryBytes) s.helper.Stop();  // the next one gets the new limit
+  if (limits.memoryBytes != s.limits.memoryBytes) StopHelper(s, true);  // the next one gets the new limit
   s.limits = limits;
 }
 

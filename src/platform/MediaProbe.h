@@ -67,6 +67,16 @@ std::optional<AudioLength> ProbeAudioLength(const InputFile& file, std::u16strin
 std::optional<double> ProbeStreamSeconds(const InputFile& file, std::u16string_view name, int index = 0);
 std::optional<int64_t> ProbeContainerDuration(const InputFile& file, std::u16string_view name);
 
+// Queues the audio length of a file the caller will ask for soon
+// (ProbeAudioLength with the same name) and hands it to the helper now, so
+// that the helper measures it while the caller does other work; a caller
+// that reads many files announces the next ones ahead. The answer is the one
+// ProbeAudioLength would give, and a file the helper fails on costs only its
+// own length, as there. Requests are answered in the order queued; one that
+// is not asked for is dropped once a later one is. At most 32 wait at a
+// time (more are not queued); each keeps its file open until answered.
+void QueueAudioLength(InputFile file, std::u16string_view name);
+
 // --- The helper process ---------------------------------------------------------
 
 // What the probe's helper did since the counters were last reset (at the

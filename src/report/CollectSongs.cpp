@@ -187,14 +187,23 @@ std::vector<TSongInfo> CountPlays(const std::u16string& Folder, TDate StartDate,
   return rows;
 }
 
+namespace {
+// Rows whose lengths the probe's helper is asked for ahead of their turn.
+constexpr size_t kLengthsAhead = 8;
+}  // namespace
+
 void FillRows(std::vector<TSongInfo>& rows, const ReadAheadSettings& readAhead) {
   // While one row's file is read, the disk already fetches the head and tail
-  // of the next rows' files.
+  // of the next rows' files, and the media probe's helper measures the next
+  // rows' lengths.
   FileReadAhead ahead(readAhead);
   size_t announced = 1;  // rows before this one have been announced (row 0 is read at once)
+  size_t lengthsQueued = 0;
   for (size_t i = 0; i < rows.size(); ++i) {
     for (; announced < rows.size() && announced <= i + readAhead.Depth; ++announced)
       ahead.Announce(rows[announced].FN);
+    for (; lengthsQueued < rows.size() && lengthsQueued <= i + kLengthsAhead; ++lengthsQueued)
+      AnnounceTrackLength(rows[lengthsQueued].FN);
     TSongInfo& row = rows[i];
     try {
       ReadTrackInfo(row.FN, row.T, nullptr, 0);

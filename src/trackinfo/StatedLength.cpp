@@ -56,17 +56,22 @@ StatedLength StatedAudioLength(const std::u16string& path) {
   return StatedAudioLength(file, path);
 }
 
-StatedLength StatedAudioLength(const InputFile& file, std::u16string_view name) {
+namespace {
+using Parser = StatedLength (*)(const length::Source&);
+Parser ParserFor(std::u16string_view name) {
   const std::u16string ext = Extension(name);
-  StatedLength (*parse)(const length::Source&) = nullptr;
-  if (ext == u".flac")
-    parse = FlacStatedLength;
-  else if (ext == u".ogg")
-    parse = OggVorbisStatedLength;
-  else if (ext == u".wav")
-    parse = WavStatedLength;
-  else if (ext == u".m4a" || ext == u".m4b" || ext == u".m4p")
-    parse = Mp4AudioStatedLength;
+  if (ext == u".flac") return FlacStatedLength;
+  if (ext == u".ogg") return OggVorbisStatedLength;
+  if (ext == u".wav") return WavStatedLength;
+  if (ext == u".m4a" || ext == u".m4b" || ext == u".m4p") return Mp4AudioStatedLength;
+  return nullptr;
+}
+}  // namespace
+
+bool HasStatedLengthParser(std::u16string_view name) { return ParserFor(name) != nullptr; }
+
+StatedLength StatedAudioLength(const InputFile& file, std::u16string_view name) {
+  const Parser parse = ParserFor(name);
   if (!parse || !file) return StatedLength::NotStated();
   return parse(FileSource(file));
 }

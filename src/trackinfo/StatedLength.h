@@ -43,6 +43,8 @@ StatedLength StatedAudioLength(const InputFile& file, std::u16string_view name);
 // The same for a path; kNotStated also for addresses and files that cannot
 // be opened.
 StatedLength StatedAudioLength(const std::u16string& path);
+// True when the extension of `name` names one of these parsers.
+bool HasStatedLengthParser(std::u16string_view name);
 
 // True for an MPEG-4 file (of any name) with a sample table of fixed-size
 // samples that asks for more bytes than the file holds: an index of millions

@@ -136,4 +136,15 @@ uint32_t GetTrackLength(const std::u16string& FileName) {
   return static_cast<uint32_t>(length);
 }
 
+void AnnounceTrackLength(const std::u16string& FileName) {
+  try {
+    // The same choice as GetTrackLength makes for the audio path.
+    if (!MediaProbeAvailable() || IsVideoFile(FileName) || HasStatedLengthParser(FileName)) return;
+    InputFile file = OpenLocal(FileName);
+    if (!file || Mp4ClaimsMoreThanItHolds(file)) return;
+    QueueAudioLength(std::move(file), FileName);
+  } catch (...) {
+  }
+}
+
 }  // namespace ordana

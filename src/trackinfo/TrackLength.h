@@ -19,6 +19,13 @@ namespace ordana {
 // keep their low 32 bits.
 uint32_t GetTrackLength(const std::u16string& FileName);
 
+// Tells the media probe that GetTrackLength(FileName) follows soon: a file
+// that will go to the probe's audio path is handed to its helper now, which
+// measures it while the caller reads other files (the answer is the one
+// GetTrackLength would have had anyway). Files measured by our own parsers,
+// video files and addresses are left alone. Never throws.
+void AnnounceTrackLength(const std::u16string& FileName);
+
 // The extensions that send a file the video way, in this order: "3gp",
 // "avi", "divx", "flv", "mkv", "mov", "mpeg", "mpg", "vob", "wmv", "mp4".
 const std::vector<std::u16string>& VideoExtensions();

@@ -1,7 +1,7 @@
 // A stand-in for the media probe's helper, for the tests of the parent's
 // side: it speaks the helper's protocol and misbehaves as the file it is
 // handed asks (its first word: crash, hang, spin, alloc MB, exit, garbage,
-// seconds S, fds, spawn). A copy whose program name holds "-start-silent",
+// seconds S, fds, spawn, work MS S: answers S after MS milliseconds). A copy whose program name holds "-start-silent",
 // "-start-wrong" or "-start-exit" misbehaves at start instead.
 #include <sys/stat.h>
 
@@ -67,6 +67,11 @@ int main(int argc, char** argv) {
       reply.found = 1;
       reply.seconds = static_cast<double>(blocks.size());
       for (char* p : blocks) std::free(p);
+    } else if (word == "work") {
+      int ms = 0;
+      in >> ms >> reply.seconds;
+      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+      reply.found = 1;
     } else if (word == "seconds") {
       in >> reply.seconds;
       reply.found = 1;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/FileIO.h"
@@ -215,6 +216,91 @@ TEST_F(ProbeHelperTest, TheSessionStopsTheHelper) {
   EXPECT_EQ(MediaProbeHelperProcessId(), 0);
   // Counts stay readable after the build, for its summary.
   EXPECT_EQ(GetMediaProbeStats().filesMeasured, 1);
+}
+
+// Lengths queued ahead: the helper works through them while the caller is
+// busy, and each answer is the one asked for, in order.
+TEST_F(ProbeHelperTest, QueuedFilesAreMeasuredWhileTheCallerWorks) {
+  std::vector<std::u16string> files;
+  for (int i = 0; i < 6; ++i) files.push_back(Order("w" + std::to_string(i), "work 100 " + std::to_string(i + 1)));
+  const auto t0 = Clock::now();
+  for (const auto& f : files) QueueAudioLength(InputFile::Open(f), f);
+  // The caller reads tags meanwhile; the helper needs about 600 ms in all.
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  const auto asked = Clock::now();
+  for (int i = 0; i < 6; ++i) {
+    const auto a = ProbeAudioLength(files[static_cast<size_t>(i)]);
+    ASSERT_TRUE(a) << i;
+    EXPECT_EQ(a->Seconds, i + 1);
+  }
+  // Each file alone would have cost 100 ms after being asked for.
+  EXPECT_LT(Clock::now() - asked, std::chrono::milliseconds(300));
+  EXPECT_GE(Clock::now() - t0, std::chrono::milliseconds(600));
+  EXPECT_EQ(GetMediaProbeStats().filesMeasured, 6);
+  EXPECT_EQ(GetMediaProbeStats().helperStarts, 1);
+
+  // A queued file that is not asked for is dropped, and an unqueued one
+  // asked between queued ones gets its own answer.
+  const auto a = Order("qa", "seconds 7"), b = Order("qb", "seconds 8"), c = Order("qc", "seconds 9");
+  QueueAudioLength(InputFile::Open(a), a);
+  QueueAudioLength(InputFile::Open(b), b);
+  EXPECT_EQ(ProbeStreamSeconds(c), 9.0);  // another request for a file nobody queued
+  EXPECT_EQ(ProbeAudioLength(b)->Seconds, 8.0);
+  EXPECT_EQ(ProbeAudioLength(a)->Seconds, 7.0);  // no longer queued: asked anew
+  EXPECT_TRUE(warnings_.empty());
+}
+
+// A crash, a hang and a broken answer in the middle of a queue cost only
+// that file its length; the files queued after it go to a fresh helper.
+TEST_F(ProbeHelperTest, AFailureInAQueueCostsOnlyThatFile) {
+  MediaProbeLimits limits = GetMediaProbeLimits();
+  limits.wallPerFile = std::chrono::milliseconds(300);
+  SetMediaProbeLimits(limits);
+  const std::vector<std::pair<std::string, double>> plan = {
+      {"seconds 1", 1}, {"crash", 0}, {"seconds 3", 3}, {"work 20 4", 4}, {"hang", 0},
+      {"seconds 6", 6}, {"garbage", 0}, {"exit", 0}, {"seconds 9", 9}};
+  std::vector<std::u16string> files;
+  for (size_t i = 0; i < plan.size(); ++i) {
+    files.push_back(Order("q" + std::to_string(i), plan[i].first));
+    QueueAudioLength(InputFile::Open(files.back()), files.back());
+  }
+  for (size_t i = 0; i < plan.size(); ++i) {
+    SCOPED_TRACE(plan[i].first);
+    const auto a = ProbeAudioLength(files[i]);
+    if (plan[i].second == 0) {
+      EXPECT_FALSE(a);
+    } else {
+      ASSERT_TRUE(a);
+      EXPECT_EQ(a->Seconds, plan[i].second);
+    }
+  }
+  const MediaProbeStats stats = GetMediaProbeStats();
+  EXPECT_EQ(stats.filesFailed, 4);
+  EXPECT_EQ(stats.filesMeasured, 5);
+  EXPECT_EQ(stats.helperStarts, 5);  // the first, and one after each failure
+  // One warning per failed file, naming it, in queue order.
+  ASSERT_EQ(warnings_.size(), 4u);
+  EXPECT_NE(warnings_[0].find(dir_.File("q1")), std::string::npos) << warnings_[0];
+  EXPECT_NE(warnings_[0].find("it crashed ("), std::string::npos) << warnings_[0];
+  EXPECT_NE(warnings_[1].find(dir_.File("q4")), std::string::npos) << warnings_[1];
+  EXPECT_NE(warnings_[1].find("took more than 300 ms"), std::string::npos) << warnings_[1];
+  EXPECT_NE(warnings_[2].find(dir_.File("q6")), std::string::npos) << warnings_[2];
+  EXPECT_NE(warnings_[3].find(dir_.File("q7")), std::string::npos) << warnings_[3];
+}
+
+// Queued requests do not outlive the helper they were sent to: a stop or a
+// new build drops them, and what is asked afterwards is answered rightly.
+TEST_F(ProbeHelperTest, StoppingTheHelperDropsItsQueue) {
+  const auto slow = Order("slow", "work 200 1"), next = Order("next", "seconds 2");
+  QueueAudioLength(InputFile::Open(slow), slow);
+  QueueAudioLength(InputFile::Open(next), next);
+  session_.emplace();
+  EXPECT_EQ(MediaProbeHelperProcessId(), 0);
+  const auto other = Order("other", "seconds 3");
+  EXPECT_EQ(ProbeAudioLength(other)->Seconds, 3.0);
+  EXPECT_EQ(ProbeAudioLength(next)->Seconds, 2.0);
+  EXPECT_EQ(GetMediaProbeStats().filesMeasured, 2);
+  EXPECT_EQ(GetMediaProbeStats().filesFailed, 0);
 }
 
 // The channel's own framing, without any helper program: a message larger

@@ -4,10 +4,10 @@
 #include "platform/HelperProcess.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -51,6 +51,7 @@ struct HelperProcess::State {
   uint64_t memoryLimit = 0;  // the data limit set in the child
   int fd = -1;         // our end of the socket pair
   std::string inbox;   // bytes received that do not yet make a whole message
+  long timeoutUs = -1; // the receive timeout set on fd (SO_RCVTIMEO); -1 none yet
 };
 
 HelperProcess::HelperProcess() = default;
@@ -217,14 +218,27 @@ HelperProcess::Received HelperProcess::Receive(std::string& message, std::chrono
       case channel_framing::Frame::kBroken: Kill(); return Received::kClosed;
       case channel_framing::Frame::kPartial: break;
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    pollfd p{state_->fd, POLLIN, 0};
-    const int r = ::poll(&p, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
-    if (r < 0 && errno == EINTR) continue;
-    if (r == 0) return Received::kTimedOut;
+    // One blocking recv per wait, bounded by the socket's receive timeout
+    // (set again only when the time left changes), rather than poll and recv.
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return Received::kTimedOut;
+    // Whole milliseconds, so that the slices of one wait set the same value.
+    const long us = static_cast<long>((left.count() + 999) / 1000 * 1000);
+    if (us != state_->timeoutUs) {
+      timeval tv{static_cast<time_t>(us / 1000000), static_cast<suseconds_t>(us % 1000000)};
+      if (::setsockopt(state_->fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) {
+        Kill();
+        return Received::kClosed;
+      }
+      state_->timeoutUs = us;
+    }
     char buf[4096];
-    const ssize_t n = ::recv(state_->fd, buf, sizeof buf, MSG_DONTWAIT);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    const ssize_t n = ::recv(state_->fd, buf, sizeof buf, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (std::chrono::steady_clock::now() >= deadline) return Received::kTimedOut;
+      continue;
+    }
     if (n <= 0) {
       // The channel closes while the helper ends: give it a moment to
       // finish ending, so that its cause is known.
