@@ -25,10 +25,10 @@ namespace {
 // Bytes FFmpeg reads from the file per request.
 constexpr int kIoBufferSize = 16 * 1024;
 // Bytes sniffed when the extension names no demuxer (or the named one fails).
-constexpr const char* kFormatProbeSize = "262144";
+constexpr int kFormatProbeSize = 262144;
 // Bytes and microseconds analysed when the header gives no length.
-constexpr const char* kProbeSize = "131072";
-constexpr const char* kAnalyzeDuration = "2000000";
+constexpr int64_t kProbeSize = 131072;
+constexpr int64_t kAnalyzeDuration = 2000000;  // microseconds
 // A probe that reads for longer than this gives up by itself, before the
 // parent's own wall-clock limit would kill the helper.
 constexpr auto kTimeLimit = std::chrono::seconds(8);
@@ -242,20 +242,26 @@ class MediaInput {
     ctx_->interrupt_callback.callback = &Interrupted;
     ctx_->interrupt_callback.opaque = this;
 
-    AVDictionary* opts = nullptr;
     // The file is read through our own I/O context, so FFmpeg needs no
     // protocol at all: allowing none keeps any demuxer that refers to other
     // resources (playlists, concatenation lists) from reaching local files
-    // or the network.
-    av_dict_set(&opts, "protocol_whitelist", "none", 0);
-    av_dict_set(&opts, "format_whitelist", FormatList().c_str(), 0);
-    av_dict_set(&opts, "codec_whitelist", kCodecWhitelist, 0);
-    av_dict_set(&opts, "formatprobesize", kFormatProbeSize, 0);
-    av_dict_set(&opts, "probesize", kProbeSize, 0);
-    av_dict_set(&opts, "analyzeduration", kAnalyzeDuration, 0);
+    // or the network. The settings go straight into the context (which
+    // frees the strings), not through an options dictionary that FFmpeg
+    // would look up name by name for every file.
+    ctx_->protocol_whitelist = av_strdup("none");
+    ctx_->format_whitelist = av_strdup(FormatList().c_str());
+    ctx_->codec_whitelist = av_strdup(kCodecWhitelist);
+    if (!ctx_->protocol_whitelist || !ctx_->format_whitelist || !ctx_->codec_whitelist) {
+      avformat_free_context(ctx_);
+      ctx_ = nullptr;
+      CloseDemuxer();
+      return false;
+    }
+    ctx_->format_probesize = kFormatProbeSize;
+    ctx_->probesize = kProbeSize;
+    ctx_->max_analyze_duration = kAnalyzeDuration;
     // The empty name keeps the demuxers from opening anything by name.
-    const int r = avformat_open_input(&ctx_, "", format, &opts);
-    av_dict_free(&opts);
+    const int r = avformat_open_input(&ctx_, "", format, nullptr);
     if (r < 0) {
       ctx_ = nullptr;  // freed by avformat_open_input
       CloseDemuxer();
