@@ -1,7 +1,9 @@
 #include "tags/FLACfile.h"
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
+#include <string_view>
 
 #include "bytes/ByteWriter.h"
 #include "platform/FileIO.h"
@@ -85,9 +87,41 @@ void SetComments(FLACRecord& flac, std::vector<std::u16string> comments) {
   flac.CommentLines = SplitLines(flac.Comments);
 }
 
+// The six named fields, in the order a save merges them.
+struct NamedField {
+  std::string_view name;
+  std::u16string FLACRecord::*field;
+};
+constexpr NamedField kNamedFields[] = {
+    {"ARTIST", &FLACRecord::Artist}, {"TITLE", &FLACRecord::Title}, {"ALBUM", &FLACRecord::Album},
+    {"GENRE", &FLACRecord::Genre},   {"DATE", &FLACRecord::Year},   {"COMMENT", &FLACRecord::Comment}};
+
+// The named fields from the comments as stored, each from the first comment
+// of its name; the others are passed over without being converted. The name
+// is compared on the bytes: UTF-8 gives every ASCII byte its own character
+// (a malformed sequence becomes U+FFFD, never an ASCII one), so the first
+// "=" and an ASCII name are where the converted text has them.
+void ParseNamedFields(bytes::ByteReader& body, uint32_t count, FLACRecord& flac) {
+  bool found[std::size(kNamedFields)] = {};
+  for (uint32_t i = 0; i < count; ++i) {
+    if (!body.Has(4)) break;
+    const uint32_t m = body.U32LE();
+    if (!body.Has(m)) break;
+    const std::string_view c = body.Chars(m);
+    const size_t eq = c.find('=');
+    if (eq == std::string_view::npos) continue;
+    const std::string name = UpperAscii(c.substr(0, eq));
+    for (size_t k = 0; k < std::size(kNamedFields); ++k) {
+      if (found[k] || name != kNamedFields[k].name) continue;
+      found[k] = true;
+      flac.*kNamedFields[k].field = Utf8ToUtf16(c.substr(eq + 1));
+    }
+  }
+}
+
 // The body of a VORBIS_COMMENT block: vendor, count, comments, each text
 // behind its 32-bit length. What does not fit the body ends it.
-void ParseVorbisComment(bytes::ByteReader body, FLACRecord& flac) {
+void ParseVorbisComment(bytes::ByteReader body, FLACRecord& flac, FLACComments keep) {
   if (!body.Has(4)) return;
   const uint32_t vendorLength = body.U32LE();
   const size_t n = std::min<size_t>(vendorLength, body.Remaining());
@@ -95,6 +129,7 @@ void ParseVorbisComment(bytes::ByteReader body, FLACRecord& flac) {
   if (!body.Has(4)) return;
 
   const uint32_t count = body.U32LE();
+  if (keep == FLACComments::NamedFields) return ParseNamedFields(body, count, flac);
   std::vector<std::u16string> comments;
   for (uint32_t i = 0; i < count; ++i) {
     if (!body.Has(4)) break;
@@ -122,7 +157,7 @@ void ParseVorbisComment(bytes::ByteReader body, FLACRecord& flac) {
 
 }  // namespace
 
-bool ParseFLAC(const bytes::ByteSource& file, FLACRecord& flac) {
+bool ParseFLAC(const bytes::ByteSource& file, FLACRecord& flac, FLACComments keep) {
   flac = FLACRecord{};
   bytes::SourceWindow w(file);
   const int64_t size = w.Size();
@@ -156,7 +191,7 @@ bool ParseFLAC(const bytes::ByteSource& file, FLACRecord& flac) {
       // A body that claims more than the file holds is taken as far as it goes.
       const bytes::ByteReader body = w.GetUpTo(pos, static_cast<size_t>(length));
       if (!body.Ok()) return false;
-      ParseVorbisComment(body, flac);
+      ParseVorbisComment(body, flac, keep);
       break;
     }
     pos += length;
@@ -165,14 +200,16 @@ bool ParseFLAC(const bytes::ByteSource& file, FLACRecord& flac) {
   return true;
 }
 
-bool TFLACfile::ReadFromFile(const std::u16string& FileName) {
+bool TFLACfile::ReadFromFile(const std::u16string& FileName, FLACComments Keep) {
   ResetData();
-  return ParseFile(FileName, [&](const bytes::ByteSource& s) { return ReadFromSource(s); });
+  return ParseFile(FileName, [&](const bytes::ByteSource& s) { return ReadFromSource(s, Keep); });
 }
 
-bool TFLACfile::ReadFromSource(const bytes::ByteSource& Source) {
+bool TFLACfile::ReadFromSource(const bytes::ByteSource& Source, FLACComments Keep) {
   ResetData();
-  return ParseFLAC(Source, F);
+  const bool ok = ParseFLAC(Source, F, Keep);
+  AllCommentsRead = ok && Keep == FLACComments::All;
+  return ok;
 }
 
 // --- Saving ------------------------------------------------------------------
@@ -253,6 +290,8 @@ void TFLACfile::MergeNamedFields() {
 
 bool TFLACfile::SaveToFile(const std::u16string& FileName) {
   if (!Valid()) return RefuseSave("no FLAC file was read");
+  // Comments that were passed over would be lost.
+  if (!AllCommentsRead) return RefuseSave("the comments were not read in full");
   SaveSession session(FileName);
   if (!session) return false;
   std::string head;

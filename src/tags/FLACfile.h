@@ -27,9 +27,15 @@ struct FLACRecord {
   std::u16string Vendor, Title, Artist, Album, Year, Genre, Comment;
 };
 
+// What a read keeps of the VORBIS_COMMENT block: every comment (what a save
+// rewrites), or only the vendor and the six named fields, the other comments
+// (a picture, unknown names) passed over unconverted. After a NamedFields
+// read Comments and CommentLines stay empty.
+enum class FLACComments { All, NamedFields };
+
 // STREAMINFO and the first VORBIS_COMMENT block of a file. False only when
 // the file cannot be read; true also for one that is not FLAC.
-bool ParseFLAC(const bytes::ByteSource& file, FLACRecord& flac);
+bool ParseFLAC(const bytes::ByteSource& file, FLACRecord& flac, FLACComments keep = FLACComments::All);
 
 class TFLACfile {
  public:
@@ -37,19 +43,22 @@ class TFLACfile {
 
   void ResetData() {
     F = FLACRecord{};
+    AllCommentsRead = false;
     FlacBlocks.clear();
     TotalBlocksSize = 0;
   }
   // False only when the file could not be opened or read; true also for a
   // file that is not FLAC (then Valid() is false).
-  bool ReadFromFile(const std::u16string& FileName);
+  // Keep chooses what is kept of the comments (see FLACComments).
+  bool ReadFromFile(const std::u16string& FileName, FLACComments Keep = FLACComments::All);
   // The same over bytes already at hand.
-  bool ReadFromSource(const bytes::ByteSource& Source);
+  bool ReadFromSource(const bytes::ByteSource& Source, FLACComments Keep = FLACComments::All);
   // Writes Vendor and the comments (the six named fields merged into
   // CommentValues) into the file read last. In place when the new blocks fill
   // the old metadata space exactly (the padding taking up the difference),
   // else the file is rewritten with 2048 bytes of padding. False, with the
-  // file unchanged, when Valid() is false, the file's metadata cannot be
+  // file unchanged, when Valid() is false, the last read did not keep every
+  // comment (FLACComments::NamedFields), the file's metadata cannot be
   // walked safely, or any step fails.
   bool SaveToFile(const std::u16string& FileName);
 
@@ -87,6 +96,8 @@ class TFLACfile {
   void MergeNamedFields();
 
   FLACRecord F;
+  // Whether the last read kept every comment, as a save needs.
+  bool AllCommentsRead = false;
   // State of tag writing.
   std::vector<ByteString> FlacBlocks;
   int32_t TotalBlocksSize = 0;

@@ -40,43 +40,42 @@ void StoreString(VorbisTag& tag, const std::u16string& s) {
   if (tag.FieldData[0].empty()) tag.FieldData[0] = Utf16ToUtf8(s);
 }
 
-// The vendor string and the comments, from pos on. Stops where the data
-// ends: a length or a text that runs past `end`, or a negative length, ends
-// the header (TagComplete stays false).
-void ReadCommentHeader(bytes::SourceWindow& in, FileInfo& info, int64_t pos, int64_t end) {
-  int64_t index = 0;
-  for (;;) {
-    bytes::ByteReader lenField = in.Get(pos, 4);
-    if (!lenField.Ok()) break;
-    const int64_t len = static_cast<int32_t>(lenField.U32LE());
-    const int64_t textPos = pos + 4;
-    const int64_t left = end - textPos;
-    const int64_t take = std::clamp<int64_t>(std::min(len, kMaxCommentBytes), 0, left);
-    std::string_view text;
-    if (take > 0) {
-      bytes::ByteReader t = in.Get(textPos, static_cast<size_t>(take));
-      if (!t.Ok()) break;
-      text = t.AllChars();
+// The longest of the nine names ("DESCRIPTION").
+constexpr size_t kLongestFieldName = 11;
+// How many first bytes of a comment decide whether StoreString can keep it.
+constexpr size_t kNamePeek = 64;
+
+bool IsFieldName(std::string_view name) {
+  for (const char16_t* known : kVorbisFieldNames) {
+    const std::u16string_view k(known);
+    if (k.size() != name.size()) continue;
+    bool same = true;
+    for (size_t i = 0; i < k.size() && same; ++i) {
+      const char c = name[i];
+      same = (c >= 'a' && c <= 'z' ? static_cast<char16_t>(c - 32) : static_cast<char16_t>(c)) == k[i];
     }
-    StoreString(info.Tag, Trim(Utf8ToUtf16(text)));
-    if (len < 0 || len > left) {
-      pos = textPos + std::max<int64_t>(take, 0);
-      break;
-    }
-    pos = textPos + len;
-    if (index == 0) {
-      bytes::ByteReader countField = in.Get(pos, 4);
-      if (!countField.Ok()) break;
-      info.Tag.Fields = static_cast<int32_t>(countField.U32LE());
-      pos += 4;
-    }
-    ++index;
-    if (index > info.Tag.Fields) {
-      info.TagComplete = true;
-      break;
-    }
+    if (same) return true;
   }
-  info.TagEndPos = pos;
+  return false;
+}
+
+// Whether StoreString may keep a comment whose first bytes are `head` (all
+// of it when `whole`), decided on the bytes as they stand: leading bytes up
+// to the space are trimmed, a name is compared in ASCII, and UTF-8 maps every
+// ASCII byte to the same character (malformed sequences give U+FFFD, never
+// an ASCII one). Comments no slot keeps, cover art above all, are then
+// passed over without being read or converted.
+bool MayFillSlot(std::string_view head, bool whole, bool vendorEmpty) {
+  size_t b = 0;
+  while (b < head.size() && static_cast<uint8_t>(head[b]) <= 0x20) ++b;
+  const size_t eq = head.find('=', b);
+  if (eq == std::string_view::npos) {
+    // Without a "=" it is the vendor while that slot is empty; a name longer
+    // than any of the nine cannot match wherever its "=" stands.
+    if (vendorEmpty) return true;
+    return !whole && head.size() - b <= kLongestFieldName;
+  }
+  return IsFieldName(head.substr(b, eq - b));
 }
 
 // A comment packet is read across pages up to this size (and never beyond
@@ -85,66 +84,84 @@ constexpr int64_t kMaxCommentPacket = int64_t{16} << 20;
 // At most this many pages are followed for one packet.
 constexpr int kMaxPacketPages = 65536;
 
-// The bytes of one packet that continues over the bodies of several pages,
-// served as one sequence: pieces of the file in order.
-class PacketSource final : public bytes::ByteSource {
+// The comment header's bytes, from the identifier on. When the packet does
+// not end on the second page (every lacing value there is 255), it is the
+// pages' bodies joined, and the pages that continue it are found only as far
+// as a read needs them: a comment that ends the header (cover art, often) is
+// passed over without walking the pages under it. Otherwise the bytes run
+// from the second page's body to the end of the file.
+class CommentPacket {
  public:
-  explicit PacketSource(const bytes::ByteSource& file) : file_(file) {}
-  void Add(int64_t pos, int64_t n) {
-    if (n > 0) pieces_.push_back({pos, size_, n}), size_ += n;
-  }
-  int64_t Size() const override { return size_; }
-  int64_t ReadAt(int64_t pos, void* buf, size_t n) const override {
-    if (pos < 0) return -1;
-    size_t got = 0;
-    for (const Piece& p : pieces_) {
-      if (got == n) break;
-      const int64_t at = pos + static_cast<int64_t>(got);
-      if (at >= p.start + p.size || at < p.start) continue;
-      const int64_t off = at - p.start;
-      const size_t want = static_cast<size_t>(std::min<int64_t>(p.size - off, static_cast<int64_t>(n - got)));
-      const int64_t r = file_.ReadAt(p.pos + off, static_cast<char*>(buf) + got, want);
-      if (r < 0) return -1;
-      got += static_cast<size_t>(r);
-      if (static_cast<size_t>(r) < want) break;
+  CommentPacket(const bytes::ByteSource& file, bytes::SourceWindow& in, const FileInfo& info)
+      : in_(in), heads_(file), fileSize_(info.FileSize), serial_(info.SPage.Serial) {
+    const OggHeader& first = info.SPage;
+    bodyPos_ = info.SPagePos + 27 + first.Segments;
+    bool continued = first.Segments > 0;
+    for (int i = 0; i < first.Segments && continued; ++i) continued = first.LacingValues[i] == 255;
+    if (!continued) {
+      Add(std::max<int64_t>(fileSize_ - bodyPos_, 0));
+      return;
     }
-    return static_cast<int64_t>(got);
+    limit_ = std::min(fileSize_, kMaxCommentPacket);
+    const int64_t len = 255 * int64_t{first.Segments};
+    Add(std::min({len, limit_ - size_, std::max<int64_t>(fileSize_ - bodyPos_, 0)}));
+    next_ = bodyPos_ + len;
+    walking_ = true;
+  }
+
+  // min(end, the packet's size), following pages until the packet holds end
+  // bytes or is known to end before.
+  int64_t Reach(int64_t end) {
+    while (walking_ && size_ < end) Step();
+    return std::min(end, size_);
+  }
+
+  // The n bytes at pos, which Reach must have found in the packet; a failed
+  // reader otherwise or when they cannot be read. Valid until the next Get.
+  bytes::ByteReader Get(int64_t pos, size_t n) {
+    if (pos < 0 || pos > size_ - static_cast<int64_t>(n)) return bytes::ByteReader::Failed();
+    // The last piece that starts at or before pos.
+    auto it = std::upper_bound(pieces_.begin(), pieces_.end(), pos,
+                               [](int64_t p, const Piece& piece) { return p < piece.start; });
+    if (it == pieces_.begin()) return bytes::ByteReader::Failed();
+    --it;
+    if (pos + static_cast<int64_t>(n) <= it->start + it->size) return in_.Get(it->pos + (pos - it->start), n);
+    joined_.clear();
+    for (int64_t at = pos; joined_.size() < n; ++it) {
+      if (it == pieces_.end()) return bytes::ByteReader::Failed();
+      const int64_t off = at - it->start;
+      const size_t want = static_cast<size_t>(std::min<int64_t>(it->size - off, static_cast<int64_t>(n - joined_.size())));
+      const bytes::ByteReader part = in_.Get(it->pos + off, want);
+      if (!part.Ok()) return bytes::ByteReader::Failed();
+      joined_.append(part.AllChars());
+      at += static_cast<int64_t>(want);
+    }
+    return bytes::ByteReader(joined_);
   }
 
  private:
   struct Piece {
     int64_t pos, start, size;  // file position, position in the packet, length
   };
-  const bytes::ByteSource& file_;
-  std::vector<Piece> pieces_;
-  int64_t size_ = 0;
-};
-
-// When the comment packet that begins the second page's body does not end
-// on that page (every lacing value is 255), its pieces on the pages that
-// continue it, in order; false when it ends on the second page.
-bool ContinuedPacket(bytes::SourceWindow& in, const FileInfo& info, PacketSource& packet) {
-  const OggHeader& first = info.SPage;
-  if (first.Segments == 0) return false;
-  int64_t len = 0;
-  for (int i = 0; i < first.Segments; ++i) {
-    if (first.LacingValues[i] < 255) return false;
-    len += 255;
+  void Add(int64_t n) {
+    if (n > 0) pieces_.push_back({bodyPos_, size_, n}), size_ += n;
   }
-  const int64_t limit = std::min(info.FileSize, kMaxCommentPacket);
-  int64_t bodyPos = info.SPagePos + 27 + first.Segments;
-  auto add = [&](int64_t n) {
-    packet.Add(bodyPos, std::min({n, limit - packet.Size(), std::max<int64_t>(info.FileSize - bodyPos, 0)}));
-  };
-  add(len);
-  int64_t next = bodyPos + len;
-  for (int pages = 0; pages < kMaxPacketPages && packet.Size() < limit && next < info.FileSize; ++pages) {
+  // One more page: its part of the packet, or the end of the walk.
+  void Step() {
+    if (pages_ >= kMaxPacketPages || size_ >= limit_ || next_ >= fileSize_) {
+      walking_ = false;
+      return;
+    }
+    ++pages_;
     uint8_t raw[OggHeader::kSize];
-    in.CopyPadded(next, raw, sizeof raw);
+    heads_.CopyPadded(next_, raw, sizeof raw);
     const OggHeader page = OggHeader::Parse(raw, sizeof raw);
     // The packet goes on only on a continuation page of the same stream.
-    if (std::memcmp(page.ID, "OggS", 4) != 0 || !(page.TypeFlag & 1) || page.Serial != first.Serial) break;
-    bodyPos = next + 27 + page.Segments;
+    if (std::memcmp(page.ID, "OggS", 4) != 0 || !(page.TypeFlag & 1) || page.Serial != serial_) {
+      walking_ = false;
+      return;
+    }
+    bodyPos_ = next_ + 27 + page.Segments;
     int64_t take = 0, all = 0;
     bool ended = false;
     for (int i = 0; i < page.Segments; ++i) {
@@ -152,11 +169,64 @@ bool ContinuedPacket(bytes::SourceWindow& in, const FileInfo& info, PacketSource
       if (page.LacingValues[i] < 255) ended = true;
       all += page.LacingValues[i];
     }
-    add(take);
-    if (ended) break;
-    next = bodyPos + all;
+    Add(std::min({take, limit_ - size_, std::max<int64_t>(fileSize_ - bodyPos_, 0)}));
+    if (ended) walking_ = false;
+    next_ = bodyPos_ + all;
   }
-  return true;
+
+  bytes::SourceWindow& in_;     // the bodies
+  bytes::SourceWindow heads_;   // the page headers, read ahead on their own
+  int64_t fileSize_;
+  uint32_t serial_;
+  std::vector<Piece> pieces_;
+  int64_t size_ = 0;
+  int64_t bodyPos_ = 0;
+  int64_t limit_ = 0;
+  int64_t next_ = 0;
+  int pages_ = 0;
+  bool walking_ = false;
+  std::string joined_;
+};
+
+// The vendor string and the comments. Stops where the data ends: a length
+// or a text that runs past the packet, or a negative length, ends the
+// header; so does the comment the count makes the last, without the packet
+// being followed to its end.
+void ReadCommentHeader(CommentPacket& in, FileInfo& info) {
+  int64_t pos = 7;
+  int64_t index = 0;
+  for (;;) {
+    if (in.Reach(pos + 4) < pos + 4) break;
+    bytes::ByteReader lenField = in.Get(pos, 4);
+    if (!lenField.Ok()) break;
+    const int64_t len = static_cast<int32_t>(lenField.U32LE());
+    if (len < 0) break;
+    const int64_t textPos = pos + 4;
+    // The first bytes decide whether the text is read at all.
+    const int64_t peek = in.Reach(textPos + std::min<int64_t>(len, kNamePeek)) - textPos;
+    if (peek > 0) {
+      bytes::ByteReader head = in.Get(textPos, static_cast<size_t>(peek));
+      if (!head.Ok()) break;
+      if (MayFillSlot(head.AllChars(), peek == len, info.Tag.FieldData[0].empty())) {
+        const int64_t take = in.Reach(textPos + std::min(len, kMaxCommentBytes)) - textPos;
+        bytes::ByteReader t = in.Get(textPos, static_cast<size_t>(take));
+        if (!t.Ok()) break;
+        StoreString(info.Tag, Trim(Utf8ToUtf16(t.AllChars())));
+      }
+    }
+    if (index > 0 && index >= info.Tag.Fields) break;  // the last comment
+    if (in.Reach(textPos + len) < textPos + len) break;
+    pos = textPos + len;
+    if (index == 0) {
+      if (in.Reach(pos + 4) < pos + 4) break;
+      bytes::ByteReader countField = in.Get(pos, 4);
+      if (!countField.Ok()) break;
+      info.Tag.Fields = static_cast<int32_t>(countField.U32LE());
+      pos += 4;
+    }
+    ++index;
+    if (index > info.Tag.Fields) break;
+  }
 }
 
 // The low 32 bits of the granule position of the page nearest the end of
@@ -220,14 +290,8 @@ bool ReadInfo(const bytes::ByteSource& file, FileInfo& info) {
   if (std::memcmp(tagId, "\x03vorbis", 7) == 0) {
     std::memcpy(info.Tag.ID, tagId, 7);
     info.HasTag = true;
-    PacketSource packet(file);
-    if (ContinuedPacket(in, info, packet)) {
-      // The packet is read as the pages' bodies joined.
-      bytes::SourceWindow joined(packet, kCommentReadAhead);
-      ReadCommentHeader(joined, info, 7, packet.Size());
-    } else {
-      ReadCommentHeader(in, info, tagPos + 7, info.FileSize);
-    }
+    CommentPacket packet(file, in, info);
+    ReadCommentHeader(packet, info);
   }
 
   info.Samples = LastPageSamples(in, info.FileSize);

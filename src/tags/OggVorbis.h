@@ -75,11 +75,8 @@ struct FileInfo {
   int32_t Samples = 0;
   int32_t ID3v2Size = 0;
   int64_t SPagePos = 0;   // file position of the second page
-  int64_t TagEndPos = 0;  // file position just after the last comment
-  // Not stored in the file: whether a comment header was found and read to
-  // its last comment without running out of data.
+  // Not stored in the file: whether a comment header was found.
   bool HasTag = false;
-  bool TagComplete = false;
 };
 
 // The comment names in slot order (slot = index + 1).

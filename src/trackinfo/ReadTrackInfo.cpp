@@ -192,7 +192,9 @@ bool ReadTrackInfo(const std::u16string& FileName, TPlaylistEntry& Entry, char* 
           }
           break;
         case TagReaderKind::FLAC:
-          r.FLACfile.ReadFromFile(FileName);
+          // The report keeps the named fields only: other comments (a
+          // picture among them) are passed over unconverted.
+          r.FLACfile.ReadFromFile(FileName, FLACComments::NamedFields);
           if (r.FLACfile.Valid()) {
             result = true;
             CopyTags(r.FLACfile, Entry);

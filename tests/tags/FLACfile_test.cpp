@@ -150,6 +150,74 @@ TEST(FLACfile, CommentFieldsAndLines) {
   EXPECT_EQ(r.flac.CommentValues(), lines);
 }
 
+// The report's read keeps the named fields only, decided on the bytes; it
+// must find what the full read finds, also for names in any case, malformed
+// UTF-8 around the "=", a picture among the comments and a cut-off list.
+TEST(FLACfile, NamedFieldsReadFindsWhatTheFullReadFinds) {
+  const std::string si = StreamInfo(44100, 2, 16, 44100);
+  const std::string picture = "METADATA_BLOCK_PICTURE=" + std::string(200000, 'P');
+  const std::vector<std::vector<std::string>> lists = {
+      {"artist=first", "ARTIST=second", "TITLE=a=b", "Album=Альбом", "GENRE=", "date=2001",
+       "COMMENT=one\r\ntwo", "NOEQUALS", "=nothing"},
+      {picture, "TiTlE=after the picture", "GENRE=\xC3", "\xFF" "ARTIST=not a name", "ARTIST=\xE2\x82=x"},
+      {" TITLE=a leading blank is part of the name", "TITLE =so is a trailing one", "TITLE=real",
+       "DATE\xC3\xA9=x", "COMMENT"},
+      {"GENRE=", "GENRE=the first of a name counts even when empty"},
+  };
+  for (const auto& comments : lists) {
+    std::string body = VorbisComment("vendor \xD0\x96", comments);
+    for (const bool cut : {false, true}) {
+      // Cut: the list claims one comment more than the block holds.
+      const std::string b = cut ? VorbisComment("vendor", comments, int64_t(comments.size()) + 1) : body;
+      test::TempDir dir;
+      test::WriteBytes(dir.File("a.flac"), si + Block(4, b) + Block(1, Zeros(10), true) + kFrames);
+      TFLACfile all, named;
+      ASSERT_TRUE(all.ReadFromFile(dir.File16("a.flac")));
+      ASSERT_TRUE(named.ReadFromFile(dir.File16("a.flac"), FLACComments::NamedFields));
+      EXPECT_EQ(named.Vendor(), all.Vendor());
+      EXPECT_EQ(named.Title(), all.Title()) << comments[0].substr(0, 20);
+      EXPECT_EQ(named.Artist(), all.Artist()) << comments[0].substr(0, 20);
+      EXPECT_EQ(named.Album(), all.Album());
+      EXPECT_EQ(named.Year(), all.Year());
+      EXPECT_EQ(named.Genre(), all.Genre());
+      EXPECT_EQ(named.Comment(), all.Comment());
+      EXPECT_TRUE(named.CommentValues().empty());
+      EXPECT_TRUE(named.Valid());
+      EXPECT_FALSE(all.CommentValues().empty());
+    }
+  }
+  // The values themselves, for the second list.
+  test::TempDir dir;
+  test::WriteBytes(dir.File("a.flac"), si + Block(4, VorbisComment("v", lists[1]), true) + kFrames);
+  TFLACfile named;
+  ASSERT_TRUE(named.ReadFromFile(dir.File16("a.flac"), FLACComments::NamedFields));
+  EXPECT_EQ(named.Title(), u"after the picture");
+  EXPECT_EQ(named.Genre(), u"\uFFFD");
+  EXPECT_EQ(named.Artist(), u"\uFFFD=x");
+}
+
+// A save after a read that passed comments over would drop them: refused,
+// the file untouched; after a full read the same save goes through.
+TEST(FLACSave, RefusedAfterANamedFieldsRead) {
+  const std::string bytes = StreamInfo(44100, 2, 16, 44100) +
+                            Block(4, VorbisComment("v", {"TITLE=old", "CUSTOM=kept"})) +
+                            Block(1, Zeros(100), true) + kFrames;
+  test::TempDir dir;
+  test::WriteBytes(dir.File("a.flac"), bytes);
+  TFLACfile f;
+  ASSERT_TRUE(f.ReadFromFile(dir.File16("a.flac"), FLACComments::NamedFields));
+  f.SetTitle(u"new");
+  EXPECT_FALSE(f.SaveToFile(dir.File16("a.flac")));
+  EXPECT_EQ(test::ReadBytes(dir.File("a.flac")), bytes);
+
+  ASSERT_TRUE(f.ReadFromFile(dir.File16("a.flac")));
+  f.SetTitle(u"new");
+  ASSERT_TRUE(f.SaveToFile(dir.File16("a.flac")));
+  TFLACfile back;
+  ASSERT_TRUE(back.ReadFromFile(dir.File16("a.flac")));
+  EXPECT_EQ(back.CommentValues(), (std::vector<std::u16string>{u"TITLE=new", u"CUSTOM=kept"}));
+}
+
 TEST(FLACfile, DamagedCommentBlocksStopEarly) {
   const std::string si = StreamInfo(44100, 2, 16, 44100);
   // More comments claimed than present.

@@ -7,6 +7,7 @@
 #include <map>
 #include <sstream>
 
+#include "bytes/ByteSource.h"
 #include "platform/FileIO.h"
 #include "platform/SafeWrite.h"
 #include "platform/Strings.h"
@@ -149,6 +150,84 @@ TEST(OggVorbisRead, CommentPrecedenceAndNameRules) {
   EXPECT_EQ(both.ogg.Artist(), u"Band");
   EXPECT_EQ(both.ogg.Comment(), u"Note");
   EXPECT_EQ(both.ogg.Title(), u"");
+}
+
+// Whether a comment is read at all is decided on its first bytes; what is
+// kept must be what reading every comment whole would keep.
+TEST(OggVorbisRead, NamesAreDecidedOnTheBytes) {
+  Read r(WithComments({" \tTITLE=after blanks", "\xFF" "ARTIST=not a name", "GENRE=\xC3",
+                       std::string(100, ' ') + "ALBUM=past the first bytes",
+                       "DESCRIPTIONS=one letter too many", "DESCRIPTION=x",
+                       std::string(70, 'N') + "=a long unknown name", "NO EQUALS SIGN"}));
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.ogg.Title(), u"after blanks");
+  EXPECT_EQ(r.ogg.Artist(), u"");
+  EXPECT_EQ(r.ogg.Genre(), u"\uFFFD");
+  EXPECT_EQ(r.ogg.Album(), u"past the first bytes");
+  EXPECT_EQ(r.ogg.Comment(), u"x");
+  EXPECT_EQ(r.ogg.Vendor(), u"Test vendor 1.0");
+
+  // With an empty vendor the first comment without "=" takes its place,
+  // however long; one with "=" (known or not) never does.
+  OggFileLayout l = WithComments({"ENCODER=x", "  " + std::string(80, 'v') + "  ", "later"});
+  l.vendor = "";
+  Read v(l);
+  EXPECT_EQ(v.ogg.Vendor(), U16(std::string(80, 'v')));
+  l.vendor = "TITLE=from the vendor";
+  Read named(l);
+  EXPECT_EQ(named.ogg.Title(), u"from the vendor");
+  EXPECT_EQ(named.ogg.Vendor(), U16(std::string(80, 'v')));
+}
+
+// Reads of a source, counted.
+class CountingSource final : public bytes::ByteSource {
+ public:
+  explicit CountingSource(const std::string& bytes) : bytes_(bytes) {}
+  int64_t Size() const override { return static_cast<int64_t>(bytes_.size()); }
+  int64_t ReadAt(int64_t pos, void* buf, size_t n) const override {
+    ++reads;
+    const int64_t got = bytes::MemorySource(bytes_).ReadAt(pos, buf, n);
+    bytesRead += std::max<int64_t>(got, 0);
+    return got;
+  }
+  mutable int reads = 0;
+  mutable int64_t bytesRead = 0;
+
+ private:
+  const std::string& bytes_;
+};
+
+// Cover art that ends the comment header is passed over unread, however
+// many pages it spans; cover art before other comments costs the page
+// headers under it, not its bytes twice.
+TEST(OggVorbisRead, CoverArtIsNotRead) {
+  const std::string picture = "METADATA_BLOCK_PICTURE=" + std::string(400000, 'P');
+  OggFileLayout l = WithComments({"TITLE=Front", "ARTIST=Band", picture});
+  l.totalSize = 2000000;
+  const std::string last = MakeOggFile(l);
+  CountingSource src(last);
+  OggRecord rec;
+  ASSERT_TRUE(ParseOggVorbis(src, rec));
+  EXPECT_EQ(rec.Title, u"Front");
+  EXPECT_EQ(rec.Artist, u"Band");
+  EXPECT_EQ(rec.Samples, 441000);
+  EXPECT_LE(src.reads, 3);
+  EXPECT_LT(src.bytesRead, 100000);
+
+  // The file cut inside the picture reads the same.
+  const std::string cut = last.substr(0, 300000);
+  CountingSource cutSrc(cut);
+  ASSERT_TRUE(ParseOggVorbis(cutSrc, rec));
+  EXPECT_EQ(rec.Title, u"Front");
+  EXPECT_EQ(rec.Artist, u"Band");
+
+  l.comments = {"TITLE=Front", picture, "ARTIST=After"};
+  const std::string middle = MakeOggFile(l);
+  CountingSource midSrc(middle);
+  ASSERT_TRUE(ParseOggVorbis(midSrc, rec));
+  EXPECT_EQ(rec.Title, u"Front");
+  EXPECT_EQ(rec.Artist, u"After");
+  EXPECT_LT(midSrc.bytesRead, 400000);
 }
 
 TEST(OggVorbisRead, TrackNumber) {

@@ -13,6 +13,8 @@
 #include "support/TestFiles.h"
 #include "tags/FLACfile.h"
 #include "tags/OggVorbis.h"
+#include "trackinfo/ReadTrackInfo.h"
+#include "trackinfo/TrackReaders.h"
 
 namespace ordana {
 namespace {
@@ -87,6 +89,18 @@ TEST(SaveKeeps, FlacWithPictureCommentsAndSixteenMebibytesOfPadding) {
   const std::string audio = test::DecodedAudioDigest(f);
   const size_t size = test::ReadBytes(f).size();
 
+  // The report's read passes the picture and the other comments over; the
+  // shared reader it leaves behind refuses to save (it would drop them).
+  TPlaylistEntry e;
+  ASSERT_TRUE(ReadTrackInfo(U16(f), e, nullptr, 0));
+  EXPECT_EQ(e.title, u"Old");
+  EXPECT_EQ(e.artist, u"Band");
+  EXPECT_EQ(e.comment, U16(std::string(60000, 'c')));
+  const std::string untouched = test::ReadBytes(f);
+  TrackReaders().FLACfile.SetTitle(u"New");
+  EXPECT_FALSE(TrackReaders().FLACfile.SaveToFile(U16(f)));
+  EXPECT_EQ(test::ReadBytes(f), untouched);
+
   TFLACfile t;
   ASSERT_TRUE(t.ReadFromFile(U16(f)));
   t.SetTitle(u"New");
@@ -101,6 +115,9 @@ TEST(SaveKeeps, FlacWithPictureCommentsAndSixteenMebibytesOfPadding) {
       << "a second padding block holds the rest:\n" << list;
   EXPECT_EQ(test::DecodedAudioDigest(f), audio);
   EXPECT_EQ(Changed(before, Dump(f)), "COMMENT TITLE ");
+  ASSERT_TRUE(ReadTrackInfo(U16(f), e, nullptr, 0));
+  EXPECT_EQ(e.title, u"New");
+  EXPECT_EQ(e.comment, u"short");
 }
 
 TEST(SaveKeeps, OggWithReplayGainFortyCustomCommentsAndAPicture) {
@@ -129,6 +146,12 @@ TEST(SaveKeeps, OggWithReplayGainFortyCustomCommentsAndAPicture) {
   const auto before = Dump(ogg);
   ASSERT_GE(before.size(), 47u);
   const std::string audio = test::DecodedAudioDigest(ogg);
+  // The report's read, which passes the picture over, comes first.
+  TPlaylistEntry e;
+  ASSERT_TRUE(ReadTrackInfo(U16(ogg), e, nullptr, 0));
+  EXPECT_EQ(e.title, u"Old");
+  EXPECT_EQ(e.artist, u"Band");
+  EXPECT_EQ(Dump(ogg), before);
 
   TOggVorbis t;
   ASSERT_TRUE(t.ReadFromFile(U16(ogg)));
@@ -146,6 +169,8 @@ TEST(SaveKeeps, OggWithReplayGainFortyCustomCommentsAndAPicture) {
   test::Run("vorbiscomment -l " + ShellQuote(ogg), &listed);
   EXPECT_EQ(listed.find("TITLE="), 0u);  // in its old place
   EXPECT_NE(listed.find("CUSTOM_39=value 39\nMETADATA_BLOCK_PICTURE="), std::string::npos);
+  ASSERT_TRUE(ReadTrackInfo(U16(ogg), e, nullptr, 0));
+  EXPECT_EQ(e.title, U16("Новое название"));
 
   ASSERT_TRUE(t.ClearTag(U16(ogg)));
   listed.clear();
