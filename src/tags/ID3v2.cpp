@@ -10,6 +10,7 @@
 #include "bytes/ByteWriter.h"
 #include "tags/FileSource.h"
 #include "tags/ID3v1.h"
+#include "tags/Padding.h"
 
 namespace ordana {
 
@@ -317,8 +318,6 @@ void TID3v2::SetLink(const std::u16string& v) { F.Link = Utf16ToAnsi(Trim(v)); }
 
 namespace {
 
-constexpr int64_t kRewritePadding = 2048;
-constexpr int64_t kMaxInPlaceTag = 20971520;  // 20 MiB
 constexpr int64_t kMaxFrameSize = 0x0FFFFFFF;  // what a 2.4 size field holds
 
 // 01, FF FE, the text little-endian, 00 00; an empty text is one zero unit.
@@ -686,9 +685,10 @@ bool TID3v2::SaveToFile(const std::u16string& FileName, std::string_view id3v1Bl
     if (tag.empty()) return s.Refuse("a frame is too large for the version 2.4 layout");
     // In place when the new tag fits the old one's space (and no footer
     // would be left behind); otherwise rewritten with padding.
-    const bool inPlace = file.exists && !file.footer && built <= file.totalSize &&
-                         file.totalSize <= kMaxInPlaceTag;
-    const int64_t total = inPlace ? file.totalSize : built + kRewritePadding;
+    const PaddingPlan plan =
+        PlanPadding(built, file.exists && !file.footer ? file.totalSize : 0, kID3v2Padding);
+    const bool inPlace = plan.inPlace;
+    const int64_t total = built + plan.padding;
     if (total - 10 > 0x0FFFFFFF) return s.Refuse("the tag is larger than an ID3v2 tag can be");
     tag.resize(size_t(total), '\0');
     tag.replace(6, 4, SyncSafe(total - 10));
