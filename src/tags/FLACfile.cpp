@@ -103,6 +103,7 @@ void ParseVorbisComment(bytes::ByteReader body, FLACRecord& flac) {
     comments.push_back(Utf8ToUtf16(body.Chars(m)));
   }
 
+  // The first comment of a name wins (in Ogg files the last): each as the playout program reads it.
   auto find = [&](std::u16string_view name) -> std::u16string {
     for (const std::u16string& c : comments) {
       size_t eq = c.find(u'=');
@@ -140,6 +141,7 @@ bool ParseFLAC(const bytes::ByteSource& file, FLACRecord& flac) {
   flac.SampleRate = static_cast<int32_t>(packed >> 12);
   flac.Channels = static_cast<uint8_t>(((packed >> 9) & 7) + 1);
   flac.BitsPerSample = static_cast<uint8_t>(((packed >> 4) & 31) + 1);
+  // The count's top four bits are dropped, as the playout program does (no track is that long).
   flac.Samples = static_cast<int32_t>(b.At(22).U32BE());
 
   int64_t pos = start + kFirstBlockHeader;
@@ -152,6 +154,8 @@ bool ParseFLAC(const bytes::ByteSource& file, FLACRecord& flac) {
     const int type = typeByte & 0x7F;
     const int64_t length = h.U24BE();
     pos += 4;
+    // Only the first VORBIS_COMMENT block is read; a second one (never written by a
+    // well-behaved tagger) is ignored, here and in the playout program.
     if (type == kVorbisComment) {
       // A body that claims more than the file holds is taken as far as it goes.
       const bytes::ByteReader body = w.GetUpTo(pos, static_cast<size_t>(length));

@@ -82,7 +82,8 @@ std::u16string DecodeFrameText(std::string_view Data) {
     return Utf8ToUtf16(s.substr(0, s.find('\0')));
   }
   // Encoding 0, or anything else: the whole data in the ANSI code page;
-  // trimming removes the encoding byte and the zero padding.
+  // trimming removes the encoding byte and the zero padding. Not Latin-1:
+  // stations' files were tagged on Windows in their own code page.
   return Trim(AnsiToUtf16(Data));
 }
 
@@ -159,12 +160,16 @@ bool IsIdStart(uint8_t c) { return c >= 'A' && c <= 'Z'; }
 // keepAll keeps every frame whole (for rewriting the tag). A frame that the
 // file cannot hold, a negative size or a bad identifier ends the walk.
 void WalkFramesV23(bytes::SourceWindow& w, TagInfo& info, int64_t tagSize, bool keepAll) {
+  // From offset 10 also when an extended header stands there: its size bytes
+  // end the walk with no fields read, and unsynchronised data is read as it
+  // stands: as in the playout program.
   int64_t pos = 10;
   while (pos < tagSize && pos < w.Size()) {
     bytes::ByteReader h = w.Get(pos, 10);
     if (!h.Ok() || !IsIdStart(h.At(0).U8())) return;
     const std::string id(h.Chars(4));
     const bytes::ByteReader sizeField = h.Sub(4);
+    // A frame flagged compressed (2.3) is passed over, never decompressed.
     const bool skip = (h.At(9).U8() & 0x80) != 0;
     const int64_t plain = sizeField.At(0).U32BE();
     int64_t size;
