@@ -11,52 +11,51 @@ namespace {
 constexpr int64_t kMiB20 = 20971520;
 constexpr int64_t kMaxBody = 0xFFFFFF;
 
-TEST(Padding, ID3v2ReusesAnyFittingSpaceUpTo20MiBElseRewritesWith2048) {
-  struct Case {
-    int64_t built, oldSpace;
-    bool inPlace;
-    int64_t padding;
-  };
-  for (const Case& c : {
-           Case{300, 300, true, 0},          // fills the old tag exactly
-           Case{300, 301, true, 1},          // a single zero byte is padding enough
-           Case{300, 4000, true, 3700},      // the file keeps its size
-           Case{301, 300, false, 2048},      // too large: built + 2048
-           Case{300, 0, false, 2048},        // no tag to reuse
-           Case{300, kMiB20, true, kMiB20 - 300},
-           Case{300, kMiB20 + 1, false, 2048},  // a larger old tag is not kept as room
-       }) {
+struct Case {
+  int64_t built, oldSpace;
+  bool inPlace;
+  int64_t padding;
+};
+
+void ExpectPlans(const std::vector<Case>& cases, const PaddingRules& rules) {
+  for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.built << " into " << c.oldSpace);
-    const PaddingPlan p = PlanPadding(c.built, c.oldSpace, kID3v2Padding);
+    const PaddingPlan p = PlanPadding(c.built, c.oldSpace, rules);
     EXPECT_EQ(p.inPlace, c.inPlace);
     EXPECT_EQ(p.padding, c.padding);
-    // Plain zero bytes: one piece, however long.
-    const std::vector<int64_t> pieces = SplitPadding(p.padding, kID3v2Padding);
-    if (p.padding == 0) EXPECT_TRUE(pieces.empty());
-    else EXPECT_EQ(pieces, std::vector<int64_t>{p.padding});
+  }
+}
+
+TEST(Padding, ID3v2ReusesAnyFittingSpaceUpTo20MiBElseRewritesWith2048) {
+  const std::vector<Case> cases = {
+      {300, 300, true, 0},                 // fills the old tag exactly
+      {300, 301, true, 1},                 // a single zero byte is padding enough
+      {300, 4000, true, 3700},             // the file keeps its size
+      {301, 300, false, 2048},             // too large: built + 2048
+      {300, 0, false, 2048},               // no tag to reuse
+      {300, kMiB20, true, kMiB20 - 300},
+      {300, kMiB20 + 1, false, 2048},      // a larger old tag is not kept as room
+  };
+  ExpectPlans(cases, kID3v2Padding);
+  // Plain zero bytes: one piece, however long.
+  for (const Case& c : cases) {
+    const std::vector<int64_t> pieces = SplitPadding(c.padding, kID3v2Padding);
+    if (c.padding == 0) EXPECT_TRUE(pieces.empty());
+    else EXPECT_EQ(pieces, std::vector<int64_t>{c.padding});
   }
 }
 
 TEST(Padding, FLACNeedsRoomForABlockHeaderElseRewritesWithA2052ByteBlock) {
-  struct Case {
-    int64_t built, oldSpace;
-    bool inPlace;
-    int64_t padding;
-  };
-  for (const Case& c : {
-           Case{100, 100, true, 0},    // no padding block at all
-           Case{100, 101, false, 2052},  // 1 to 3 bytes cannot hold a block header
-           Case{100, 103, false, 2052},
-           Case{100, 104, true, 4},    // an empty padding block
-           Case{100, 4196, true, 4096},
-           Case{101, 100, false, 2052},
-           Case{100, 0, false, 2052},
-       }) {
-    SCOPED_TRACE(testing::Message() << c.built << " into " << c.oldSpace);
-    const PaddingPlan p = PlanPadding(c.built, c.oldSpace, kFLACPadding);
-    EXPECT_EQ(p.inPlace, c.inPlace);
-    EXPECT_EQ(p.padding, c.padding);
-  }
+  ExpectPlans({
+                  {100, 100, true, 0},      // no padding block at all
+                  {100, 101, false, 2052},  // 1 to 3 bytes cannot hold a block header
+                  {100, 103, false, 2052},
+                  {100, 104, true, 4},      // an empty padding block
+                  {100, 4196, true, 4096},
+                  {101, 100, false, 2052},
+                  {100, 0, false, 2052},
+              },
+              kFLACPadding);
   EXPECT_EQ(SplitPadding(2052, kFLACPadding), std::vector<int64_t>{2048});
   EXPECT_EQ(SplitPadding(4, kFLACPadding), std::vector<int64_t>{0});
   EXPECT_TRUE(SplitPadding(0, kFLACPadding).empty());
