@@ -93,6 +93,22 @@ struct SaveCase {
 inline void Check(bool ok, const char* what) {
   if (!ok) Fail(what);
 }
+// What every reader harness checks: one reader parses the input from
+// memory, then through copies (so the second parse starts from a used
+// reader). A failed parse must leave nothing found, and both parses must
+// agree on the result, on found(reader) and on key(reader). The reader is
+// left as the second parse made it, for a harness's own checks.
+template <class Reader, class Found, class Key>
+void ParseTwiceAlike(Reader& reader, const uint8_t* data, size_t size, Found found, Key key) {
+  const InputSources in(data, size);
+  const bool read = reader.ReadFromSource(in.Memory());
+  const bool wasFound = found(reader);
+  Check(read || !wasFound, "a failed read left a tag");
+  const auto wasKey = key(reader);
+  Check(reader.ReadFromSource(in.Copied()) == read && found(reader) == wasFound && key(reader) == wasKey,
+        "memory and copied reads differ");
+}
+
 // Checks that a value read back equals the one written; on a difference both
 // are printed (as UTF-16 code units) before the abort.
 void CheckSame(const std::u16string& got, const std::u16string& want, const char* what);

@@ -6,14 +6,8 @@
 #include "FuzzInput.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  using ordana::fuzz::Check;
-  const ordana::fuzz::InputSources in(data, size);
   ordana::TID3v1 r;
-  const bool read = r.ReadFromSource(in.Memory());
-  Check(read || !r.Exists(), "a failed read left a tag");
-  const bool found = r.Exists();
-  const auto key = r.Title();
-  Check(r.ReadFromSource(in.Copied()) == read && r.Exists() == found && r.Title() == key,
-        "memory and copied reads differ");
+  ordana::fuzz::ParseTwiceAlike(r, data, size, [](auto& t) { return t.Exists(); },
+                                [](auto& t) { return t.Title(); });
   return 0;
 }

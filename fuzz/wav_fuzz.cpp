@@ -6,13 +6,8 @@
 #include "FuzzInput.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  using ordana::fuzz::Check;
-  const ordana::fuzz::InputSources in(data, size);
   ordana::TWAVfile r;
-  const bool read = r.ReadFromSource(in.Memory());
-    const bool found = r.Valid();
-  const auto key = r.SampleRate();
-  Check(r.ReadFromSource(in.Copied()) == read && r.Valid() == found && r.SampleRate() == key,
-        "memory and copied reads differ");
+  ordana::fuzz::ParseTwiceAlike(r, data, size, [](auto& t) { return t.Valid(); },
+                                [](auto& t) { return t.SampleRate(); });
   return 0;
 }

@@ -27,6 +27,8 @@ constexpr size_t kItemsReadAhead = 65536;
 
 bool TAPETag::Footer::IsAPE() const { return std::memcmp(ID, "APETAGEX", 8) == 0; }
 
+// Only a tag at the end of the file, or right before an ID3v1 tag, is found; one at the
+// start of a file is not, as in the playout program.
 bool TAPETag::ReadFooter(const bytes::ByteSource& f, Footer& footer) {
   footer = Footer{};
   const int64_t size = f.Size();
@@ -83,6 +85,7 @@ static void ReadItems(const bytes::ByteSource& f, const TAPETag::Footer& footer,
       if (keyLength != bytes::ByteReader::npos || want < n) break;
     }
     if (keyLength == bytes::ByteReader::npos) break;  // the key runs to the end of the tag
+    // Keys are read in the ANSI code page, not as UTF-8, as the playout program reads them.
     item.Name = Utf16ToUtf8(Trim(AnsiToUtf16(key.Chars(keyLength))));
     pos += static_cast<int64_t>(keyLength) + 1;
     const bool fits = valueSize >= 0 && valueSize <= areaEnd - pos;
@@ -117,6 +120,8 @@ bool TAPETag::ReadFromFile(const std::u16string& sFile) {
   return ParseFile(sFile, [&](const bytes::ByteSource& s) { return ReadFromSource(s); });
 }
 
+// Letter case is ignored for a-z only (the playout program's own items are ASCII),
+// while EditField and DeleteField compare bytes exactly.
 Utf8String TAPETag::SeekField(const Utf8String& Field) const {
   const std::string wanted = UpperAscii(std::string_view(Field));
   for (const RField& item : F.Fields)

@@ -11,6 +11,7 @@
 #include "platform/Strings.h"
 #include "tags/FileSource.h"
 #include "tags/ID3v2.h"
+#include "tags/Padding.h"
 
 namespace ordana {
 
@@ -21,8 +22,7 @@ constexpr int kMaxBlockHeaders = 100;
 constexpr int kPadding = 1;
 constexpr int kVorbisComment = 4;
 constexpr int kInvalidBlock = 127;  // what a frame sync looks like as a header
-constexpr int64_t kRewritePadding = 2048;
-constexpr uint32_t kMaxBlockLength = 0xFFFFFF;
+constexpr uint32_t kMaxBlockLength = bytes::ByteWriter::kMaxU24;
 
 // The stream marker is recognised by the sum of its four bytes, as the
 // playout program recognises it: "fLaC" passes, and so does any other four
@@ -138,6 +138,7 @@ void ParseVorbisComment(bytes::ByteReader body, FLACRecord& flac, FLACComments k
     comments.push_back(Utf8ToUtf16(body.Chars(m)));
   }
 
+  // The first comment of a name wins (in Ogg files the last): each as the playout program reads it.
   auto find = [&](std::u16string_view name) -> std::u16string {
     for (const std::u16string& c : comments) {
       size_t eq = c.find(u'=');
@@ -175,6 +176,7 @@ bool ParseFLAC(const bytes::ByteSource& file, FLACRecord& flac, FLACComments kee
   flac.SampleRate = static_cast<int32_t>(packed >> 12);
   flac.Channels = static_cast<uint8_t>(((packed >> 9) & 7) + 1);
   flac.BitsPerSample = static_cast<uint8_t>(((packed >> 4) & 31) + 1);
+  // The count's top four bits are dropped, as the playout program does (no track is that long).
   flac.Samples = static_cast<int32_t>(b.At(22).U32BE());
 
   int64_t pos = start + kFirstBlockHeader;
@@ -187,6 +189,8 @@ bool ParseFLAC(const bytes::ByteSource& file, FLACRecord& flac, FLACComments kee
     const int type = typeByte & 0x7F;
     const int64_t length = h.U24BE();
     pos += 4;
+    // Only the first VORBIS_COMMENT block is read; a second one (never written by a
+    // well-behaved tagger) is ignored, here and in the playout program.
     if (type == kVorbisComment) {
       // A body that claims more than the file holds is taken as far as it goes.
       const bytes::ByteReader body = w.GetUpTo(pos, static_cast<size_t>(length));
@@ -327,19 +331,16 @@ bool TFLACfile::SaveToFile(const std::u16string& FileName) {
     Blocks.push_back(block);
     s += static_cast<int64_t>(block.size());
   }
-  // The padding fills the old space exactly; a gap of 1 to 3 bytes cannot
-  // hold a block header, so it is treated like too little space. A gap
-  // larger than one block's 24-bit length takes several padding blocks.
-  int64_t room = TotalBlocksSize - s;
-  const bool inPlace = room == 0 || room >= 4;
-  if (!inPlace) room = 4 + kRewritePadding;
-  while (room > 0) {
-    int64_t length = std::min<int64_t>(room - 4, kMaxBlockLength);
-    const int64_t rest = room - 4 - length;
-    if (rest > 0 && rest < 4) length -= 4 - rest;  // leave room for one more header
+  // The padding fills the old space exactly (a gap of 1 to 3 bytes cannot
+  // hold a block header, so it counts as too little space); a gap larger
+  // than one block's 24-bit length takes several padding blocks.
+  const PaddingPlan plan = PlanPadding(s, TotalBlocksSize, kFLACPadding);
+  const bool inPlace = plan.inPlace;
+  const std::vector<int64_t> pieces = SplitPadding(plan.padding, kFLACPadding);
+  if (plan.padding > 0 && pieces.empty()) return session.Refuse("the padding cannot fill the old space");
+  for (const int64_t length : pieces) {
     Blocks.push_back(block(kPadding, std::string(static_cast<size_t>(length), '\0')));
     if (Blocks.back().empty()) return session.Refuse("a padding block does not fit its length field");
-    room -= 4 + length;
   }
   // Readers walk at most kMaxBlockHeaders headers after STREAMINFO: a
   // layout with more would hide its last block (and refuse later saves).

@@ -10,6 +10,7 @@
 #include "bytes/ByteWriter.h"
 #include "tags/FileSource.h"
 #include "tags/ID3v1.h"
+#include "tags/Padding.h"
 
 namespace ordana {
 
@@ -81,7 +82,8 @@ std::u16string DecodeFrameText(std::string_view Data) {
     return Utf8ToUtf16(s.substr(0, s.find('\0')));
   }
   // Encoding 0, or anything else: the whole data in the ANSI code page;
-  // trimming removes the encoding byte and the zero padding.
+  // trimming removes the encoding byte and the zero padding. Not Latin-1:
+  // stations' files were tagged on Windows in their own code page.
   return Trim(AnsiToUtf16(Data));
 }
 
@@ -158,12 +160,16 @@ bool IsIdStart(uint8_t c) { return c >= 'A' && c <= 'Z'; }
 // keepAll keeps every frame whole (for rewriting the tag). A frame that the
 // file cannot hold, a negative size or a bad identifier ends the walk.
 void WalkFramesV23(bytes::SourceWindow& w, TagInfo& info, int64_t tagSize, bool keepAll) {
+  // From offset 10 also when an extended header stands there: its size bytes
+  // end the walk with no fields read, and unsynchronised data is read as it
+  // stands: as in the playout program.
   int64_t pos = 10;
   while (pos < tagSize && pos < w.Size()) {
     bytes::ByteReader h = w.Get(pos, 10);
     if (!h.Ok() || !IsIdStart(h.At(0).U8())) return;
     const std::string id(h.Chars(4));
     const bytes::ByteReader sizeField = h.Sub(4);
+    // A frame flagged compressed (2.3) is passed over, never decompressed.
     const bool skip = (h.At(9).U8() & 0x80) != 0;
     const int64_t plain = sizeField.At(0).U32BE();
     int64_t size;
@@ -317,8 +323,6 @@ void TID3v2::SetLink(const std::u16string& v) { F.Link = Utf16ToAnsi(Trim(v)); }
 
 namespace {
 
-constexpr int64_t kRewritePadding = 2048;
-constexpr int64_t kMaxInPlaceTag = 20971520;  // 20 MiB
 constexpr int64_t kMaxFrameSize = 0x0FFFFFFF;  // what a 2.4 size field holds
 
 // 01, FF FE, the text little-endian, 00 00; an empty text is one zero unit.
@@ -686,9 +690,10 @@ bool TID3v2::SaveToFile(const std::u16string& FileName, std::string_view id3v1Bl
     if (tag.empty()) return s.Refuse("a frame is too large for the version 2.4 layout");
     // In place when the new tag fits the old one's space (and no footer
     // would be left behind); otherwise rewritten with padding.
-    const bool inPlace = file.exists && !file.footer && built <= file.totalSize &&
-                         file.totalSize <= kMaxInPlaceTag;
-    const int64_t total = inPlace ? file.totalSize : built + kRewritePadding;
+    const PaddingPlan plan =
+        PlanPadding(built, file.exists && !file.footer ? file.totalSize : 0, kID3v2Padding);
+    const bool inPlace = plan.inPlace;
+    const int64_t total = built + plan.padding;
     if (total - 10 > 0x0FFFFFFF) return s.Refuse("the tag is larger than an ID3v2 tag can be");
     tag.resize(size_t(total), '\0');
     tag.replace(6, 4, SyncSafe(total - 10));

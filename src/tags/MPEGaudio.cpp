@@ -74,6 +74,7 @@ VBRData ReadVBRHeader(const bytes::ByteReader& window, int pos, const FrameData&
   uint8_t fields[128] = {};
   at.CopyTo(fields, std::min(sizeof fields, at.Remaining()));
   bytes::ByteReader h(fields, sizeof fields);
+  // The Xing fields are taken at fixed offsets whatever its flags say, as the playout program does.
   if (h.Match("Xing")) {
     vbr.Found = true;
     vbr.ID = u"Xing";
@@ -110,6 +111,7 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
+// Free-format streams (bit-rate index 0) are not recognised, as in the playout program.
 bool IsMPEGFrameHeader(const uint8_t* b) {
   if (b[0] != 0xFF || (b[1] & 0xE0) != 0xE0) return false;
   const int version = (b[1] >> 3) & 3, layer = (b[1] >> 1) & 3;
@@ -141,7 +143,8 @@ FrameData FindMPEGFrame(const uint8_t* w, int length, VBRData* vbr) {
   for (int pos = 0; pos <= kMPEGLastCandidate && pos + 4 <= length; ++pos) {
     if (!IsMPEGFrameHeader(w + pos)) continue;
     FrameData f = DecodeMPEGFrameHeader(w + pos);
-    // The following header must lie wholly inside the bytes read.
+    // The following header must lie wholly inside the bytes read; its fields
+    // are not compared with this one's (one check, as the playout program makes).
     const int next = pos + f.Size;
     if (f.Size == 0 || next + 4 > length || !IsMPEGFrameHeader(w + next)) continue;
     f.Found = true;

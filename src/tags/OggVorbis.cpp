@@ -15,6 +15,7 @@ namespace ordana {
 
 namespace {
 
+// A comment keeps its first 500,000 bytes (a picture stored as a comment is not held whole).
 constexpr int64_t kMaxCommentBytes = 500000;
 constexpr int kLastPageWindows = 50;
 constexpr int64_t kWindowStep = 241;
@@ -24,7 +25,9 @@ constexpr size_t kWindowSize = 251;
 // buffer of this size.
 constexpr size_t kCommentReadAhead = 1 << 16;
 
-// One string of the comment header (the vendor or a comment).
+// One string of the comment header (the vendor or a comment). A later comment of a name
+// replaces an earlier one, and "TITLE =" (a blank in the name) is no TITLE: the playout
+// program reads comments so.
 void StoreString(VorbisTag& tag, const std::u16string& s) {
   size_t eq = s.find(u'=');
   if (eq != std::u16string::npos) {
@@ -233,6 +236,8 @@ void ReadCommentHeader(CommentPacket& in, FileInfo& info) {
 // the file, found by searching backwards; 0 when no page is found. A window
 // that would begin before the file is cut to its start, and the search ends
 // there. The whole stretch the windows cover is read at once.
+// Only the last 12 KB are searched and no page checksum is checked, as in the playout
+// program; a file with a longer damaged tail falls back to the nominal bit rate.
 int32_t LastPageSamples(bytes::SourceWindow& in, int64_t fileSize) {
   const int64_t from = std::max<int64_t>(fileSize - kWindowStep * kLastPageWindows - 10, 0);
   const bytes::ByteReader tail = in.GetUpTo(from, static_cast<size_t>(std::max<int64_t>(fileSize - from, 0)));

@@ -18,12 +18,15 @@ bool ParseWAV(const bytes::ByteSource& file, WAVRecord& wav) {
     if (!w.Get(0, 40).CopyTo(h, 40)) return false;
     if (!bytes::ByteReader(h, 40).At(36).Match("data")) {
       // The fact chunk's sample count, where it stands when a fact chunk
-      // directly follows the format chunk.
+      // directly follows the format chunk. The chunk list is not walked: these
+      // four bytes are taken whatever chunk holds them, as the playout program
+      // takes them (the report measures lengths apart, walking the chunks).
       const int64_t countPos = int64_t{bytes::ByteReader(h, 40).At(16).U32LE()} + 28;
       if (!w.Get(countPos, 4).CopyTo(h + 40, 4)) return false;
     }
   }
   bytes::ByteReader r(h, sizeof h);
+  // Files of more than two channels are not taken for WAV, as in the playout program.
   const uint16_t channels = r.At(22).U16LE();
   if (!r.At(0).Match("RIFF") || !r.At(8).Match("WAVE") || !r.At(12).Match("fmt ") ||
       (channels != 1 && channels != 2))

@@ -109,6 +109,8 @@ void HandleFileProperties(Cursor& c, TFileData& d, int64_t streamSize) {
   d.FileSize = static_cast<uint32_t>(streamSize);
 }
 
+// Every Stream Properties object overwrites the last (its type is not checked):
+// the playout program reads a file's stream facts so.
 void HandleStreamProperties(Cursor& c, TFileData& d) {
   c.Skip(60);
   const uint16_t ch = c.U16LE();
@@ -161,6 +163,8 @@ void HandleExtendedContentDescription(Cursor& c, TFileData& d) {
       if (!ReadNumber(c, valueLen, n)) return;
       value = U16(std::to_string(n));
     } else {
+      // Other types (16- and 64-bit numbers, booleans, bytes) give an empty
+      // text, as the playout program shows them: "WM/Track" as a 16-bit number is no track.
       c.Skip(valueLen);
     }
     int slot = SlotOf(name);
@@ -229,6 +233,8 @@ bool ReadFileData(const bytes::ByteSource& file, TFileData& d) {
   return true;
 }
 
+// The header's duration is replaced by one from the file size, depending on the
+// encoder's SDK version: the lengths the playout program shows for such files.
 long double CorrectedDuration(const TFileData& d) {
   const std::u16string& version = d.Tag[kEncoder];
   const int32_t m = d.MaxBitRate;

@@ -50,15 +50,18 @@ bool ParseMP4(const bytes::ByteSource& file, TaggerRecord& tag) {
     bytes::ByteReader head = w.Get(pos, 8);
     if (!head.Ok()) break;
     const int64_t payload = static_cast<int64_t>(head.U32BE()) - 8;
+    // A size of 0 (to the end of the file) or 1 (a 64-bit size follows) stops the walk too:
+    // neither is used by an item list, and the playout program stops there as well.
     if (payload < 0 || payload > kMaxPayload) break;
     const std::string type(head.Chars(4));
-    if (type.find('\0') != std::string::npos) break;
+    if (type.find('\0') != std::string::npos) break;  // not an atom: the walk has lost its way
     const int64_t itemStart = pos;
     pos += 8;  // the payload's start
     // An empty atom (ffmpeg writes an 8-byte "free" after "ftyp") holds
     // nothing to enter or read: the walk goes on after it.
     if (payload == 0) continue;
 
+    // The walk is flat (no stack of open containers): it only needs to reach the item list.
     if (level <= 3 && IsType(type, kContainers[level])) {
       if (level == 2) pos += 4;  // "meta" carries version and flags first
       ++level;

@@ -97,6 +97,9 @@ bool ReadID3v1Block(const std::u16string& FileName, TID3v1Block& Block) {
   return Block[0] == 'T' && Block[1] == 'A' && Block[2] == 'G';
 }
 
+// The fields keep their padding (the report trims what it shows), and the
+// comment is all 30 bytes, also when version 1.1 keeps a track in the last
+// two: earlier reports and the playout program read the block this way.
 void FillFromID3v1Block(const TID3v1Block& Block, TPlaylistEntry& Entry) {
   auto field = [&](size_t offset, size_t width) {
     return AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(Block.data()) + offset, width));
@@ -128,7 +131,9 @@ bool ReadTrackInfo(const std::u16string& FileName, TPlaylistEntry& Entry, char* 
 
   if (!(Options & roPlayoutItemsOnly)) {
     if (format && format->Reader == TagReaderKind::ID3v2ThenID3v1) {
+      // One retry, as the playout program makes (a file held for a moment reads the second time).
       if (!r.ID3v2.ReadFromFile(FileName)) r.ID3v2.ReadFromFile(FileName);
+      // An ID3v2 tag wins even with empty fields (no ID3v1 then), as in the playout program.
       if (r.ID3v2.Exists()) {
         Entry.tagtype = TTagType::ttID3v2;
         CopyTags(r.ID3v2, Entry);
@@ -157,6 +162,7 @@ bool ReadTrackInfo(const std::u16string& FileName, TPlaylistEntry& Entry, char* 
         case TagReaderKind::ID3v2ThenID3v1:
           break;  // taken above
         case TagReaderKind::WAV:
+          // No tags from WAV (its LIST/INFO chunk is not read), as in the playout program.
           if (InfoText) {
             r.WAVfile.ReadFromFile(FileName);
             summary = Text(r.WAVfile.ChannelMode()) + u"   " + IntToStr(r.WAVfile.SampleRate()) +

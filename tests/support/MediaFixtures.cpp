@@ -56,4 +56,10 @@ std::string DecodedAudioDigest(const std::string& file) {
   return at == std::string::npos ? out : out.substr(at);
 }
 
+int64_t SoxSamples(const std::string& file) {
+  std::string out;
+  EXPECT_EQ(Run("soxi -s " + ShellQuote(file), &out), 0) << out;
+  return std::stoll(out);
+}
+
 }  // namespace ordana::test

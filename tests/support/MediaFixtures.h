@@ -34,4 +34,7 @@ std::optional<XingHeader> ReadXingHeader(std::string_view file);
 // out), for "the audio is unchanged" checks.
 std::string DecodedAudioDigest(const std::string& file);
 
+// The samples per channel that sox counts in a file (soxi -s).
+int64_t SoxSamples(const std::string& file);
+
 }  // namespace ordana::test

@@ -66,4 +66,19 @@ bool ToolsRequired();
 // An MD5-like digest for "unchanged bytes" checks (FNV-1a 64, hex).
 std::string Digest(std::string_view bytes);
 
+// A reader's fixture: bytes written to `name` in a fresh folder and read by
+// a fresh reader (ReadFromFile); ok is the read's result.
+template <class Reader>
+struct ReadBack {
+  ReadBack() = default;
+  ReadBack(const std::string& bytes, const char* name) { Load(bytes, name); }
+  void Load(const std::string& bytes, const char* name) {
+    WriteBytes(dir.File(name), bytes);
+    ok = reader.ReadFromFile(dir.File16(name));
+  }
+  TempDir dir;
+  Reader reader;
+  bool ok = false;
+};
+
 }  // namespace ordana::test

@@ -42,14 +42,9 @@ std::string VorbisComment(std::string_view vendor, const std::vector<std::string
 
 const std::string kFrames = std::string("\xFF\xF8\x69\x08", 4) + std::string(5000, '\x33');
 
-struct Read {
-  test::TempDir dir;
-  TFLACfile flac;
-  bool ok = false;
-  explicit Read(const std::string& bytes) {
-    test::WriteBytes(dir.File("a.flac"), bytes);
-    ok = flac.ReadFromFile(dir.File16("a.flac"));
-  }
+struct Read : test::ReadBack<TFLACfile> {
+  explicit Read(const std::string& bytes) : ReadBack(bytes, "a.flac") {}
+  TFLACfile& flac = reader;
 };
 
 TEST(FLACfile, StreamInfoBitFieldsAndDerivedValues) {

@@ -25,8 +25,7 @@ using test::SyncSafe;
 using test::Zeros;
 
 std::string Tag(int version, const std::string& frames, size_t padding) {
-  return "ID3" + Bytes({version, 0, 0}) + SyncSafe(uint32_t(frames.size() + padding)) + frames +
-         Zeros(padding);
+  return test::Id3Tag(version, frames, 0, padding);
 }
 std::string Audio() {
   std::string a;

@@ -12,6 +12,7 @@
 #include "platform/SafeWrite.h"
 #include "platform/Strings.h"
 #include "platform/TextCodec.h"
+#include "support/MediaFixtures.h"
 #include "support/Mutagen.h"
 #include "support/OggBuilder.h"
 #include "support/TestFiles.h"
@@ -23,15 +24,10 @@ using test::MakeOggFile;
 using test::OggFileLayout;
 
 // Writes the file and reads it with a fresh reader.
-struct Read {
+struct Read : test::ReadBack<TOggVorbis> {
   explicit Read(const OggFileLayout& layout) : Read(MakeOggFile(layout)) {}
-  explicit Read(const std::string& bytes) {
-    test::WriteBytes(dir.File("t.ogg"), bytes);
-    ok = ogg.ReadFromFile(dir.File16("t.ogg"));
-  }
-  test::TempDir dir;
-  TOggVorbis ogg;
-  bool ok = false;
+  explicit Read(const std::string& bytes) : ReadBack(bytes, "t.ogg") {}
+  TOggVorbis& ogg = reader;
 };
 
 OggFileLayout WithComments(std::vector<std::string> comments) {
@@ -427,12 +423,6 @@ std::map<std::string, std::string> ListComments(const std::string& file) {
   return m;
 }
 
-int64_t SoxSamples(const std::string& file) {
-  std::string out;
-  EXPECT_EQ(test::Run("soxi -s " + test::ShellQuote(file), &out), 0);
-  return std::stoll(out);
-}
-
 TEST(OggVorbisRead, FilesEncodedByOggencAndTaggedByVorbiscomment) {
   ORDANA_REQUIRE_TOOL("oggenc");
   ORDANA_REQUIRE_TOOL("vorbiscomment");
@@ -461,7 +451,7 @@ TEST(OggVorbisRead, FilesEncodedByOggencAndTaggedByVorbiscomment) {
   EXPECT_EQ(r.SampleRate(), 44100);
   EXPECT_EQ(r.ChannelMode(), u"Stereo");
   EXPECT_EQ(r.BitRateNominal(), 128);
-  EXPECT_DOUBLE_EQ(r.Duration(), double(SoxSamples(ogg)) / 44100);
+  EXPECT_DOUBLE_EQ(r.Duration(), double(test::SoxSamples(ogg)) / 44100);
   EXPECT_DOUBLE_EQ(r.Duration(), 3.5);
   EXPECT_EQ(r.FileSize(), static_cast<int32_t>(std::filesystem::file_size(ogg)));
   EXPECT_EQ(r.BitRate(), std::lround(r.FileSize() / 3.5 / 125));

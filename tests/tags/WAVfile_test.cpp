@@ -5,6 +5,7 @@
 #include <cmath>
 #include <filesystem>
 
+#include "support/MediaFixtures.h"
 #include "support/TestFiles.h"
 
 namespace ordana {
@@ -22,14 +23,9 @@ std::string Header(uint32_t riffSize, uint16_t tag, uint16_t channels, uint32_t 
          LE32(rate) + LE32(rate * align) + LE16(align) + LE16(bits);
 }
 
-struct Read {
-  explicit Read(const std::string& bytes) {
-    test::WriteBytes(dir.File("t.wav"), bytes);
-    ok = wav.ReadFromFile(dir.File16("t.wav"));
-  }
-  test::TempDir dir;
-  TWAVfile wav;
-  bool ok = false;
+struct Read : test::ReadBack<TWAVfile> {
+  explicit Read(const std::string& bytes) : ReadBack(bytes, "t.wav") {}
+  TWAVfile& wav = reader;
 };
 
 TEST(WAVfileRead, CommonPcmLayout) {
@@ -140,12 +136,6 @@ TEST(WAVfileRead, ShortAndForeignFiles) {
 
 // --- Files made by sox -----------------------------------------------------------
 
-int64_t SoxSamples(const std::string& file) {
-  std::string out;
-  EXPECT_EQ(test::Run("soxi -s " + test::ShellQuote(file), &out), 0);
-  return std::stoll(out);
-}
-
 TEST(WAVfileRead, FilesWrittenBySox) {
   ORDANA_REQUIRE_TOOL("sox");
   test::TempDir dir;
@@ -175,7 +165,7 @@ TEST(WAVfileRead, FilesWrittenBySox) {
     EXPECT_EQ(wav.ChannelNumber(), c.channels) << c.options;
     EXPECT_EQ(wav.BitsPerSample(), c.bits) << c.options;
     EXPECT_EQ(wav.FileSize(), std::filesystem::file_size(file)) << c.options;
-    const int64_t samples = SoxSamples(file);
+    const int64_t samples = test::SoxSamples(file);
     if (wav.HeaderSize() == 44) {
       // Plain PCM: the duration comes from the stated size (which counts a
       // pad byte after odd-sized data) and the byte rate.

@@ -53,14 +53,9 @@ std::vector<std::string> AllItems() {
           Item("aART", "Album artist"), Item("covr", std::string(300, '\x89'), 13)};
 }
 
-struct Reader {
-  test::TempDir dir;
-  TMp4Tag tag;
-  bool ok = false;
-  void Load(const std::string& bytes) {
-    test::WriteBytes(dir.File("a.m4a"), bytes);
-    ok = tag.ReadFromFile(dir.File16("a.m4a"));
-  }
+struct Reader : test::ReadBack<TMp4Tag> {
+  void Load(const std::string& bytes) { ReadBack::Load(bytes, "a.m4a"); }
+  TMp4Tag& tag = reader;
 };
 
 TEST(Mp4Tag, ItemsOfMoovBeforeMediaData) {
