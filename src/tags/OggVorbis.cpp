@@ -58,7 +58,7 @@ void ReadCommentHeader(bytes::SourceWindow& in, FileInfo& info, int64_t pos, int
       if (!t.Ok()) break;
       text = t.AllChars();
     }
-    StoreString(info.Tag, Trim(Utf8ToUtf16(text)));
+    StoreString(info.Tag, Trim(Utf8ToUtf16(Utf8View(text))));
     if (len < 0 || len > left) {
       pos = textPos + std::max<int64_t>(take, 0);
       break;
@@ -532,11 +532,11 @@ void PutComment(std::vector<std::string>& comments, const std::string& name, con
     if (UpperName(c) != name) {
       out.push_back(std::move(c));
     } else if (!placed && !value.empty()) {
-      out.push_back(name + "=" + value);
+      out.push_back(name + "=" + value.bytes());
       placed = true;
     }
   }
-  if (!placed && !value.empty()) out.push_back(name + "=" + value);
+  if (!placed && !value.empty()) out.push_back(name + "=" + value.bytes());
   comments = std::move(out);
 }
 
