@@ -153,7 +153,7 @@ int Run(const std::vector<std::string>& args) {
     } else if (a == "--map-path") {
       std::string m = value();
       try {
-        mappings.push_back(ParsePathMapping(Utf8ToUtf16(m)));
+        mappings.push_back(ParsePathMapping(Utf8ToUtf16(Utf8View(m))));
       } catch (const std::invalid_argument& e) {
         BadArgs(e.what());
       }

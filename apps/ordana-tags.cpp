@@ -80,10 +80,10 @@ const char kHelpTail[] =
     "Exit status: 0 when every file was handled, 1 when one failed, 2 for bad\n"
     "usage, 3 when a file was saved but a text had to be cut or changed.\n";
 
-std::string U8(const std::u16string& s) { return Utf16ToUtf8(s); }
+std::string U8(const std::u16string& s) { return Utf16ToUtf8(s).bytes(); }
 // Text for the terminal: control characters written out, never sent.
 std::string P(const std::string& utf8) { return PrintableText(utf8); }
-std::string U8Ansi(const AnsiString& s) { return Utf16ToUtf8(AnsiToUtf16(s)); }
+std::string U8Ansi(const AnsiString& s) { return Utf16ToUtf8(AnsiToUtf16(s)).bytes(); }
 
 // What one file shows: the tag kinds found, the descriptive fields and the
 // stream facts, each as UTF-8 text, in a fixed order.
@@ -249,7 +249,7 @@ FileView Show(const std::u16string& file) {
     if (a.Exists()) {
       v.kinds.push_back("APEv" + std::to_string(a.Version() / 1000));
       if (v.fields.empty()) {
-        auto f = [&](const char* n) { return Utf8ToUtf16(a.SeekField(n)); };
+        auto f = [&](const char* n) { return Utf8ToUtf16(a.SeekField(Utf8String(n))); };
         Fields(v, f("Title"), f("Artist"), f("Album"), f("Year"), f("Genre"), f("Comment"));
       }
     }
@@ -353,7 +353,7 @@ struct Changes {
 uint8_t GenreIndex(const std::u16string& name) {
   const std::u16string want = LowerCase(Trim(name));
   for (size_t i = 0; i < GenreNames.size(); ++i)
-    if (LowerCase(AnsiToUtf16(std::string(GenreNames[i]))) == want) return static_cast<uint8_t>(i);
+    if (LowerCase(AnsiToUtf16(AnsiView(GenreNames[i]))) == want) return static_cast<uint8_t>(i);
   return 255;
 }
 
@@ -367,14 +367,14 @@ std::string Cause(const std::string& what) {
 // warning when that loses anything.
 AnsiString Id3v1Field(const std::u16string& text, size_t width, const char* name,
                       std::vector<std::string>& warnings) {
-  AnsiString a = TrimRightBytes(Utf16ToAnsi(text));
+  AnsiString a(TrimRightBytes(Utf16ToAnsi(text).view()));
   if (AnsiToUtf16(a) != TrimRight(text))
     warnings.push_back(std::string("the ID3v1 ") + name + " cannot hold every character of it (code page " +
                        AnsiCodePage() + ")");
   if (a.size() > width) {
     warnings.push_back(std::string("the ID3v1 ") + name + " holds only " + std::to_string(width) +
                        " bytes of it; the ID3v2 tag has it whole");
-    a.resize(width);
+    a = AnsiString(a.view().substr(0, width));
   }
   return a;
 }
@@ -508,7 +508,7 @@ int CmdSet(const std::vector<std::string>& args) {
         std::cerr << "ordana-tags set: " << a << " needs a value\n";
         return 2;
       }
-      *slot = Utf8ToUtf16(args[++i]);  // taken as it is, a leading '-' too
+      *slot = Utf8ToUtf16(Utf8View(args[++i]));  // taken as it is, a leading '-' too
     } else if (a == "--") {
       optionsEnd = true;
     } else if (a.size() > 1 && a[0] == '-') {

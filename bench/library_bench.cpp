@@ -327,7 +327,7 @@ std::optional<ReadAheadSettings> ParseVariant(const std::string& v) {
 }
 
 void SetLibraryMapping(const Library& lib) {
-  SetPathMappings({PathMapping{u"N:\\Music\\", Utf8ToUtf16(lib.dir + "/music/")}});
+  SetPathMappings({PathMapping{u"N:\\Music\\", Utf8ToUtf16(Utf8View(lib.dir + "/music/"))}});
 }
 
 const TDate kMonthStart{2026, 3, 1};
@@ -335,7 +335,7 @@ const TDate kMonthEnd{2026, 3, 31};
 
 void ReadAheadVariants(const Options& o, const Library& lib, ColdCache& cold) {
   SetLibraryMapping(lib);
-  const std::vector<TSongInfo> counted = CountPlays(Utf8ToUtf16(lib.dir + "/logs"), kMonthStart, kMonthEnd);
+  const std::vector<TSongInfo> counted = CountPlays(Utf8ToUtf16(Utf8View(lib.dir + "/logs")), kMonthStart, kMonthEnd);
   std::vector<std::pair<std::string, ReadAheadSettings>> variants;
   for (const std::string& v : o.variants) {
     auto s = ParseVariant(v);
@@ -533,7 +533,7 @@ void Agree(const std::vector<LibraryFile>& files) {
     ++all;
     if (now == before) continue;
     ++differ;
-    if (shown++ < 20) std::printf("  %s: %u ms, before %u ms\n", Utf16ToUtf8(f.path).c_str(), now, before);
+    if (shown++ < 20) std::printf("  %s: %u ms, before %u ms\n", Utf16ToUtf8(f.path).bytes().c_str(), now, before);
   }
   std::printf("\nLengths now against before (ms, after truncation)\n%-16s %6s %8s\n", "files", "n", "differ");
   for (const auto& [kind, c] : byKind) std::printf("%-16s %6d %8d\n", kind.c_str(), c.second, c.first);
@@ -548,7 +548,7 @@ int main(int argc, char** argv) {
     const Options o = ParseArgs(argc, argv);
     const Library lib = LoadLibrary(o.library);
     std::vector<std::string> natives;
-    for (const auto& f : lib.files) natives.push_back(Utf16ToUtf8(f.path));
+    for (const auto& f : lib.files) natives.push_back(Utf16ToUtf8(f.path).bytes());
     ColdCache cold(o.cold, natives);
     cold.Drop();
     std::printf("Library: %s (%zu files)\nCold: %s; after a drop %.1f%% of the first 50 files' pages are cached\n",

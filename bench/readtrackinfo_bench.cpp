@@ -184,7 +184,7 @@ struct FileSet : bench::BenchFolder {
   std::u16string Write(const std::string& name, const std::string& bytes) {
     const auto p = dir / name;
     std::ofstream(p, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
-    return Utf8ToUtf16(p.string());
+    return Utf8ToUtf16(Utf8View(p.string()));
   }
 };
 

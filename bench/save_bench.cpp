@@ -77,7 +77,7 @@ const bench::BenchFolder& Flac() {
 // The file's inode: a rewrite gives the name a new one.
 ino_t Inode(const std::u16string& path) {
   struct stat st {};
-  return ::stat(Utf16ToUtf8(path).c_str(), &st) == 0 ? st.st_ino : 0;
+  return ::stat(Utf16ToUtf8(path).bytes().c_str(), &st) == 0 ? st.st_ino : 0;
 }
 
 void Cp(benchmark::State& state, const std::filesystem::path& from, bool sync = false) {
@@ -107,7 +107,7 @@ void BM_Mp3_CpSync(benchmark::State& state) { Cp(state, Mp3().dir / "a.mp3", tru
 BENCHMARK(BM_Mp3_CpSync)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void SaveInPlace(benchmark::State& state) {
-  const std::u16string path = Utf8ToUtf16((Mp3().dir / "a.mp3").string());
+  const std::u16string path = Utf8ToUtf16(Utf8View((Mp3().dir / "a.mp3").string()));
   int i = 0;
   for (auto _ : state) {
     TID3v2 t;
@@ -162,7 +162,7 @@ void BM_Mp3_SaveFitsPadding_NoSync_NoLockOrIdentity(benchmark::State& state) {
 BENCHMARK(BM_Mp3_SaveFitsPadding_NoSync_NoLockOrIdentity)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 void BM_Mp3_SaveForcesRewrite(benchmark::State& state) {
-  const std::u16string path = Utf8ToUtf16((Mp3().dir / "a.mp3").string());
+  const std::u16string path = Utf8ToUtf16(Utf8View((Mp3().dir / "a.mp3").string()));
   // Grows over every repetition: each save outgrows the tag before it, its
   // 2048 bytes of padding included (Latin-1 texts take a byte a character).
   static std::u16string title;
@@ -184,7 +184,7 @@ void BM_Flac300_CpSync(benchmark::State& state) { Cp(state, Flac().dir / "a.flac
 BENCHMARK(BM_Flac300_CpSync)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
 void BM_Flac300_SaveForcesRewrite(benchmark::State& state) {
-  const std::u16string path = Utf8ToUtf16((Flac().dir / "a.flac").string());
+  const std::u16string path = Utf8ToUtf16(Utf8View((Flac().dir / "a.flac").string()));
   static std::u16string comment;  // grows over every repetition: outgrows the padding every time
   for (auto _ : state) {
     comment += std::u16string(3000, u'c');

@@ -58,7 +58,7 @@ struct FileSet : bench::BenchFolder {
           const std::filesystem::path src(o);
           const auto dst = dir / (std::to_string(copy) + "-" + kind + "-" + src.filename().string());
           std::filesystem::copy_file(src, dst, std::filesystem::copy_options::overwrite_existing);
-          byKind[kind].push_back(Utf8ToUtf16(dst.string()));
+          byKind[kind].push_back(Utf8ToUtf16(Utf8View(dst.string())));
         }
       }
     }

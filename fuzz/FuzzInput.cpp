@@ -71,7 +71,7 @@ std::u16string WriteInputFile(const uint8_t* data, size_t size, std::string_view
   out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
   out.close();
   if (!out) Fail("cannot write the input file");
-  return Utf8ToUtf16(path);
+  return Utf8ToUtf16(Utf8View(path));
 }
 
 namespace {

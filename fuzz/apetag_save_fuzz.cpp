@@ -14,18 +14,19 @@ namespace {
 using ordana::fuzz::Check;
 
 // Names made of visible ASCII read back byte for byte.
-bool PlainName(const std::string& name) {
+bool PlainName(const ordana::Utf8String& text) {
+  const std::string& name = text.bytes();
   if (name.empty()) return false;
   for (unsigned char c : name)
     if (c <= 0x20 || c >= 0x7F) return false;
   return true;
 }
 
-std::string Name(ordana::fuzz::SaveInput& in) {
+ordana::Utf8String Name(ordana::fuzz::SaveInput& in) {
   const size_t length = 1 + in.Byte() % 16;
   std::string name;
   for (size_t i = 0; i < length; ++i) name += char(0x21 + in.Byte() % 0x5E);
-  return name;
+  return ordana::Utf8String(std::move(name));
 }
 
 }  // namespace
@@ -42,13 +43,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int at = count ? file.in.Byte() % count : 0;
     bool clean = false;
     switch (file.in.Byte() % 7) {
-      case 0: tag.AppendField(Name(file.in), file.in.Bytes()); break;
+      case 0: tag.AppendField(Name(file.in), ordana::Utf8String(file.in.Bytes())); break;
       case 1: tag.EditField(ordana::Utf8ToUtf16(Name(file.in)), file.in.Text(clean)); break;
       case 2: tag.EditField(file.in.Text(clean), file.in.Text(clean)); break;
       case 3: if (count) tag.DeleteField(ordana::Utf8ToUtf16(tag.Fields()[at].Name)); break;
       case 4: tag.RemoveField(at); break;
       case 5: tag.SwapFields(at, file.in.Byte() % (count + 1)); break;
-      default: tag.InsertField(at, Name(file.in), file.in.Bytes()); break;
+      default: tag.InsertField(at, Name(file.in), ordana::Utf8String(file.in.Bytes())); break;
     }
   }
 

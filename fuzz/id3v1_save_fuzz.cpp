@@ -17,8 +17,8 @@ bool EndsWithTag(const std::string& bytes) {
 }
 
 // A field as it reads back from a block: its first width bytes, trimmed.
-std::string AsRead(const std::string& value, size_t width) {
-  return ordana::TrimRightBytes(value.substr(0, width));
+ordana::AnsiString AsRead(const ordana::AnsiString& text, size_t width) {
+  return ordana::AnsiString(ordana::TrimRightBytes(text.view().substr(0, width)));
 }
 
 }  // namespace
@@ -28,11 +28,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ordana::TID3v1 tag;
   tag.ReadFromFile(file.path);
   const uint8_t which = file.in.Byte();
-  if (which & 1) tag.SetTitle(file.in.Bytes());
-  if (which & 2) tag.SetArtist(file.in.Bytes());
-  if (which & 4) tag.SetAlbum(file.in.Bytes());
-  if (which & 8) tag.SetYear(file.in.Bytes());
-  if (which & 16) tag.SetComment(file.in.Bytes());
+  if (which & 1) tag.SetTitle(ordana::AnsiString(file.in.Bytes()));
+  if (which & 2) tag.SetArtist(ordana::AnsiString(file.in.Bytes()));
+  if (which & 4) tag.SetAlbum(ordana::AnsiString(file.in.Bytes()));
+  if (which & 8) tag.SetYear(ordana::AnsiString(file.in.Bytes()));
+  if (which & 16) tag.SetComment(ordana::AnsiString(file.in.Bytes()));
   if (which & 32) tag.SetTrack(file.in.Byte());
   if (which & 64) tag.SetGenreID(file.in.Byte());
 

@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (vendorBefore && vendorAfter) {
     ordana::fuzz::CheckSame(*vendorAfter, *vendorBefore, "the vendor string changed");
     if (vendorBefore->find('=') == std::string::npos &&
-        ogg.Vendor() == ordana::Trim(ordana::Utf8ToUtf16(*vendorBefore)))
+        ogg.Vendor() == ordana::Trim(ordana::Utf8ToUtf16(ordana::Utf8View(*vendorBefore))))
       ordana::fuzz::CheckSame(back.Vendor(), ogg.Vendor(), "the vendor read back changed");
   }
   // The number is written whole; reading keeps eight bits of it.

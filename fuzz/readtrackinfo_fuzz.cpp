@@ -16,7 +16,7 @@ std::string PickName(uint8_t pick) {
   const size_t n = pick % (formats.size() + 2);
   if (n == formats.size()) return "INPUT.MP3";
   if (n == formats.size() + 1) return "line.in";
-  return "input" + ordana::Utf16ToUtf8(std::u16string(formats[n].Extension));
+  return "input" + ordana::Utf16ToUtf8(std::u16string(formats[n].Extension)).bytes();
 }
 
 }  // namespace

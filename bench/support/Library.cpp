@@ -28,7 +28,7 @@ Library LoadLibrary(const std::string& dir) {
     const size_t t1 = line.find('\t'), t2 = line.rfind('\t');
     if (t1 == std::string::npos || t2 == t1) throw std::runtime_error(manifest + ": bad line: " + line);
     LibraryFile f;
-    f.path = Utf8ToUtf16(dir + "/music/" + line.substr(0, t1));
+    f.path = Utf8ToUtf16(Utf8View(dir + "/music/" + line.substr(0, t1)));
     f.kind = line.substr(t1 + 1, t2 - t1 - 1);
     f.cover = line.substr(t2 + 1) == "1";
     order.push_back(f.path);

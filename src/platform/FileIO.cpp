@@ -12,11 +12,11 @@
 namespace ordana {
 
 EFOpenError MakeOpenError(std::u16string_view fileName, int err) {
-  return EFOpenError("Cannot open file \"" + Utf16ToUtf8(fileName) + "\". " + SystemMessage(err));
+  return EFOpenError("Cannot open file \"" + Utf16ToUtf8(fileName).bytes() + "\". " + SystemMessage(err));
 }
 
 EFCreateError MakeCreateError(std::u16string_view fileName, int err) {
-  return EFCreateError("Cannot create file \"" + Utf16ToUtf8(fileName) + "\". " +
+  return EFCreateError("Cannot create file \"" + Utf16ToUtf8(fileName).bytes() + "\". " +
                        SystemMessage(err));
 }
 

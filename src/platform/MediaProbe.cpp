@@ -98,7 +98,7 @@ void Say(ProbeState& s, const std::string& text) {
 void Warn(ProbeState& s) {
   if (s.warned) return;
   s.warned = true;
-  Say(s, "warning: cannot start the media probe helper \"" + Utf16ToUtf8(MediaProbeHelper()) +
+  Say(s, "warning: cannot start the media probe helper \"" + Utf16ToUtf8(MediaProbeHelper()).bytes() +
              "\": " + s.stats.helperProblem + "; track lengths it would measure are 0");
 }
 
@@ -108,7 +108,7 @@ constexpr int64_t kMaxFailureWarnings = 10;
 
 void WarnFailure(ProbeState& s, std::u16string_view path, const std::string& cause) {
   if (s.stats.filesFailed > kMaxFailureWarnings) return;
-  std::string text = "warning: the media probe helper failed on \"" + Utf16ToUtf8(std::u16string(path)) +
+  std::string text = "warning: the media probe helper failed on \"" + Utf16ToUtf8(path).bytes() +
                      "\": " + cause + "; its track length is 0";
   if (s.stats.filesFailed == kMaxFailureWarnings) text += " (further failures are counted, not listed)";
   Say(s, text);

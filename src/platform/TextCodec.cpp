@@ -38,8 +38,8 @@ std::u16string DecodeTextWithBom(std::string_view bytes) {
   auto starts = [&](std::string_view mark) { return bytes.substr(0, mark.size()) == mark; };
   if (starts("\xFF\xFE")) return Utf16LEToUtf16(bytes.substr(2));
   if (starts("\xFE\xFF")) return Utf16BEToUtf16(bytes.substr(2));
-  if (starts("\xEF\xBB\xBF")) return Utf8ToUtf16(bytes.substr(3));
-  return AnsiToUtf16(bytes);
+  if (starts("\xEF\xBB\xBF")) return Utf8ToUtf16(Utf8View(bytes.substr(3)));
+  return AnsiToUtf16(AnsiView(bytes));
 }
 
 }  // namespace ordana

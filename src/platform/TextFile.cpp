@@ -87,8 +87,8 @@ bool TextFileReader::Next(std::u16string& text) {
     if (cut == 0) return false;
     const std::string_view piece(carry_.data(), cut);
     switch (encoding_) {
-      case Encoding::Ansi: text = AnsiToUtf16(piece); break;
-      case Encoding::Utf8: text = Utf8ToUtf16(piece); break;
+      case Encoding::Ansi: text = AnsiToUtf16(AnsiView(piece)); break;
+      case Encoding::Utf8: text = Utf8ToUtf16(Utf8View(piece)); break;
       case Encoding::Utf16LE: text = Utf16LEToUtf16(piece); break;
       case Encoding::Utf16BE: text = Utf16BEToUtf16(piece); break;
     }

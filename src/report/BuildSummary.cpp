@@ -68,7 +68,7 @@ std::string WarningText(const TBuildWarning& w) {
     case TBuildWarning::TKind::NoLogInPeriod:
       return "no play log is dated inside the period (is the folder or the period right?)";
     case TBuildWarning::TKind::DuplicateLog:
-      return "the logs \"" + Utf16ToUtf8(w.Log1) + "\" and \"" + Utf16ToUtf8(w.Log2) +
+      return "the logs \"" + Utf16ToUtf8(w.Log1).bytes() + "\" and \"" + Utf16ToUtf8(w.Log2).bytes() +
              "\" have the same date and " +
              (w.Identical ? std::string("the same lines")
                           : "the second holds every line of the first") +
@@ -94,7 +94,7 @@ std::string MissingText(const TProblemRow& p) {
 std::string ProblemsCsv(const std::vector<TProblemRow>& problems) {
   std::string out = "\xEF\xBB\xBFpath;plays;missing\r\n";
   for (const TProblemRow& p : problems)
-    out += CsvField(Utf16ToUtf8(p.FN)) + ";" + std::to_string(p.PlayCount) + ";" + CsvField(MissingText(p)) + "\r\n";
+    out += CsvField(Utf16ToUtf8(p.FN).bytes()) + ";" + std::to_string(p.PlayCount) + ";" + CsvField(MissingText(p)) + "\r\n";
   return out;
 }
 

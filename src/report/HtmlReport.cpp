@@ -129,7 +129,7 @@ void WriteHtmlReport(const std::vector<TSongInfo>& rows, const std::u16string& O
     throw MakeOpenError(OutputFile, err);
   }
   const AnsiString bytes = Utf16ToAnsi(ComposeHtmlReport(rows, StartDate, EndDate));
-  if (!file.Rewrite([&](ordana::OutputFile& out) { return out.Write(bytes); })) throw EWriteError();
+  if (!file.Rewrite([&](ordana::OutputFile& out) { return out.Write(bytes.bytes()); })) throw EWriteError();
 }
 
 }  // namespace ordana

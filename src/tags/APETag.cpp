@@ -86,7 +86,7 @@ static void ReadItems(const bytes::ByteSource& f, const TAPETag::Footer& footer,
     }
     if (keyLength == bytes::ByteReader::npos) break;  // the key runs to the end of the tag
     // Keys are read in the ANSI code page, not as UTF-8, as the playout program reads them.
-    item.Name = Utf16ToUtf8(Trim(AnsiToUtf16(key.Chars(keyLength))));
+    item.Name = Utf16ToUtf8(Trim(AnsiToUtf16(AnsiView(key.Chars(keyLength)))));
     pos += static_cast<int64_t>(keyLength) + 1;
     const bool fits = valueSize >= 0 && valueSize <= areaEnd - pos;
     const int64_t cost = static_cast<int64_t>(2 * sizeof(RField) + keyLength) + (fits ? valueSize : 0);
@@ -123,9 +123,9 @@ bool TAPETag::ReadFromFile(const std::u16string& sFile) {
 // Letter case is ignored for a-z only (the playout program's own items are ASCII),
 // while EditField and DeleteField compare bytes exactly.
 Utf8String TAPETag::SeekField(const Utf8String& Field) const {
-  const std::string wanted = UpperAscii(std::string_view(Field));
+  const std::string wanted = UpperAscii(Field.view());
   for (const RField& item : F.Fields)
-    if (UpperAscii(std::string_view(item.Name)) == wanted) return item.Value;
+    if (UpperAscii(item.Name.view()) == wanted) return item.Value;
   return {};
 }
 
@@ -173,7 +173,7 @@ void TAPETag::EditField(const std::u16string& name, const std::u16string& value)
 }
 
 void TAPETag::EditField(const std::u16string& name, int32_t value) {
-  EditField(Utf16ToUtf8(name), std::to_string(value));
+  EditField(Utf16ToUtf8(name), Utf8String(std::to_string(value)));
 }
 
 void TAPETag::SwapFields(int32_t pos1, int32_t pos2) {
@@ -191,13 +191,13 @@ ByteString RenderAPE(const AField& fields) {
   for (const RField& item : fields) {
     // Keys are read in the ANSI code page, so they are written in it too;
     // a zero byte inside one would end the key early and garble the list.
-    const ByteString key = Utf16ToAnsi(Utf8ToUtf16(item.Name));
-    if (key.find('\0') != std::string::npos || item.Value.size() > kMaxSize) return {};
+    const AnsiString key = Utf16ToAnsi(Utf8ToUtf16(item.Name));
+    if (key.view().find('\0') != std::string_view::npos || item.Value.size() > kMaxSize) return {};
     items.PutU32LE(item.Value.size());
     items.PutU32LE(item.Flags);
-    items.PutBytes(key);
+    items.PutBytes(key.bytes());
     items.PutZeros(1);
-    items.PutBytes(item.Value);
+    items.PutBytes(item.Value.bytes());
   }
   if (items.Size() > kMaxSize - kFooterSize) return {};
   auto frame = [&](bytes::ByteWriter& w, uint32_t flags) {

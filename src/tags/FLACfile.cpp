@@ -114,7 +114,7 @@ void ParseNamedFields(bytes::ByteReader& body, uint32_t count, FLACRecord& flac)
     for (size_t k = 0; k < std::size(kNamedFields); ++k) {
       if (found[k] || name != kNamedFields[k].name) continue;
       found[k] = true;
-      flac.*kNamedFields[k].field = Utf8ToUtf16(c.substr(eq + 1));
+      flac.*kNamedFields[k].field = Utf8ToUtf16(Utf8View(c.substr(eq + 1)));
     }
   }
 }
@@ -125,7 +125,7 @@ void ParseVorbisComment(bytes::ByteReader body, FLACRecord& flac, FLACComments k
   if (!body.Has(4)) return;
   const uint32_t vendorLength = body.U32LE();
   const size_t n = std::min<size_t>(vendorLength, body.Remaining());
-  flac.Vendor = Utf8ToUtf16(body.Chars(n));
+  flac.Vendor = Utf8ToUtf16(Utf8View(body.Chars(n)));
   if (!body.Has(4)) return;
 
   const uint32_t count = body.U32LE();
@@ -135,7 +135,7 @@ void ParseVorbisComment(bytes::ByteReader body, FLACRecord& flac, FLACComments k
     if (!body.Has(4)) break;
     const uint32_t m = body.U32LE();
     if (!body.Has(m)) break;
-    comments.push_back(Utf8ToUtf16(body.Chars(m)));
+    comments.push_back(Utf8ToUtf16(Utf8View(body.Chars(m))));
   }
 
   // The first comment of a name wins (in Ogg files the last): each as the playout program reads it.
@@ -307,12 +307,12 @@ bool TFLACfile::SaveToFile(const std::u16string& FileName) {
   bytes::ByteWriter body;
   const Utf8String vendor = Utf16ToUtf8(F.Vendor);
   body.PutU32LE(vendor.size());
-  body.PutBytes(vendor);
+  body.PutBytes(vendor.bytes());
   body.PutU32LE(F.Comments.size());
   for (const std::u16string& c : F.Comments) {
     const Utf8String text = Utf16ToUtf8(c);
     body.PutU32LE(text.size());
-    body.PutBytes(text);
+    body.PutBytes(text.bytes());
   }
   if (body.Size() > kMaxBlockLength) return session.Refuse("the comments do not fit one FLAC block");
   // A block's header holds its length in 24 bits.

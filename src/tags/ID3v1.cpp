@@ -41,7 +41,7 @@ namespace {
 // byte, or double byte with trail bytes above 0x3F) this equals trimming the
 // decoded text, and no byte the code page cannot map is lost on the way.
 AnsiString Field(bytes::ByteReader& block, size_t width) {
-  return TrimRightBytes(block.Chars(width));
+  return AnsiString(TrimRightBytes(block.Chars(width)));
 }
 
 }  // namespace
@@ -86,16 +86,16 @@ AnsiString TID3v1::Genre() const {
   return F.GenreID < kGenreCount ? AnsiString(GenreNames[F.GenreID]) : AnsiString();
 }
 
-void TID3v1::SetTitle(const AnsiString& v) { F.Title = TrimRightBytes(v); }
-void TID3v1::SetArtist(const AnsiString& v) { F.Artist = TrimRightBytes(v); }
-void TID3v1::SetAlbum(const AnsiString& v) { F.Album = TrimRightBytes(v); }
-void TID3v1::SetYear(const AnsiString& v) { F.Year = TrimRightBytes(v); }
-void TID3v1::SetComment(const AnsiString& v) { F.Comment = TrimRightBytes(v); }
+void TID3v1::SetTitle(const AnsiString& v) { F.Title = AnsiString(TrimRightBytes(v.view())); }
+void TID3v1::SetArtist(const AnsiString& v) { F.Artist = AnsiString(TrimRightBytes(v.view())); }
+void TID3v1::SetAlbum(const AnsiString& v) { F.Album = AnsiString(TrimRightBytes(v.view())); }
+void TID3v1::SetYear(const AnsiString& v) { F.Year = AnsiString(TrimRightBytes(v.view())); }
+void TID3v1::SetComment(const AnsiString& v) { F.Comment = AnsiString(TrimRightBytes(v.view())); }
 
 std::string RenderID3v1(const ID3v1Record& tag) {
   bytes::ByteWriter w(std::string("TAG"));
   auto put = [&](const AnsiString& v, size_t width) {
-    const std::string_view t = std::string_view(v).substr(0, width);
+    const std::string_view t = v.view().substr(0, width);
     w.PutBytes(t);
     w.PutZeros(width - t.size());
   };

@@ -79,12 +79,12 @@ std::u16string DecodeFrameText(std::string_view Data) {
     // UTF-16: version 2.4 writers terminate their strings (and separate
     // several values) with one, and it is no part of the text.
     std::string_view s = Data.substr(1);
-    return Utf8ToUtf16(s.substr(0, s.find('\0')));
+    return Utf8ToUtf16(Utf8View(s.substr(0, s.find('\0'))));
   }
   // Encoding 0, or anything else: the whole data in the ANSI code page;
   // trimming removes the encoding byte and the zero padding. Not Latin-1:
   // stations' files were tagged on Windows in their own code page.
-  return Trim(AnsiToUtf16(Data));
+  return Trim(AnsiToUtf16(AnsiView(Data)));
 }
 
 std::u16string TextAfterDescription(std::string_view Data, bool WithLanguage) {
@@ -109,10 +109,9 @@ std::u16string TextAfterDescription(std::string_view Data, bool WithLanguage) {
 }
 
 uint16_t ParseTrackNumber(std::string_view Data) {
-  AnsiString t = Utf16ToAnsi(DecodeFrameText(Data));
-  const size_t slash = t.find('/');
-  if (slash != AnsiString::npos) t.resize(slash);
-  return static_cast<uint16_t>(static_cast<uint32_t>(TryStrToInt(std::string_view(t)).value_or(0)));
+  const AnsiString text = Utf16ToAnsi(DecodeFrameText(Data));
+  const std::string_view t = text.view().substr(0, text.view().find('/'));
+  return static_cast<uint16_t>(static_cast<uint32_t>(TryStrToInt(t).value_or(0)));
 }
 
 std::u16string StripGenreReference(std::string_view Data) {
@@ -683,7 +682,7 @@ bool TID3v2::SaveToFile(const std::u16string& FileName, std::string_view id3v1Bl
       else e.Put(id, Utf16FrameData(AnsiToUtf16(*values.first)));
     }
     // Encoding 0, an empty description and its terminator, then the link.
-    if (!F.Link.empty() && !(e.Has("WXXX") && F.Link == was.Link)) e.Put("WXXX", ByteString(2, '\0') + F.Link);
+    if (!F.Link.empty() && !(e.Has("WXXX") && F.Link == was.Link)) e.Put("WXXX", ByteString(2, '\0') + F.Link.bytes());
 
     int64_t built = 0;
     ByteString tag = BuildTag(e.Result(), &built);

@@ -207,22 +207,22 @@ int64_t TMPEGaudio::StreamSize() const {
 
 AnsiString TMPEGaudio::Version() const {
   static const char* const kTexts[4] = {"MPEG 2.5", "MPEG ?", "MPEG 2", "MPEG 1"};
-  return F.Frame.VersionID < 4 ? kTexts[F.Frame.VersionID] : "MPEG ?";
+  return AnsiString(F.Frame.VersionID < 4 ? kTexts[F.Frame.VersionID] : "MPEG ?");
 }
 
 AnsiString TMPEGaudio::Layer() const {
   static const char* const kTexts[4] = {"Layer ?", "Layer III", "Layer II", "Layer I"};
-  return F.Frame.LayerID < 4 ? kTexts[F.Frame.LayerID] : "Layer ?";
+  return AnsiString(F.Frame.LayerID < 4 ? kTexts[F.Frame.LayerID] : "Layer ?");
 }
 
 AnsiString TMPEGaudio::ChannelMode() const {
   static const char* const kTexts[5] = {"Stereo", "Joint Stereo", "Dual Channel", "Mono", "Unknown"};
-  return F.Frame.ModeID < 5 ? kTexts[F.Frame.ModeID] : "Unknown";
+  return AnsiString(F.Frame.ModeID < 5 ? kTexts[F.Frame.ModeID] : "Unknown");
 }
 
 AnsiString TMPEGaudio::Emphasis() const {
   static const char* const kTexts[4] = {"None", "50/15 ms", "Unknown", "CCIT J.17"};
-  return F.Frame.EmphasisID < 4 ? kTexts[F.Frame.EmphasisID] : "Unknown";
+  return AnsiString(F.Frame.EmphasisID < 4 ? kTexts[F.Frame.EmphasisID] : "Unknown");
 }
 
 uint16_t TMPEGaudio::BitRate() const {
@@ -260,7 +260,7 @@ double TMPEGaudio::Duration() const {
 uint8_t TMPEGaudio::EncoderID() const {
   if (!F.Frame.Found) return MPEG_ENCODER_UNKNOWN;
   if (F.VBR.Found) {
-    const std::string_view vendor = std::string_view(F.VBR.VendorID).substr(0, 4);
+    const std::string_view vendor = F.VBR.VendorID.view().substr(0, 4);
     if (F.VBR.ID == u"VBRI") return MPEG_ENCODER_FHG;
     if (vendor == "LAME") return MPEG_ENCODER_LAME;
     if (vendor == "GOGO" || vendor == "MPGE") return MPEG_ENCODER_GOGO;
@@ -281,12 +281,12 @@ uint8_t TMPEGaudio::EncoderID() const {
 AnsiString TMPEGaudio::Encoder() const {
   static const char* const kNames[8] = {"Unknown", "Xing", "FhG", "LAME", "Blade", "GoGo", "Shine", "QDesign"};
   const uint8_t id = EncoderID();
-  AnsiString name = id < 8 ? kNames[id] : kNames[0];
-  const AnsiString& v = F.VBR.VendorID;
+  std::string name = id < 8 ? kNames[id] : kNames[0];
+  const std::string_view v = F.VBR.VendorID.view();
   if (id == MPEG_ENCODER_LAME && v.size() >= 8 && IsDigit(v[4]) && v[5] == '.' && IsDigit(v[6]) &&
       IsDigit(v[7]))
-    name += " " + v.substr(4, 4);
-  return name;
+    name.append(" ").append(v.substr(4, 4));
+  return AnsiString(std::move(name));
 }
 
 bool TMPEGaudio::Valid() const {

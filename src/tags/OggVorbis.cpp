@@ -214,7 +214,7 @@ void ReadCommentHeader(CommentPacket& in, FileInfo& info) {
         const int64_t take = in.Reach(textPos + std::min(len, kMaxCommentBytes)) - textPos;
         bytes::ByteReader t = in.Get(textPos, static_cast<size_t>(take));
         if (!t.Ok()) break;
-        StoreString(info.Tag, Trim(Utf8ToUtf16(t.AllChars())));
+        StoreString(info.Tag, Trim(Utf8ToUtf16(Utf8View(t.AllChars()))));
       }
     }
     if (index > 0 && index >= info.Tag.Fields) break;  // the last comment
@@ -601,11 +601,11 @@ void PutComment(std::vector<std::string>& comments, const std::string& name, con
     if (UpperName(c) != name) {
       out.push_back(std::move(c));
     } else if (!placed && !value.empty()) {
-      out.push_back(name + "=" + value);
+      out.push_back(name + "=" + value.bytes());
       placed = true;
     }
   }
-  if (!placed && !value.empty()) out.push_back(name + "=" + value);
+  if (!placed && !value.empty()) out.push_back(name + "=" + value.bytes());
   comments = std::move(out);
 }
 

@@ -260,9 +260,9 @@ long double CorrectedDuration(const TFileData& d) {
 
 AnsiString TWMA::ChannelMode() const {
   switch (F.ChannelModeID) {
-    case 1: return "Mono";
-    case 2: return "Stereo";
-    default: return "Unknown";
+    case 1: return AnsiString("Mono");
+    case 2: return AnsiString("Stereo");
+    default: return AnsiString("Unknown");
   }
 }
 

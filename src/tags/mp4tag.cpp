@@ -97,7 +97,7 @@ bool ParseMP4(const bytes::ByteSource& file, TaggerRecord& tag) {
       }
     } else if (field) {
       bytes::ByteReader value = w.Get(valueStart, static_cast<size_t>(valueLen));
-      if (value.Ok()) *field = Utf8ToUtf16(value.AllChars());
+      if (value.Ok()) *field = Utf8ToUtf16(Utf8View(value.AllChars()));
     }
   }
 

@@ -38,13 +38,13 @@ std::u16string StreamSummary(const Reader& r) {
 std::u16string OneDecimal(double v) {
   char buf[64];
   auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 1);
-  return AnsiToUtf16(std::string_view(buf, static_cast<size_t>(res.ptr - buf)));
+  return AnsiToUtf16(AnsiView(std::string_view(buf, static_cast<size_t>(res.ptr - buf))));
 }
 
-std::u16string ApeText(const TAPETag& ape, const char* name) { return Utf8ToUtf16(ape.SeekField(name)); }
+std::u16string ApeText(const TAPETag& ape, const char* name) { return Utf8ToUtf16(ape.SeekField(Utf8String(name))); }
 
 int32_t ApeNumber(const TAPETag& ape, const char* name, int32_t def) {
-  return StrToIntDef(std::string_view(ape.SeekField(name)), def);
+  return StrToIntDef(ape.SeekField(Utf8String(name)).view(), def);
 }
 
 void ReadPlayoutItems(TAPETag& ape, const std::u16string& FileName, TPlaylistEntry& e) {
@@ -102,14 +102,14 @@ bool ReadID3v1Block(const std::u16string& FileName, TID3v1Block& Block) {
 // two: earlier reports and the playout program read the block this way.
 void FillFromID3v1Block(const TID3v1Block& Block, TPlaylistEntry& Entry) {
   auto field = [&](size_t offset, size_t width) {
-    return AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(Block.data()) + offset, width));
+    return AnsiToUtf16(AnsiView(std::string_view(reinterpret_cast<const char*>(Block.data()) + offset, width)));
   };
   Entry.title = field(3, 30);
   Entry.artist = field(33, 30);
   Entry.album = field(63, 30);
   Entry.year = field(93, 4);
   Entry.comment = field(97, 30);
-  if (Block[127] < kGenreCount) Entry.genre = AnsiToUtf16(GenreNames[Block[127]]);
+  if (Block[127] < kGenreCount) Entry.genre = AnsiToUtf16(AnsiView(GenreNames[Block[127]]));
 }
 
 bool ReadTrackInfo(const std::u16string& FileName, TPlaylistEntry& Entry, char* InfoText,
@@ -242,8 +242,8 @@ bool ReadTrackInfo(const std::u16string& FileName, TPlaylistEntry& Entry, char* 
 }
 
 void WriteInfoText(const std::u16string& Summary, char* InfoText) {
-  AnsiString s = Utf16ToAnsi(Summary);
-  if (s.size() > kInfoTextSize - 1) s.resize(kInfoTextSize - 1);
+  const AnsiString text = Utf16ToAnsi(Summary);
+  const std::string_view s = text.view().substr(0, kInfoTextSize - 1);
   std::memcpy(InfoText, s.data(), s.size());
   InfoText[s.size()] = '\0';
 }

@@ -49,7 +49,7 @@ TEST(OrdanaTags, UsageHelpAndBadArguments) {
                            "Cannot write", "32,766", "TDRC", "exit status 3", "read-only"})
     EXPECT_NE(out.find(word), std::string::npos) << word;
   for (const AudioFormat& f : AudioFormats()) {  // the help lists every format the table knows
-    const std::string ext = Utf16ToUtf8(std::u16string(f.Extension));
+    const std::string ext = Utf16ToUtf8(std::u16string(f.Extension)).bytes();
     EXPECT_NE(out.find(ext), std::string::npos) << ext;
   }
   Tool({}, &st);

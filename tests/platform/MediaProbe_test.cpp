@@ -152,7 +152,7 @@ TEST(MediaProbe, PathsGoThroughTheMappings) {
   TempDir dir;
   test::SineWav(dir, "tone.wav", "1.5", 8000);
   const auto saved = PathMappings();
-  SetPathMappings({{u"N:\\Music\\", Utf8ToUtf16(dir.path().string() + "/")}});
+  SetPathMappings({{u"N:\\Music\\", Utf8ToUtf16(Utf8View(dir.path().string() + "/"))}});
   auto mapped = ProbeAudioLength(u"n:\\music\\tone.wav");
   auto stream = ProbeStreamSeconds(u"N:\\Music\\tone.wav");
   auto container = ProbeContainerDuration(u"N:\\Music\\tone.wav");

@@ -116,7 +116,7 @@ TEST(ReadAhead, ShortFileAndPathMappings) {
   if (CountResident(Resident(path)) != 0) GTEST_SKIP() << "pages stay cached after eviction here";
   // The log's Windows path reaches the file through the mapping, and head
   // and tail overlapping cover the whole file once.
-  SetPathMappings({PathMapping{u"N:\\Music\\", Utf8ToUtf16(dir.File("Music/"))}});
+  SetPathMappings({PathMapping{u"N:\\Music\\", Utf8ToUtf16(Utf8View(dir.File("Music/")))}});
   FileReadAhead ahead(kAlways);
   ahead.Announce(u"N:\\Music\\short.flac");
   SetPathMappings({});

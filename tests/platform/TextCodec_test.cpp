@@ -2,10 +2,29 @@
 
 #include <gtest/gtest.h>
 
+#include <concepts>
 #include <stdexcept>
+#include <type_traits>
 
 namespace ordana {
 namespace {
+
+// The encodings are kept apart by the compiler: none of these would compile.
+template <class F, class Arg>
+concept CallableWith = requires(F f, Arg a) { f(a); };
+constexpr auto kAnsiToUtf16 = [](auto&& s) -> decltype(AnsiToUtf16(s)) { return AnsiToUtf16(s); };
+constexpr auto kUtf8ToUtf16 = [](auto&& s) -> decltype(Utf8ToUtf16(s)) { return Utf8ToUtf16(s); };
+static_assert(CallableWith<decltype(kAnsiToUtf16), AnsiString>);
+static_assert(CallableWith<decltype(kUtf8ToUtf16), Utf8String>);
+static_assert(!CallableWith<decltype(kAnsiToUtf16), Utf8String>, "UTF-8 read as ANSI");
+static_assert(!CallableWith<decltype(kUtf8ToUtf16), AnsiString>, "ANSI read as UTF-8");
+static_assert(!CallableWith<decltype(kAnsiToUtf16), std::string>, "bytes of no named encoding");
+static_assert(!CallableWith<decltype(kUtf8ToUtf16), std::string>, "bytes of no named encoding");
+static_assert(!std::is_convertible_v<AnsiString, Utf8String> && !std::is_convertible_v<Utf8String, AnsiString>);
+static_assert(!std::is_convertible_v<AnsiString, std::string> && !std::is_convertible_v<std::string, AnsiString>);
+static_assert(!std::is_convertible_v<Utf8String, std::string> && !std::is_convertible_v<std::string, Utf8String>);
+static_assert(!std::is_convertible_v<const char*, AnsiString>, "an ANSI literal must be named so");
+static_assert(!std::equality_comparable_with<AnsiString, Utf8String>);
 
 struct CodePageGuard {
   std::string saved = AnsiCodePage();
@@ -15,7 +34,7 @@ struct CodePageGuard {
 TEST(TextCodec, DefaultCodePageIsWindows1251) {
   EXPECT_EQ(AnsiCodePage(), "windows-1251");
   // "Привет" in Windows-1251
-  EXPECT_EQ(AnsiToUtf16("\xCF\xF0\xE8\xE2\xE5\xF2"), u"Привет");
+  EXPECT_EQ(AnsiToUtf16(AnsiView("\xCF\xF0\xE8\xE2\xE5\xF2")), u"Привет");
   EXPECT_EQ(Utf16ToAnsi(u"Привет"), "\xCF\xF0\xE8\xE2\xE5\xF2");
 }
 
@@ -24,13 +43,13 @@ TEST(TextCodec, UnmappableCharactersBecomeReplacementNotEntities) {
   // substitution byte ('?' = 0x3F for single-byte Windows code pages) stands in.
   AnsiString out = Utf16ToAnsi(u"aΩ漢b");
   EXPECT_EQ(out, "a??b");
-  EXPECT_EQ(out.find("&#"), std::string::npos);
+  EXPECT_EQ(out.view().find("&#"), std::string::npos);
 }
 
 TEST(TextCodec, SelectableCodePage) {
   CodePageGuard guard;
   SetAnsiCodePage("windows-1252");
-  EXPECT_EQ(AnsiToUtf16("caf\xE9"), u"café");
+  EXPECT_EQ(AnsiToUtf16(AnsiView("caf\xE9")), u"café");
   EXPECT_EQ(Utf16ToAnsi(u"Привет"), "??????");
   EXPECT_THROW(SetAnsiCodePage("no-such-code-page"), std::invalid_argument);
   EXPECT_EQ(AnsiCodePage(), "windows-1252");  // a bad name changes nothing

@@ -59,10 +59,10 @@ TEST(TextFileReader, SameLinesWhereverThePiecesEnd) {
   std::vector<Case> cases = {
       {"utf16le", "\xFF\xFE" + Utf16ToUtf16LE(text)},
       {"utf16be", "\xFE\xFF" + Be(text)},
-      {"utf8", "\xEF\xBB\xBF" + Utf16ToUtf8(text)},
-      {"ansi", Utf16ToAnsi(u"a;;1;N:\\Музыка\\x.mp3\r\nb\rc\n\r\n\nЖ\r\r\nend")},
+      {"utf8", "\xEF\xBB\xBF" + Utf16ToUtf8(text).bytes()},
+      {"ansi", Utf16ToAnsi(u"a;;1;N:\\Музыка\\x.mp3\r\nb\rc\n\r\n\nЖ\r\r\nend").bytes()},
       {"odd utf16", "\xFF\xFE" + Utf16ToUtf16LE(u"x\r\ny") + "\x41"},
-      {"no line end", "\xEF\xBB\xBF" + Utf16ToUtf8(u"одна строка")},
+      {"no line end", "\xEF\xBB\xBF" + Utf16ToUtf8(u"одна строка").bytes()},
       {"ends with CR", "a\r\nb\r"},
       {"only a mark", "\xFF\xFE"},
       {"two bytes", "\xEF\xBB"},
@@ -76,7 +76,7 @@ TEST(TextFileReader, SameLinesWhereverThePiecesEnd) {
   }
   // A code page of several bytes a character, cut anywhere.
   SetAnsiCodePage("shift_jis");
-  const std::string sjis = Utf16ToAnsi(u"曲名\r\nアーティスト\n表示");
+  const std::string sjis = Utf16ToAnsi(u"曲名\r\nアーティスト\n表示").bytes();
   test::WriteBytes(dir.File("sjis.csv"), sjis);
   ASSERT_EQ(LinesOfWhole(sjis), (Lines{u"曲名", u"アーティスト", u"表示"}));
   for (size_t piece = 4; piece <= sjis.size() + 4; ++piece)
@@ -105,24 +105,24 @@ TEST(TextCodec, LongTextConvertsWholeAcrossInternalPieces) {
   std::u16string text;
   const std::u16string unit = u"aЖ€🎵";  // 1 + 1 + 1 + 2 units; 1 + 2 + 3 + 4 bytes
   while (text.size() < (size_t{17} << 20)) text += unit;
-  const std::string utf8 = Utf16ToUtf8(text);
+  const std::string utf8 = Utf16ToUtf8(text).bytes();
   ASSERT_EQ(utf8.size(), text.size() / unit.size() * 10);
   EXPECT_EQ(utf8.substr(0, 10), "a\xD0\x96\xE2\x82\xAC\xF0\x9F\x8E\xB5");
-  EXPECT_TRUE(Utf8ToUtf16(utf8) == text);
+  EXPECT_TRUE(Utf8ToUtf16(Utf8View(utf8)) == text);
   // Cut one byte later, so every sequence stands somewhere else.
-  EXPECT_TRUE(Utf8ToUtf16(utf8.substr(1)) == text.substr(1));
+  EXPECT_TRUE(Utf8ToUtf16(Utf8View(utf8.substr(1))) == text.substr(1));
 
   std::u16string cyr;
   while (cyr.size() < (size_t{17} << 20)) cyr += u"Привет\r\n";
-  const std::string ansi = Utf16ToAnsi(cyr);
+  const std::string ansi = Utf16ToAnsi(cyr).bytes();
   ASSERT_EQ(ansi.size(), cyr.size());
-  EXPECT_TRUE(AnsiToUtf16(ansi) == cyr);
+  EXPECT_TRUE(AnsiToUtf16(AnsiView(ansi)) == cyr);
   SetAnsiCodePage("shift_jis");
   std::u16string jp;
   while (jp.size() < (size_t{17} << 20)) jp += u"曲a";
-  const std::string sjis = Utf16ToAnsi(jp);
+  const std::string sjis = Utf16ToAnsi(jp).bytes();
   ASSERT_EQ(sjis.size(), jp.size() / 2 * 3);
-  EXPECT_TRUE(AnsiToUtf16(sjis) == jp);
+  EXPECT_TRUE(AnsiToUtf16(AnsiView(sjis)) == jp);
 }
 
 }  // namespace

@@ -63,7 +63,7 @@ TEST(BuildSummary, CountsWhatThePageMisses) {
   EXPECT_TRUE(s.Warnings.empty());
 
   std::map<std::string, std::string> missingOf;
-  for (const TProblemRow& p : s.Problems) missingOf[Utf16ToUtf8(p.FN)] = MissingText(p);
+  for (const TProblemRow& p : s.Problems) missingOf[Utf16ToUtf8(p.FN).bytes()] = MissingText(p);
   EXPECT_EQ(missingOf, (std::map<std::string, std::string>{
                            {noGenre, "genre"},
                            {wav, "title, artist, genre"},

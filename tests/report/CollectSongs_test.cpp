@@ -138,7 +138,7 @@ TEST(CollectSongs, EncodingsAndLineEnds) {
   std::string be;
   for (char16_t c : line) be += static_cast<char>(c >> 8), be += static_cast<char>(c & 0xFF);
   WriteBytes(dir.File("2026-11-02.csv"), "\xFE\xFF" + be);
-  WriteBytes(dir.File("2026-11-03.csv"), "\xEF\xBB\xBF" + Utf16ToUtf8(line));
+  WriteBytes(dir.File("2026-11-03.csv"), "\xEF\xBB\xBF" + Utf16ToUtf8(line).bytes());
   // Windows-1251 bytes: "N:\Музыка\Песня.mp3"
   WriteBytes(dir.File("2026-11-04.csv"),
              "10:00;;1;N:\\\xCC\xF3\xE7\xFB\xEA\xE0\\\xCF\xE5\xF1\xED\xFF.mp3");

@@ -38,7 +38,7 @@ const std::string kTail = "</table></body></html>";
 // and the Russian alphabet), for systems without iconv.
 std::string Cp1251ByTable(const std::string& utf8) {
   std::string out;
-  for (char16_t c : Utf8ToUtf16(utf8)) {
+  for (char16_t c : Utf8ToUtf16(Utf8View(utf8))) {
     if (c < 0x80) out += static_cast<char>(c);
     else if (c >= 0x410 && c <= 0x44F) out += static_cast<char>(0xC0 + (c - 0x410));
     else if (c == 0x401) out += '\xA8';  // Ё

@@ -43,7 +43,7 @@ TempDir::~TempDir() {
 }
 
 std::string TempDir::File(std::string_view name) const { return PathText(path_ / Utf8Path(name)); }
-std::u16string TempDir::File16(std::string_view name) const { return Utf8ToUtf16(File(name)); }
+std::u16string TempDir::File16(std::string_view name) const { return Utf8ToUtf16(Utf8View(File(name))); }
 
 void WriteBytes(const std::filesystem::path& p, std::string_view bytes) {
   std::ofstream f(p, std::ios::binary | std::ios::trunc);

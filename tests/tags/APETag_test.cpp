@@ -64,7 +64,7 @@ TEST(APETag, ReadsItemsBeforeID3v1WithTrimmedKeysAndRawValues) {
   EXPECT_EQ(tag.Fields()[1].Name, "Artist");
   EXPECT_EQ(tag.Fields()[2].Name, "Empty");
   EXPECT_EQ(tag.Fields()[2].Value, "");
-  EXPECT_EQ(tag.Fields()[3].Value, binary);  // zero bytes inside are kept
+  EXPECT_EQ(tag.Fields()[3].Value.bytes(), binary);  // zero bytes inside are kept
   // ASCII case is folded; the first of two equal names wins.
   EXPECT_EQ(tag.SeekField("title"), "Песня");
   EXPECT_EQ(tag.SeekField("TITLE"), "Песня");
@@ -165,7 +165,7 @@ TEST(APETag, DamagedItemListsStopAtTheDamage) {
   // audio bytes) is far too large: one name, no value, nothing else.
   read(items, 50, static_cast<uint32_t>(kAudio.size() + items.size() + 32));
   ASSERT_EQ(tag.Fields().size(), 1u);
-  EXPECT_EQ(tag.Fields()[0].Name, std::string(kAudio.size() - 8, '\x55'));
+  EXPECT_EQ(tag.Fields()[0].Name.bytes(), std::string(kAudio.size() - 8, '\x55'));
   EXPECT_EQ(tag.Fields()[0].Value, "");
 }
 
@@ -177,7 +177,7 @@ TEST(APETag, ItemsAreReadWithinACap) {
   const std::string longKey(3000, 'K');
   test::WriteBytes(dir.File("k"), kAudio + Tag({Item(longKey, "v"), Item("Title", "after")}));
   ASSERT_TRUE(tag.ReadFromFile(dir.File16("k")));
-  EXPECT_EQ(tag.SeekField(longKey), "v");
+  EXPECT_EQ(tag.SeekField(Utf8String(longKey)), "v");
   EXPECT_EQ(tag.SeekField("Title"), "after");
 
   const std::string cover(8 << 20, 'c');
@@ -262,8 +262,8 @@ for k in t.keys():
     size_t n = 0;
     while (lines >> key >> value) {
       ASSERT_LT(n, tag.Fields().size());
-      EXPECT_EQ(tag.Fields()[n].Name, test::Unhex(key));
-      EXPECT_EQ(tag.Fields()[n].Value, test::Unhex(value));
+      EXPECT_EQ(tag.Fields()[n].Name.bytes(), test::Unhex(key));
+      EXPECT_EQ(tag.Fields()[n].Value.bytes(), test::Unhex(value));
       ++n;
     }
     EXPECT_EQ(n, 8u);
@@ -280,7 +280,7 @@ for k in t.keys():
 
 std::vector<std::string> Names(const TAPETag& tag) {
   std::vector<std::string> names;
-  for (const RField& f : tag.Fields()) names.push_back(f.Name);
+  for (const RField& f : tag.Fields()) names.push_back(f.Name.bytes());
   return names;
 }
 
@@ -458,7 +458,7 @@ TEST(APETagWriting, OldTagExtentFollowsTheHeaderFlagAndTheRealHeader) {
 
   // A name holding a zero byte cannot be stored: refused, file unchanged.
   TAPETag bad;
-  bad.AppendField(std::string("Ti\0tle", 6), "x");
+  bad.AppendField(Utf8String(std::string("Ti\0tle", 6)), "x");
   test::WriteBytes(f.Path(), kAudio);
   EXPECT_FALSE(bad.WriteTagInFile(f.Path16()));
   EXPECT_EQ(f.Bytes(), kAudio);
@@ -518,12 +518,12 @@ for k in t.keys():
   size_t n = 0;
   for (; lines >> key >> value >> kind; ++n) {
     ASSERT_LT(n, tag.Fields().size());
-    EXPECT_EQ(test::Unhex(key), tag.Fields()[n].Name);
-    EXPECT_EQ(test::Unhex(value), tag.Fields()[n].Value);
+    EXPECT_EQ(test::Unhex(key), tag.Fields()[n].Name.bytes());
+    EXPECT_EQ(test::Unhex(value), tag.Fields()[n].Value.bytes());
     EXPECT_EQ(kind, n == 0 ? 1u : 0u);  // mutagen's kinds: 0 text, 1 binary
   }
   EXPECT_EQ(n, 5u);
-  EXPECT_EQ(tag.Fields()[0].Value, cover);
+  EXPECT_EQ(tag.Fields()[0].Value.bytes(), cover);
 }
 
 }  // namespace

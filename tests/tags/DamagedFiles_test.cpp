@@ -147,7 +147,7 @@ TEST(DamagedFiles, EveryReaderSurvivesCutsAndOverwrittenLengths) {
     for (size_t i = 1; i < 48; ++i) cuts.push_back(bytes.size() * i / 48);
     for (size_t cut : cuts) {
       WriteBytes(path, bytes.substr(0, cut));
-      worst = std::max(worst, ReadAll(r, Utf8ToUtf16(path), static_cast<int64_t>(cut)));
+      worst = std::max(worst, ReadAll(r, Utf8ToUtf16(Utf8View(path)), static_cast<int64_t>(cut)));
       ++checked;
     }
     // Lengths and counts overwritten: every 4-byte place among the first
@@ -161,7 +161,7 @@ TEST(DamagedFiles, EveryReaderSurvivesCutsAndOverwrittenLengths) {
           std::string mutated = bytes;
           mutated.replace(at, 4, big ? test::BE32(v) : test::LE32(v));
           WriteBytes(path, mutated);
-          worst = std::max(worst, ReadAll(r, Utf8ToUtf16(path), static_cast<int64_t>(mutated.size()), false));
+          worst = std::max(worst, ReadAll(r, Utf8ToUtf16(Utf8View(path)), static_cast<int64_t>(mutated.size()), false));
           ++checked;
           if (HasFailure()) FAIL() << name << ": value " << v << " at " << at;
         }
@@ -253,7 +253,7 @@ TEST(DamagedFiles, SparseFourGigabyteFileWithTagsAtItsEnd) {
   EXPECT_LT(ms, 5000.0);
   ASSERT_TRUE(r.id3v1.ReadFromFile(dir.File16("huge.mp3")));
   EXPECT_TRUE(r.id3v1.Exists());
-  EXPECT_EQ(r.id3v1.Title(), std::string(30, 'h'));
+  EXPECT_EQ(r.id3v1.Title().bytes(), std::string(30, 'h'));
   ASSERT_TRUE(r.ape.ReadFromFile(dir.File16("huge.mp3")));
   EXPECT_EQ(r.ape.SeekField("TITLE"), "Huge");
   TPlaylistEntry e;

@@ -364,12 +364,12 @@ TEST(FLACfile, CommentsSetByMetaflacIncludingAfterABigPicture) {
   // Every comment, in order, as metaflac exports them.
   std::istringstream exported(Metaflac("--export-tags-to=- " + q));
   std::vector<std::u16string> expected;
-  for (std::string line; std::getline(exported, line);) expected.push_back(Utf8ToUtf16(line));
+  for (std::string line; std::getline(exported, line);) expected.push_back(Utf8ToUtf16(Utf8View(line)));
   EXPECT_EQ(f.CommentValues(), expected);
   EXPECT_EQ(expected.size(), 7u);
   std::string vendor = Metaflac("--show-vendor-tag " + q);
   while (!vendor.empty() && vendor.back() == '\n') vendor.pop_back();
-  EXPECT_EQ(f.Vendor(), Utf8ToUtf16(vendor));
+  EXPECT_EQ(f.Vendor(), Utf8ToUtf16(Utf8View(vendor)));
 }
 
 // --- Saving -----------------------------------------------------------------
@@ -561,7 +561,7 @@ TEST(FLACSave, InjectedFaultsNeverDamageTheFile) {
   int total = 0;
   for (const std::string& title : std::vector<std::string>{"in place", std::string(3000, 'r')}) {
     Saved s(file);
-    s.flac.SetTitle(Utf8ToUtf16(title));
+    s.flac.SetTitle(Utf8ToUtf16(Utf8View(title)));
     // The fault-free result, from a copy.
     test::TempDir ref;
     test::WriteBytes(ref.File("r.flac"), file);
@@ -612,7 +612,7 @@ TEST(FLACSave, KeepsAnID3v2TagInFront) {
     EXPECT_EQ(back.Title(), title);
     test::WriteBytes(dir.File("s.flac"), stream);
     EXPECT_EQ(Metaflac("--show-tag=TITLE " + test::ShellQuote(dir.File("s.flac"))),
-              "TITLE=" + Utf16ToUtf8(title) + "\n");
+              "TITLE=" + Utf16ToUtf8(title).bytes() + "\n");
   }
 }
 
@@ -671,7 +671,7 @@ TEST(FLACSave, RoundTripsThroughMetaflacInPlaceAndRewritten) {
   EXPECT_EQ(picture(out), pictureDigest);
   EXPECT_EQ(test::Run("flac -s -t " + q), 0);
   std::string tags = Metaflac("--export-tags-to=- " + q);
-  EXPECT_NE(tags.find("COMMENT=" + Utf16ToUtf8(big) + "\n"), std::string::npos);
+  EXPECT_NE(tags.find("COMMENT=" + Utf16ToUtf8(big).bytes() + "\n"), std::string::npos);
   EXPECT_NE(tags.find("TITLE=Новое название\n"), std::string::npos);
   TFLACfile back;
   ASSERT_TRUE(back.ReadFromFile(dir.File16("r.flac")));

@@ -39,9 +39,9 @@ TEST(ID3v1Write, BlockLayoutAndSaves) {
   const std::string audio = Audio();
   WriteBytes(dir.File("a.mp3"), audio);
   TID3v1 t;
-  t.SetTitle(std::string(40, 'T') + "   ");
-  t.SetArtist("Artist  ");
-  t.SetComment(std::string(30, 'c'));
+  t.SetTitle(AnsiString(std::string(40, 'T') + "   "));
+  t.SetArtist(AnsiString("Artist  "));
+  t.SetComment(AnsiString(std::string(30, 'c')));
   t.SetGenreID(17);
   ASSERT_TRUE(t.SaveToFile(f));
   std::string bytes = ReadBytes(dir.File("a.mp3"));
@@ -61,9 +61,9 @@ TEST(ID3v1Write, BlockLayoutAndSaves) {
   EXPECT_EQ(bytes[audio.size() + 126], 5);
   TID3v1 r;
   ASSERT_TRUE(r.ReadFromFile(f));
-  EXPECT_EQ(r.Title(), std::string(30, 'T'));
+  EXPECT_EQ(r.Title().bytes(), std::string(30, 'T'));
   EXPECT_EQ(r.Track(), 5);
-  EXPECT_EQ(r.Comment(), std::string(28, 'c'));
+  EXPECT_EQ(r.Comment().bytes(), std::string(28, 'c'));
 
   ASSERT_TRUE(t.RemoveFromFile(f));
   EXPECT_EQ(ReadBytes(dir.File("a.mp3")), audio);
@@ -221,8 +221,8 @@ TEST(ID3Write, EveryInjectedFaultLeavesTheFileIntact) {
       {"v2 rewrite", audio, [&] { TID3v2 t; t.ReadFromFile(f); t.SetTitle(u"New"); return t.SaveToFile(f); }},
       {"v2 in place", tagged, [&] { TID3v2 t; t.ReadFromFile(f); t.SetTitle(u"New"); return t.SaveToFile(f); }},
       {"v2 remove", tagged, [&] { TID3v2 t; return t.RemoveFromFile(f); }},
-      {"v1 append", audio, [&] { TID3v1 t; t.SetTitle("New"); return t.SaveToFile(f); }},
-      {"v1 replace", audio + v1, [&] { TID3v1 t; t.SetTitle("New"); return t.SaveToFile(f); }},
+      {"v1 append", audio, [&] { TID3v1 t; t.SetTitle(AnsiString("New")); return t.SaveToFile(f); }},
+      {"v1 replace", audio + v1, [&] { TID3v1 t; t.SetTitle(AnsiString("New")); return t.SaveToFile(f); }},
       {"v1 remove", audio + v1, [&] { TID3v1 t; return t.RemoveFromFile(f); }},
   };
   int survived = 0;

@@ -97,7 +97,7 @@ TEST(ID3v1, TrimsOnlyTrailingPadding) {
   std::string title = std::string("A\0B  ", 5) + "\x01";
   WriteBytes(dir.File("a.mp3"), Block(title, "  lead", "", "", "", 0, 0, 0));
   ASSERT_TRUE(t.ReadFromFile(dir.File16("a.mp3")));
-  EXPECT_EQ(t.Title(), std::string("A\0B", 3));  // inner zero byte kept
+  EXPECT_EQ(t.Title().bytes(), std::string("A\0B", 3));  // inner zero byte kept
   EXPECT_EQ(t.Artist(), "  lead");
 }
 
@@ -105,7 +105,7 @@ TEST(ID3v1, CyrillicTitleInWindows1251) {
   TempDir dir;
   ASSERT_EQ(AnsiCodePage(), kDefaultAnsiCodePage);
   const std::u16string title = u"Песня про Ёлку";
-  WriteBytes(dir.File("a.mp3"), Block(Utf16ToAnsi(title), "", "", "", "", 0, 0, 0));
+  WriteBytes(dir.File("a.mp3"), Block(Utf16ToAnsi(title).bytes(), "", "", "", "", 0, 0, 0));
   TID3v1 t;
   ASSERT_TRUE(t.ReadFromFile(dir.File16("a.mp3")));
   EXPECT_EQ(t.Title().size(), title.size());  // one byte per letter

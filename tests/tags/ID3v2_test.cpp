@@ -133,7 +133,7 @@ TEST(ID3v2Text, Encoding2IsUtf16BigEndian) {
 TEST(ID3v2Text, AnsiAndUtf8Encodings) {
   ASSERT_EQ(AnsiCodePage(), kDefaultAnsiCodePage);
   // Encoding 0 is read in the ANSI code page (Windows-1251), not ISO-8859-1.
-  EXPECT_EQ(DecodeFrameText("\x00"s + Utf16ToAnsi(u"Привет") + "\0\0"s), u"Привет");
+  EXPECT_EQ(DecodeFrameText("\x00"s + Utf16ToAnsi(u"Привет").bytes() + "\0\0"s), u"Привет");
   // Encoding 3: UTF-8, untrimmed, up to the terminating zero byte (the
   // first of several values).
   EXPECT_EQ(DecodeFrameText("\x03" "\xD0\x9F\xD1\x80\x00"s), u"Пр");

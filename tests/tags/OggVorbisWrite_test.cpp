@@ -180,7 +180,7 @@ TEST_F(OggVorbisWrite, TrackZeroAndClearTag) {
   EXPECT_TRUE(ListComments(ogg).empty());
   ExpectCleanOgg(ogg);
   const std::string now = test::ReadBytes(ogg);
-  const std::string vendor = Utf16ToUtf8(reader.Vendor());
+  const std::string vendor = Utf16ToUtf8(reader.Vendor()).bytes();
   const size_t tag = now.find("\x03vorbis");
   ASSERT_NE(tag, std::string::npos);
   // id, vendor, a count of 0, the framing byte

@@ -55,7 +55,7 @@ bool SaveId3(const std::u16string& from, const std::u16string& f, const std::u16
   TID3v1 v1;
   if (!v2.ReadFromFile(from) || !v1.ReadFromFile(from)) return false;
   v2.SetTitle(title);
-  v1.SetTitle(Utf16ToAnsi(title).substr(0, 30));
+  v1.SetTitle(AnsiString(Utf16ToAnsi(title).view().substr(0, 30)));
   return v2.SaveToFile(f, v1.Exists() ? v1.Block() : std::string());
 }
 
@@ -67,7 +67,7 @@ std::vector<Format> Formats() {
        [run](const std::string& wav, const std::string& out) {
          run("lame --quiet -b 64 " + ShellQuote(wav) + " " + ShellQuote(out));
          TID3v1 v1;
-         v1.SetTitle("Start");
+         v1.SetTitle(AnsiString("Start"));
          ASSERT_TRUE(v1.SaveToFile(U16(out)));
          ASSERT_TRUE(SaveId3(U16(out), U16(out), u"Start"));
        },
@@ -256,7 +256,7 @@ TEST(SaveRules, EveryWriterRefusesReadOnlyFiles) {
       saves.push_back({"ID3v1 removal", [&] { return TID3v1().RemoveFromFile(file16); }});
       saves.push_back({"ID3v1 alone", [&] {
                          TID3v1 v1;
-                         return v1.ReadFromFile(file16) && (v1.SetTitle("x"), v1.SaveToFile(file16));
+                         return v1.ReadFromFile(file16) && (v1.SetTitle(AnsiString("x")), v1.SaveToFile(file16));
                        }});
     } else if (name == "ogg") {
       saves.push_back({"clear", [&] {

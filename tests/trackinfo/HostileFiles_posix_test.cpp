@@ -254,7 +254,7 @@ TEST(HostileFiles, TheHelperOpensNothingByName) {
   const std::string wrapper = dir.File("traced-probe");
   test::WriteBytes(wrapper, "#!/bin/sh\nexec strace -f -qq -o " + ShellQuote(log) +
                                 " -e trace=open,openat,openat2,creat,socket,connect,bind " +
-                                ShellQuote(Utf16ToUtf8(MediaProbeHelper())) + "\n");
+                                ShellQuote(Utf16ToUtf8(MediaProbeHelper()).bytes()) + "\n");
   ::chmod(wrapper.c_str(), 0755);
   test::WriteBytes(dir.File("concat.mp3"), "ffconcat version 1.0\nfile '" + dir.File("other.wav") + "'\n");
   test::WriteBytes(dir.File("playlist.mp4"), "#EXTM3U\n#EXTINF:1.0,\nhttp://127.0.0.1:9/x.ts\n#EXT-X-ENDLIST\n");
@@ -264,7 +264,7 @@ TEST(HostileFiles, TheHelperOpensNothingByName) {
   test::WriteBytes(dir.File("noise.wma"), noise);
 
   const std::u16string saved = MediaProbeHelper();
-  SetMediaProbeHelper(Utf8ToUtf16(wrapper));
+  SetMediaProbeHelper(Utf8ToUtf16(Utf8View(wrapper)));
   {
     MediaProbeSession session;
     for (const char* n : {"concat.mp3", "playlist.mp4", "noise.wma"}) EXPECT_EQ(GetTrackLength(dir.File16(n)), 0u) << n;

@@ -130,11 +130,12 @@ void SetAnsiCodePage(const std::string& name) {
 
 const std::string& AnsiCodePage() { return State().name; }
 
-std::u16string AnsiToUtf16(std::string_view bytes) { return ToUtf16With(Ansi(), bytes); }
+std::u16string AnsiToUtf16(AnsiView bytes) { return ToUtf16With(Ansi(), bytes.bytes()); }
 
-AnsiString Utf16ToAnsi(std::u16string_view text) { return FromUtf16With(Ansi(), text); }
+AnsiString Utf16ToAnsi(std::u16string_view text) { return AnsiString(FromUtf16With(Ansi(), text)); }
 
-std::u16string Utf8ToUtf16(std::string_view bytes) {
+std::u16string Utf8ToUtf16(Utf8View text) {
+  std::string_view bytes = text.bytes();
   std::u16string out;
   if (bytes.empty()) return out;
   CheckSize(bytes.size(), 1, out.max_size());
@@ -159,7 +160,9 @@ std::u16string Utf8ToUtf16(std::string_view bytes) {
   return out;
 }
 
-Utf8String Utf16ToUtf8(std::u16string_view text) {
+namespace {
+
+std::string EncodeUtf8(std::u16string_view text) {
   std::string out;
   if (text.empty()) return out;
   CheckSize(text.size(), 3, out.max_size());
@@ -180,5 +183,9 @@ Utf8String Utf16ToUtf8(std::u16string_view text) {
   }
   return out;
 }
+
+}  // namespace
+
+Utf8String Utf16ToUtf8(std::u16string_view text) { return Utf8String(EncodeUtf8(text)); }
 
 }  // namespace ordana

@@ -298,12 +298,12 @@ void SetAnsiCodePage(const std::string& name) {
 
 const std::string& AnsiCodePage() { return Ansi().name; }
 
-std::u16string AnsiToUtf16(std::string_view bytes) { return CodePageToUtf16(Ansi(), bytes); }
+std::u16string AnsiToUtf16(AnsiView bytes) { return CodePageToUtf16(Ansi(), bytes.bytes()); }
 
-AnsiString Utf16ToAnsi(std::u16string_view text) { return Utf16ToCodePage(Ansi(), text); }
+AnsiString Utf16ToAnsi(std::u16string_view text) { return AnsiString(Utf16ToCodePage(Ansi(), text)); }
 
-std::u16string Utf8ToUtf16(std::string_view bytes) { return DecodeUtf8(bytes); }
+std::u16string Utf8ToUtf16(Utf8View bytes) { return DecodeUtf8(bytes.bytes()); }
 
-Utf8String Utf16ToUtf8(std::u16string_view text) { return EncodeUtf8(text); }
+Utf8String Utf16ToUtf8(std::u16string_view text) { return Utf8String(EncodeUtf8(text)); }
 
 }  // namespace ordana

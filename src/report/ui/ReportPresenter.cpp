@@ -23,7 +23,7 @@ std::pair<TDate, TDate> MonthPeriod(int year, int month) {
 }
 
 std::u16string BuildErrorText(const std::string& className, const std::string& message) {
-  return u"Ошибка при создании отчета! \r\n" + Utf8ToUtf16(className) + u":" + Utf8ToUtf16(message);
+  return u"Ошибка при создании отчета! \r\n" + Utf8ToUtf16(Utf8View(className)) + u":" + Utf8ToUtf16(Utf8View(message));
 }
 
 TReportPresenter::TReportPresenter(TReportView& view, TReportServices services)
