@@ -49,8 +49,8 @@ struct Handle {
 
 int RunProgram(const std::string& program, const std::vector<std::string>& args, std::string* out,
                std::string* err) {
-  std::u16string commandLine = QuoteArgument(Utf8ToUtf16(program));
-  for (const std::string& a : args) commandLine += u" " + QuoteArgument(Utf8ToUtf16(a));
+  std::u16string commandLine = QuoteArgument(Utf8ToUtf16(Utf8View(program)));
+  for (const std::string& a : args) commandLine += u" " + QuoteArgument(Utf8ToUtf16(Utf8View(a)));
   std::wstring line = Wide(commandLine);
 
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -92,7 +92,7 @@ int Run(const std::string& command, std::string* output) {
   // cmd /c drops the outermost pair of quotes; the extra pair keeps the
   // command's own quotes.
   const std::wstring line =
-      Wide(u"\"" + Utf8ToUtf16(command) + (output ? u" 2>&1" : u" >NUL 2>&1") + u"\"");
+      Wide(u"\"" + Utf8ToUtf16(Utf8View(command)) + (output ? u" 2>&1" : u" >NUL 2>&1") + u"\"");
   FILE* p = _wpopen(line.c_str(), L"rb");
   if (!p) return -1;
   char buf[4096];
@@ -102,7 +102,7 @@ int Run(const std::string& command, std::string* output) {
   return _pclose(p);
 }
 
-std::string ShellQuote(std::string_view s) { return Utf16ToUtf8(QuoteArgument(Utf8ToUtf16(s))); }
+std::string ShellQuote(std::string_view s) { return Utf16ToUtf8(QuoteArgument(Utf8ToUtf16(Utf8View(s)))).bytes(); }
 
 bool MakeFifo(const std::string&) { return false; }
 bool FifoHasNoReader(const std::string&) { return false; }

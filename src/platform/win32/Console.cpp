@@ -56,7 +56,7 @@ class ConsoleBuffer : public std::streambuf {
   void Flush() {
     const size_t n = CompleteLength();
     if (n == 0) return;
-    const std::u16string text = Utf8ToUtf16(std::string_view(pending_).substr(0, n));
+    const std::u16string text = Utf8ToUtf16(Utf8View(std::string_view(pending_).substr(0, n)));
     pending_.erase(0, n);
     size_t done = 0;
     while (done < text.size()) {

@@ -187,7 +187,7 @@ HelperProcess HelperProcess::Start(const std::u16string& program, const std::vec
   if (path.empty()) return fail(ENOENT);
   std::wstring commandLine;
   AppendQuoted(commandLine, path);
-  for (const std::string& a : args) AppendQuoted(commandLine, win32::Wide(Utf8ToUtf16(a)));
+  for (const std::string& a : args) AppendQuoted(commandLine, win32::Wide(Utf8ToUtf16(Utf8View(a))));
 
   // The channel: a duplex pipe of one instance, connected at once by our
   // own open of its client end (nobody else can take that place).

@@ -508,7 +508,7 @@ bool SaveSession::Impl::OpenOnce(bool& retry) {
     std::fprintf(stderr,
                  "ordana: %s: the file system does not support file locks; saving with the "
                  "identity check only\n",
-                 Utf16ToUtf8(win32::Utf16(target)).c_str());
+                 Utf16ToUtf8(win32::Utf16(target)).bytes().c_str());
   return true;
 }
 
@@ -579,7 +579,7 @@ bool SaveSession::Impl::RecoverFrom(const std::wstring& journalName, JournalPlac
   Handle j(OpenAs(SaveStep::Open, journalName, GENERIC_READ | DELETE, kShareDenyWrite, OPEN_EXISTING));
   if (!j) {
     if (errno == ENOENT || errno == ENOTDIR || errno == EBUSY) return true;
-    return inTempFolder ? true : FailErrno("cannot open the journal " + Utf16ToUtf8(win32::Utf16(journalName)));
+    return inTempFolder ? true : FailErrno("cannot open the journal " + Utf16ToUtf8(win32::Utf16(journalName)).bytes());
   }
   if (::GetFileType(j.get()) != FILE_TYPE_DISK) return true;
   journal::Info info;
@@ -600,7 +600,7 @@ bool SaveSession::Impl::RecoverFrom(const std::wstring& journalName, JournalPlac
       return Fail(SaveFailure::IoError, errno ? errno : EIO, "an interrupted earlier save could not be undone");
   }
   if (!DeleteOnClose(j.get()))
-    return FailErrno("cannot remove the journal " + Utf16ToUtf8(win32::Utf16(journalName)));
+    return FailErrno("cannot remove the journal " + Utf16ToUtf8(win32::Utf16(journalName)).bytes());
   return true;
 }
 
@@ -778,7 +778,7 @@ bool SaveSession::Impl::WriteJournal(const std::vector<Range>& ranges) {
     at += r.length;
   }
   const std::string index =
-      journal::BuildIndex(ranges, id.serial, id.index, uint64_t(originalSize), Utf16ToUtf8(win32::Utf16(target)));
+      journal::BuildIndex(ranges, id.serial, id.index, uint64_t(originalSize), Utf16ToUtf8(win32::Utf16(target)).bytes());
   if (!WriteAt(SaveStep::JournalWrite, journalFile.get(), index.data(), index.size(), at) ||
       !FlushAs(SaveStep::JournalSync, journalFile.get()))
     return fail("cannot write the journal");
