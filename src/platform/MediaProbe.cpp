@@ -192,11 +192,13 @@ bool SendWaiting(ProbeState& s) {
   for (auto it = unsent; it != s.queue.end(); ++it) {
     if (!Waiting(*it) || it->sent) continue;
     if (!s.helper.Send(probe_protocol::Encode(it->request), it->File())) {
-      // The helper is gone: it ended on the request it was working on, or
-      // could not take this one.
+      // With requests already sent, the helper may have answered some of
+      // them before it ended: their answers are read first, and the end is
+      // then laid to the request it was working on. This one is sent again
+      // once those are settled.
       const auto working = std::find_if(s.queue.begin(), it, [](const Pending& p) { return Waiting(p) && p.sent; });
-      if (working != it) Fail(s, *working, {});
-      else Fail(s, *it, "the file could not be handed to it");
+      if (working != it) return true;
+      Fail(s, *it, "the file could not be handed to it");
       return false;
     }
     it->sent = true;

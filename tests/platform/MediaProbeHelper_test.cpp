@@ -288,6 +288,28 @@ TEST_F(ProbeHelperTest, AFailureInAQueueCostsOnlyThatFile) {
   EXPECT_NE(warnings_[3].find(dir_.File("q7")), std::string::npos) << warnings_[3];
 }
 
+// A helper that answers and then ends while more requests are being sent:
+// the answer it gave stands, and the end is laid to the request it ended on.
+TEST_F(ProbeHelperTest, AnAnswerGivenBeforeTheHelperEndedStands) {
+  const auto first = Order("first", "seconds 1"), ends = Order("ends", "exit"), after = Order("after", "seconds 3");
+  QueueAudioLength(InputFile::Open(first), first);
+  QueueAudioLength(InputFile::Open(ends), ends);
+  // A moment for the helper to answer the first and end on the second: the
+  // third is then sent to a helper that is gone.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  QueueAudioLength(InputFile::Open(after), after);
+  const auto a = ProbeAudioLength(first);
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->Seconds, 1.0);
+  EXPECT_FALSE(ProbeAudioLength(ends));
+  const auto c = ProbeAudioLength(after);
+  ASSERT_TRUE(c);
+  EXPECT_EQ(c->Seconds, 3.0);
+  EXPECT_EQ(GetMediaProbeStats().filesFailed, 1);
+  ASSERT_EQ(warnings_.size(), 1u);
+  EXPECT_NE(warnings_[0].find(dir_.File("ends")), std::string::npos) << warnings_[0];
+}
+
 // Queued requests do not outlive the helper they were sent to: a stop or a
 // new build drops them, and what is asked afterwards is answered rightly.
 TEST_F(ProbeHelperTest, StoppingTheHelperDropsItsQueue) {
