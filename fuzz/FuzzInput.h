@@ -109,6 +109,14 @@ void ParseTwiceAlike(Reader& reader, const uint8_t* data, size_t size, Found fou
         "memory and copied reads differ");
 }
 
+// The found() of a stream reader: Valid(), with the channel-mode text asked
+// for whenever the stream is valid (it indexes a table by a value read).
+inline constexpr auto kValidWithChannelMode = [](auto& reader) {
+  const bool valid = reader.Valid();
+  if (valid) (void)reader.ChannelMode();
+  return valid;
+};
+
 // Checks that a value read back equals the one written; on a difference both
 // are printed (as UTF-16 code units) before the abort.
 void CheckSame(const std::u16string& got, const std::u16string& want, const char* what);

@@ -11,6 +11,7 @@
 
 #include "platform/FileNames.h"
 #include "platform/posix/OpenRegular.h"
+#include "platform/posix/ReadFully.h"
 
 namespace ordana {
 
@@ -102,19 +103,7 @@ int64_t InputFile::Size() const {
 }
 
 int64_t InputFile::ReadAt(int64_t pos, void* buf, size_t n) const {
-  if (!IsOpen() || pos < 0) return -1;
-  size_t done = 0;
-  auto* p = static_cast<char*>(buf);
-  while (done < n) {
-    ssize_t r = ::pread(Fd(handle_), p + done, n - done, static_cast<off_t>(pos + static_cast<int64_t>(done)));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    if (r == 0) break;
-    done += static_cast<size_t>(r);
-  }
-  return static_cast<int64_t>(done);
+  return IsOpen() ? posix::ReadFullyAt(Fd(handle_), pos, buf, n) : -1;
 }
 
 void InputFile::Close() {

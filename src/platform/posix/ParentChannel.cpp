@@ -10,6 +10,7 @@
 
 #include "platform/HelperProcess.h"
 #include "platform/posix/ChannelFraming.h"
+#include "platform/posix/ReadFully.h"
 
 namespace ordana {
 
@@ -31,20 +32,7 @@ int64_t ReceivedFile::Size() const {
 }
 
 int64_t ReceivedFile::ReadAt(int64_t pos, void* buf, size_t n) const {
-  if (handle_ < 0 || pos < 0) return -1;
-  size_t done = 0;
-  auto* p = static_cast<char*>(buf);
-  while (done < n) {
-    const ssize_t r =
-        ::pread(static_cast<int>(handle_), p + done, n - done, static_cast<off_t>(pos + static_cast<int64_t>(done)));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    if (r == 0) break;
-    done += static_cast<size_t>(r);
-  }
-  return static_cast<int64_t>(done);
+  return posix::ReadFullyAt(static_cast<int>(handle_), pos, buf, n);
 }
 
 void ReceivedFile::Close() {
