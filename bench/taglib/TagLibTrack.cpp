@@ -10,7 +10,7 @@
 namespace ordana::bench {
 
 namespace {
-std::u16string Text(const TagLib::String& s) { return Utf8ToUtf16(s.to8Bit(true)); }
+std::u16string Text(const TagLib::String& s) { return Utf8ToUtf16(Utf8View(s.to8Bit(true))); }
 }  // namespace
 
 bool ReadWithTagLib(const std::u16string& path, TPlaylistEntry& entry, uint32_t& lengthMs) {
@@ -27,7 +27,7 @@ bool ReadWithTagLib(const std::u16string& path, TPlaylistEntry& entry, uint32_t&
   entry.title = Text(t->title());
   entry.artist = Text(t->artist());
   entry.album = Text(t->album());
-  if (t->year() != 0) entry.year = Utf8ToUtf16(std::to_string(t->year()));
+  if (t->year() != 0) entry.year = Utf8ToUtf16(Utf8View(std::to_string(t->year())));
   entry.comment = Text(t->comment());
   entry.genre = Text(t->genre());
   return true;

@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     else if (a == "--month") month = v;
     else if (a == "-o") output = v;
     else if (a == "--codepage") codepage = v;
-    else if (a == "--map-path") mappings.push_back(ParsePathMapping(Utf8ToUtf16(v)));
+    else if (a == "--map-path") mappings.push_back(ParsePathMapping(Utf8ToUtf16(Utf8View(v))));
     else Usage("unknown argument: " + a);
   }
   int year = 0, mon = 0;
@@ -62,9 +62,9 @@ int main(int argc, char** argv) {
 
   const TDate start{year, mon, 1}, end{year, mon, DaysInMonth(year, mon)};
   try {
-    std::vector<TSongInfo> rows = CountPlays(Utf8ToUtf16(logs), start, end);
+    std::vector<TSongInfo> rows = CountPlays(Utf8ToUtf16(Utf8View(logs)), start, end);
     for (TSongInfo& row : rows) bench::ReadWithTagLib(row.FN, row.T, row.Len);
-    WriteHtmlReport(rows, Utf8ToUtf16(output), start, end);
+    WriteHtmlReport(rows, Utf8ToUtf16(Utf8View(output)), start, end);
   } catch (const EOrdanaError& e) {
     std::cerr << e.ClassName() << ":" << e.Message() << "\n";
     return 1;
