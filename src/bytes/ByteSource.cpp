@@ -34,21 +34,24 @@ ByteReader SourceWindow::GetUpTo(int64_t pos, size_t n) {
   if (memory_) return ByteReader(memory_->data() + (want ? pos : 0), want);
   if (want == 0) return ByteReader();
   const auto end = static_cast<int64_t>(want) + pos;
-  if (pos >= bufPos_ && end <= bufPos_ + static_cast<int64_t>(buf_.size()))
-    return ByteReader(buf_.data() + (pos - bufPos_), want);
+  if (pos >= bufPos_ && end <= bufPos_ + static_cast<int64_t>(bufLen_))
+    return ByteReader(buf_.get() + (pos - bufPos_), want);
   int64_t len = std::clamp<int64_t>(aheadEnd_ - pos, 0, static_cast<int64_t>(readAhead_));
   len = std::min(std::max<int64_t>(len, static_cast<int64_t>(want)), size_ - pos);
-  buf_.resize(static_cast<size_t>(len));
-  bufPos_ = pos;
-  const int64_t got = source_.ReadAt(pos, buf_.data(), buf_.size());
-  if (got < 0) readError_ = true;
-  buf_.resize(static_cast<size_t>(std::max<int64_t>(got, 0)));
-  if (got < static_cast<int64_t>(want)) {
-    // The source ended early (it shrank) or failed: what was read still counts.
-    if (got < 0) return ByteReader::Failed();
-    return ByteReader(buf_.data(), buf_.size());
+  if (static_cast<size_t>(len) > bufCap_) {
+    buf_ = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(len));
+    bufCap_ = static_cast<size_t>(len);
   }
-  return ByteReader(buf_.data(), want);
+  bufPos_ = pos;
+  bufLen_ = 0;
+  const int64_t got = source_.ReadAt(pos, buf_.get(), static_cast<size_t>(len));
+  if (got < 0) {
+    readError_ = true;
+    return ByteReader::Failed();
+  }
+  bufLen_ = static_cast<size_t>(std::min(got, len));
+  // The source may end early (it shrank): what was read still counts.
+  return ByteReader(buf_.get(), std::min(bufLen_, want));
 }
 
 size_t SourceWindow::CopyPadded(int64_t pos, void* out, size_t n) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -55,7 +56,7 @@ class UnreadableSource final : public ByteSource {
 // returned by Get or GetUpTo stays valid until the next call of either.
 class SourceWindow {
  public:
-  static constexpr size_t kDefaultReadAhead = 16384;
+  static constexpr size_t kDefaultReadAhead = 4096;
   explicit SourceWindow(const ByteSource& source, size_t readAhead = kDefaultReadAhead);
 
   // The source's size, as it was when the window was made (-1: unknown).
@@ -80,7 +81,11 @@ class SourceWindow {
   int64_t size_;
   size_t readAhead_;
   int64_t aheadEnd_;
-  std::string buf_;
+  // The bytes read last, from bufPos_ on: bufLen_ of them in a buffer of
+  // bufCap_ that is never zero-filled (only what a read wrote is looked at).
+  std::unique_ptr<char[]> buf_;
+  size_t bufCap_ = 0;
+  size_t bufLen_ = 0;
   int64_t bufPos_ = 0;
   bool readError_ = false;
 };

@@ -11,7 +11,9 @@ bool ParseWAV(const bytes::ByteSource& file, WAVRecord& wav) {
   // 32 block align, 34 bits per sample, 36 the next chunk's identifier;
   // 40..43 receive the sample count read from behind the format chunk.
   uint8_t h[44] = {};
-  bytes::SourceWindow w(file);
+  // No more than the header is read: 64 bytes hold its 40 and, as a rule,
+  // the sample count.
+  bytes::SourceWindow w(file, 64);
   const int64_t size = w.Size();
   if (size < 0) return false;
   if (size >= 40) {

@@ -47,8 +47,9 @@ int32_t ApeNumber(const TAPETag& ape, const char* name, int32_t def) {
   return StrToIntDef(ape.SeekField(Utf8String(name)).view(), def);
 }
 
-void ReadPlayoutItems(TAPETag& ape, const std::u16string& FileName, TPlaylistEntry& e) {
-  ape.ReadFromFile(FileName);
+// The APE tag of an APE file has been read for its tags already.
+void ReadPlayoutItems(TAPETag& ape, const std::u16string& FileName, TPlaylistEntry& e, bool alreadyRead) {
+  if (!alreadyRead) ape.ReadFromFile(FileName);
   e.BPM = ApeText(ape, "BPM");
   e.Rating = ApeNumber(ape, "Rating", 0);
   e.Gender = ApeNumber(ape, "Gender", 0);
@@ -128,6 +129,7 @@ bool ReadTrackInfo(const std::u16string& FileName, TPlaylistEntry& Entry, char* 
   TTrackReaders& r = TrackReaders();
   std::u16string summary;
   bool haveSummary = false;
+  bool apeRead = false;
 
   if (!(Options & roPlayoutItemsOnly)) {
     if (format && format->Reader == TagReaderKind::ID3v2ThenID3v1) {
@@ -213,6 +215,7 @@ bool ReadTrackInfo(const std::u16string& FileName, TPlaylistEntry& Entry, char* 
           break;
         case TagReaderKind::APE:
           r.APETag.ReadFromFile(FileName);
+          apeRead = true;
           if (r.APETag.Exists()) {
             result = true;
             Entry.title = ApeText(r.APETag, "Title");
@@ -235,7 +238,7 @@ bool ReadTrackInfo(const std::u16string& FileName, TPlaylistEntry& Entry, char* 
   }
 
   if (!lineIn && (Options & (roPlayoutItems | roPlayoutItemsOnly)))
-    ReadPlayoutItems(r.APETag, FileName, Entry);
+    ReadPlayoutItems(r.APETag, FileName, Entry, apeRead);
 
   if (haveSummary && InfoText) WriteInfoText(summary, InfoText);
   return result;

@@ -78,8 +78,8 @@ int posix::OpenRegularFileForReading(const std::string& nativePath, int* err, st
     ::close(fd);
     return fail(S_ISDIR(st.st_mode) ? EISDIR : ENXIO);
   }
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  // O_NONBLOCK stays: it guarded the open only, and reads of a regular file
+  // do not heed it (they wait for the disk either way).
   if (out) *out = st;
   return fd;
 }

@@ -15,11 +15,12 @@
 
 namespace ordana::posix {
 
-// Returns an open descriptor (blocking mode restored, close-on-exec) of the
-// regular file at the native path, with its status in *st when given; -1
-// otherwise, with the cause in *err (errno; EISDIR for a folder, ENXIO for
-// anything else that is not a regular file). A regular file that replaced
-// the one looked at while it was opened (an atomic save) is the one returned.
+// Returns an open descriptor (close-on-exec; O_NONBLOCK stays set, which
+// reads of a regular file ignore) of the regular file at the native path,
+// with its status in *st when given; -1 otherwise, with the cause in *err
+// (errno; EISDIR for a folder, ENXIO for anything else that is not a regular
+// file). A regular file that replaced the one looked at while it was opened
+// (an atomic save) is the one returned.
 int OpenRegularFileForReading(const std::string& nativePath, int* err, struct stat* st = nullptr);
 
 }  // namespace ordana::posix
