@@ -278,7 +278,7 @@ class TempFileInterruptGuard {
 
 // --- The session -----------------------------------------------------------------------
 
-struct SaveSession::Impl {
+struct SaveSession::Impl : SaveFailureState {
   bool HasFile() const { return file.valid(); }
   using Range = journal::Range;
 
@@ -294,7 +294,6 @@ struct SaveSession::Impl {
   bool committed = false;
   bool renamedAway = false;  // the original handle's file is no longer under the name
   SaveMethod method = SaveMethod::None;
-  SaveStatus status;
   InputFile source;
 
   HANDLE originalH = INVALID_HANDLE_VALUE;
@@ -314,20 +313,6 @@ struct SaveSession::Impl {
     file.Reset();
   }
 
-  bool Fail(SaveFailure failure, int code, std::string what) {
-    status.failure = failure;
-    status.code = code;
-    status.reason = code ? what + ": " + SystemMessage(code) : std::move(what);
-    CurrentSaveStatus() = status;
-    return false;
-  }
-  bool FailWith(SaveFailure failure, int code, std::string what) {
-    Fail(failure, 0, std::move(what));
-    status.code = code;
-    CurrentSaveStatus() = status;
-    return false;
-  }
-  bool FailErrno(std::string what) { return Fail(SaveFailure::IoError, errno ? errno : EIO, std::move(what)); }
 
   std::wstring TempName() const { return Join(folder, Companion(name, L".ordana-save.tmp")); }
   std::wstring OldName() const { return Join(folder, Companion(name, L".ordana-old")); }
@@ -705,14 +690,8 @@ bool SaveSession::Impl::RewriteReplacing(const std::function<bool(OutputFile&)>&
   outH = t.get();
   outPos = 0;
   OutputFile out(this);
-  CurrentSaveStatus() = SaveStatus{};
-  errno = 0;
-  if (!produce(out)) {
-    if (CurrentSaveStatus().failure == SaveFailure::Refused)
-      return abandon(SaveFailure::Refused, 0, CurrentSaveStatus().reason);
-    if (errno) return abandon(SaveFailure::IoError, errno, "write failed");
-    return abandon(SaveFailure::Cancelled, 0, "the writer gave up");
-  }
+  if (ProducerOutcome run = RunProducer(produce, out); run.failure != SaveFailure::None)
+    return abandon(run.failure, run.code, std::move(run.what));
   bool attributesLost = false;
   if (!CarryOver(t.get(), attributesLost)) return abandon(status.failure, status.code, status.reason);
   if (attributesLost) {
@@ -843,16 +822,11 @@ bool SaveSession::Impl::RewriteInPlace(const std::function<bool(OutputFile&)>& p
   outH = file.get();
   outPos = 0;
   OutputFile out(this);
-  CurrentSaveStatus() = SaveStatus{};
-  errno = 0;
-  bool ok = produce(out);
-  int e = errno;
-  const SaveStatus refusal =
-      CurrentSaveStatus().failure == SaveFailure::Refused ? CurrentSaveStatus() : SaveStatus{};
-  SaveFailure failure = ok ? SaveFailure::None
-                        : !refusal.ok() ? SaveFailure::Refused
-                        : e ? SaveFailure::IoError : SaveFailure::Cancelled;
-  std::string what = !refusal.ok() ? refusal.reason : e ? "write failed" : "the writer gave up";
+  ProducerOutcome run = RunProducer(produce, out);
+  bool ok = run.failure == SaveFailure::None;
+  int e = run.code;
+  SaveFailure failure = run.failure;
+  std::string what = std::move(run.what);
   if (ok) {
     if (!SetSize(file.get(), outPos)) {
       e = errno;
@@ -877,20 +851,8 @@ bool SaveSession::Impl::RewriteInPlace(const std::function<bool(OutputFile&)>& p
 bool SaveSession::Impl::Patch(const std::vector<FilePatch>& patches) {
   if (!BeginCommit()) return false;
   std::vector<Range> ranges;
-  for (const FilePatch& p : patches) {
-    const int64_t len = int64_t(p.bytes.size());
-    if (p.offset < 0 || p.offset > originalSize || len > originalSize - p.offset)
-      return Fail(SaveFailure::IoError, EINVAL, "a change lies outside the file");
-    if (len > 0) ranges.push_back({p.offset, len});
-  }
-  std::vector<size_t> order(patches.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return patches[a].offset < patches[b].offset; });
-  for (size_t i = 1; i < order.size(); ++i) {
-    const FilePatch& a = patches[order[i - 1]];
-    if (a.offset + int64_t(a.bytes.size()) > patches[order[i]].offset)
-      return Fail(SaveFailure::IoError, EINVAL, "changes overlap");
-  }
+  if (const char* wrong = CheckPatches(patches, originalSize, &ranges))
+    return Fail(SaveFailure::IoError, EINVAL, wrong);
   bool same = true;
   for (const FilePatch& p : patches) {
     std::string old(p.bytes.size(), '\0');
@@ -918,6 +880,8 @@ bool SaveSession::Impl::Patch(const std::vector<FilePatch>& patches) {
   method = SaveMethod::Patched;
   return true;
 }
+
+std::string SaveErrorText(int code) { return SystemMessage(code); }
 
 }  // namespace ordana
 
