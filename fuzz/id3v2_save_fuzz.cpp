@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                             "link read back"};
     for (int i = 0; i < 4; ++i)
       if ((which8 & (1 << i)) && set8[i] != read8[i] && !(i == 3 && set8[i].empty()))
-        Check(got8[i] == set8[i], what8[i]);
+        ordana::fuzz::CheckSame(got8[i].bytes(), set8[i].bytes(), what8[i]);
   }
   if (tag.Track() != 0 && tag.Track() != readTrack) Check(back.Track() == tag.Track(), "track read back");
 

@@ -315,10 +315,18 @@ void TID3v2::SetYear(const std::u16string& v) { F.Year = Trim(v); }
 void TID3v2::SetGenre(const std::u16string& v) { F.Genre = Trim(v); }
 void TID3v2::SetComment(const std::u16string& v) { F.Comment = Trim(v); }
 void TID3v2::SetComposer(const std::u16string& v) { F.Composer = Trim(v); }
-void TID3v2::SetEncoder(const std::u16string& v) { F.Encoder = Utf16ToAnsi(Trim(v)); }
-void TID3v2::SetCopyright(const std::u16string& v) { F.Copyright = Utf16ToAnsi(Trim(v)); }
-void TID3v2::SetLanguage(const std::u16string& v) { F.Language = Utf16ToAnsi(Trim(v)); }
-void TID3v2::SetLink(const std::u16string& v) { F.Link = Utf16ToAnsi(Trim(v)); }
+namespace {
+// An 8-bit field as a read gives it back: the text in the code page, then
+// trimmed as a read trims it. Trimming first is not enough: a character the
+// code page drops (a variation selector, say) can leave a blank or control
+// character at an end.
+AnsiString AnsiField(const std::u16string& v) { return Utf16ToAnsi(Trim(AnsiToUtf16(Utf16ToAnsi(v)))); }
+}  // namespace
+
+void TID3v2::SetEncoder(const std::u16string& v) { F.Encoder = AnsiField(v); }
+void TID3v2::SetCopyright(const std::u16string& v) { F.Copyright = AnsiField(v); }
+void TID3v2::SetLanguage(const std::u16string& v) { F.Language = AnsiField(v); }
+void TID3v2::SetLink(const std::u16string& v) { F.Link = AnsiField(v); }
 
 namespace {
 

@@ -203,6 +203,23 @@ print('COMM', t.getall('COMM')[0].text[0])
                  "COMM Комментарий\n");
 }
 
+// An 8-bit field holds what a read gives back: a character the code page
+// drops does not leave the control character behind it at the field's start.
+TEST_F(ID3v2Write, EightBitFieldsReadBackAsSet) {
+  WriteBytes(dir.File("a.mp3"), audio);
+  TID3v2 t;
+  ASSERT_TRUE(t.ReadFromFile(Path()));
+  t.SetCopyright(u"\uFE02\u0010(c) 2020\u0010\uFE02");
+  t.SetEncoder(u" Кодер\uFE0F\u0001");
+  EXPECT_EQ(t.Copyright(), "(c) 2020");
+  EXPECT_EQ(t.Encoder(), Utf16ToAnsi(u"Кодер"));
+  ASSERT_TRUE(t.SaveToFile(Path()));
+  TID3v2 back;
+  ASSERT_TRUE(back.ReadFromFile(Path()));
+  EXPECT_EQ(back.Copyright(), t.Copyright());
+  EXPECT_EQ(back.Encoder(), t.Encoder());
+}
+
 // Every write, sync and rename along each save path fails once in turn: the
 // result is false and the file byte-identical, or (a failing folder sync
 // after the rename) the save is complete.
