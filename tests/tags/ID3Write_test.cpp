@@ -204,15 +204,21 @@ print('COMM', t.getall('COMM')[0].text[0])
 }
 
 // An 8-bit field holds what a read gives back: a character the code page
-// drops does not leave the control character behind it at the field's start.
+// drops (ICU drops variation selectors; Windows writes "?") does not leave
+// the control character behind it at an end of the field.
 TEST_F(ID3v2Write, EightBitFieldsReadBackAsSet) {
   WriteBytes(dir.File("a.mp3"), audio);
   TID3v2 t;
   ASSERT_TRUE(t.ReadFromFile(Path()));
   t.SetCopyright(u"\uFE02\u0010(c) 2020\u0010\uFE02");
   t.SetEncoder(u" Кодер\uFE0F\u0001");
-  EXPECT_EQ(t.Copyright(), "(c) 2020");
-  EXPECT_EQ(t.Encoder(), Utf16ToAnsi(u"Кодер"));
+  for (const AnsiString& set : {t.Copyright(), t.Encoder()}) {
+    ASSERT_FALSE(set.empty());
+    EXPECT_GT(static_cast<uint8_t>(set.bytes().front()), 0x20) << set;
+    EXPECT_GT(static_cast<uint8_t>(set.bytes().back()), 0x20) << set;
+  }
+  EXPECT_NE(t.Copyright().view().find("(c) 2020"), std::string_view::npos);
+  EXPECT_EQ(t.Encoder().view().substr(0, 5), Utf16ToAnsi(u"Кодер").view());
   ASSERT_TRUE(t.SaveToFile(Path()));
   TID3v2 back;
   ASSERT_TRUE(back.ReadFromFile(Path()));
