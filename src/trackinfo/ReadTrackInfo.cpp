@@ -1,6 +1,7 @@
 #include "trackinfo/ReadTrackInfo.h"
 
 #include <charconv>
+#include <optional>
 #include <cstring>
 #include <string_view>
 
@@ -8,6 +9,7 @@
 #include "platform/Paths.h"
 #include "platform/Strings.h"
 #include "platform/TextCodec.h"
+#include "tags/FileSource.h"
 #include "tags/Formats.h"
 #include "tags/ID3v1.h"
 #include "trackinfo/TrackReaders.h"
@@ -47,9 +49,49 @@ int32_t ApeNumber(const TAPETag& ape, const char* name, int32_t def) {
   return StrToIntDef(ape.SeekField(Utf8String(name)).view(), def);
 }
 
+// The file one ReadTrackInfo call reads, opened once for all the readers
+// that read it. A file that cannot be opened here is opened by each reader
+// itself, which then fails as it does alone (the Ogg reader's EFOpenError,
+// the ID3v2 retry).
+class TrackFile {
+ public:
+  TrackFile(const std::u16string& name, bool open) : name_(name) {
+    if (open) file_ = InputFile::Open(name);
+    if (file_) source_.emplace(file_);
+  }
+  TrackFile(const TrackFile&) = delete;
+  TrackFile& operator=(const TrackFile&) = delete;
+
+  bool IsOpen() const { return source_.has_value(); }
+  const std::u16string& Name() const { return name_; }
+  const bytes::ByteSource& Source() const { return *source_; }
+
+  template <class Reader, class... Extra>
+  bool Read(Reader& reader, Extra... extra) const {
+    return source_ ? reader.ReadFromSource(*source_, extra...) : reader.ReadFromFile(name_, extra...);
+  }
+
+ private:
+  const std::u16string& name_;
+  InputFile file_;
+  std::optional<FileSource> source_;
+};
+
+bool ReadID3v1Block(const bytes::ByteSource& source, TID3v1Block& Block) {
+  Block.fill(0);
+  const int64_t size = source.Size();
+  if (size < static_cast<int64_t>(Block.size())) return false;
+  if (source.ReadAt(size - static_cast<int64_t>(Block.size()), Block.data(), Block.size()) !=
+      static_cast<int64_t>(Block.size())) {
+    Block.fill(0);
+    return false;
+  }
+  return Block[0] == 'T' && Block[1] == 'A' && Block[2] == 'G';
+}
+
 // The APE tag of an APE file has been read for its tags already.
-void ReadPlayoutItems(TAPETag& ape, const std::u16string& FileName, TPlaylistEntry& e, bool alreadyRead) {
-  if (!alreadyRead) ape.ReadFromFile(FileName);
+void ReadPlayoutItems(TAPETag& ape, const TrackFile& file, TPlaylistEntry& e, bool alreadyRead) {
+  if (!alreadyRead) file.Read(ape);
   e.BPM = ApeText(ape, "BPM");
   e.Rating = ApeNumber(ape, "Rating", 0);
   e.Gender = ApeNumber(ape, "Gender", 0);
@@ -88,14 +130,7 @@ bool ReadID3v1Block(const std::u16string& FileName, TID3v1Block& Block) {
   Block.fill(0);
   InputFile f = InputFile::Open(FileName);  // regular files only
   if (!f) return false;
-  const int64_t size = f.Size();
-  if (size < static_cast<int64_t>(Block.size())) return false;
-  if (f.ReadAt(size - static_cast<int64_t>(Block.size()), Block.data(), Block.size()) !=
-      static_cast<int64_t>(Block.size())) {
-    Block.fill(0);
-    return false;
-  }
-  return Block[0] == 'T' && Block[1] == 'A' && Block[2] == 'G';
+  return ReadID3v1Block(FileSource(f), Block);
 }
 
 // The fields keep their padding (the report trims what it shows), and the
@@ -121,7 +156,8 @@ bool ReadTrackInfo(const std::u16string& FileName, TPlaylistEntry& Entry, char* 
   if (InfoText) InfoText[0] = '\0';
   bool result = false;
   const bool lineIn = IsLineInEntry(FileName);
-  if (!lineIn && !FileExists(FileName)) return false;
+  const TrackFile file(FileName, !lineIn);
+  if (!lineIn && !file.IsOpen() && !FileExists(FileName)) return false;
 
   // The reader is chosen by the extension (any letter case).
   const AudioFormat* format = FindAudioFormat(ExtractFileExt(FileName));
@@ -134,7 +170,7 @@ bool ReadTrackInfo(const std::u16string& FileName, TPlaylistEntry& Entry, char* 
   if (!(Options & roPlayoutItemsOnly)) {
     if (format && format->Reader == TagReaderKind::ID3v2ThenID3v1) {
       // One retry, as the playout program makes (a file held for a moment reads the second time).
-      if (!r.ID3v2.ReadFromFile(FileName)) r.ID3v2.ReadFromFile(FileName);
+      if (!file.Read(r.ID3v2)) r.ID3v2.ReadFromFile(FileName);
       // An ID3v2 tag wins even with empty fields (no ID3v1 then), as in the playout program.
       if (r.ID3v2.Exists()) {
         Entry.tagtype = TTagType::ttID3v2;
@@ -143,7 +179,7 @@ bool ReadTrackInfo(const std::u16string& FileName, TPlaylistEntry& Entry, char* 
       } else {
         Entry.tagtype = TTagType::ttID3v1;
         TID3v1Block block;
-        if (ReadID3v1Block(FileName, block)) {
+        if (file.IsOpen() ? ReadID3v1Block(file.Source(), block) : ReadID3v1Block(FileName, block)) {
           FillFromID3v1Block(block, Entry);
           result = true;
         } else {
@@ -151,7 +187,7 @@ bool ReadTrackInfo(const std::u16string& FileName, TPlaylistEntry& Entry, char* 
         }
       }
       if (InfoText) {
-        r.MPEGaudio.ReadFromFile(FileName);
+        file.Read(r.MPEGaudio);
         summary = StreamSummary(r.MPEGaudio);
         haveSummary = true;
       }
@@ -166,7 +202,7 @@ bool ReadTrackInfo(const std::u16string& FileName, TPlaylistEntry& Entry, char* 
         case TagReaderKind::WAV:
           // No tags from WAV (its LIST/INFO chunk is not read), as in the playout program.
           if (InfoText) {
-            r.WAVfile.ReadFromFile(FileName);
+            file.Read(r.WAVfile);
             summary = Text(r.WAVfile.ChannelMode()) + u"   " + IntToStr(r.WAVfile.SampleRate()) +
                       u"Hz   " + OneDecimal(r.WAVfile.BytesPerSecond() / 1000.0) + u"kbps";
             haveSummary = true;
@@ -184,7 +220,7 @@ bool ReadTrackInfo(const std::u16string& FileName, TPlaylistEntry& Entry, char* 
           }
           break;
         case TagReaderKind::OggVorbis:
-          r.OggVorbis.ReadFromFile(FileName);  // may throw EFOpenError: passed on
+          file.Read(r.OggVorbis);  // may throw EFOpenError: passed on
           if (r.OggVorbis.Valid()) {
             result = true;
             Entry.title = r.OggVorbis.Title();
@@ -202,7 +238,7 @@ bool ReadTrackInfo(const std::u16string& FileName, TPlaylistEntry& Entry, char* 
         case TagReaderKind::FLAC:
           // The report keeps the named fields only: other comments (a
           // picture among them) are passed over unconverted.
-          r.FLACfile.ReadFromFile(FileName, FLACComments::NamedFields);
+          file.Read(r.FLACfile, FLACComments::NamedFields);
           if (r.FLACfile.Valid()) {
             result = true;
             CopyTags(r.FLACfile, Entry);
@@ -214,7 +250,7 @@ bool ReadTrackInfo(const std::u16string& FileName, TPlaylistEntry& Entry, char* 
           }
           break;
         case TagReaderKind::APE:
-          r.APETag.ReadFromFile(FileName);
+          file.Read(r.APETag);
           apeRead = true;
           if (r.APETag.Exists()) {
             result = true;
@@ -227,7 +263,7 @@ bool ReadTrackInfo(const std::u16string& FileName, TPlaylistEntry& Entry, char* 
           }
           break;
         case TagReaderKind::MP4:
-          r.Mp4Tag.ReadFromFile(FileName);
+          file.Read(r.Mp4Tag);
           if (r.Mp4Tag.Exists()) {
             result = true;
             CopyTags(r.Mp4Tag, Entry);
@@ -238,7 +274,7 @@ bool ReadTrackInfo(const std::u16string& FileName, TPlaylistEntry& Entry, char* 
   }
 
   if (!lineIn && (Options & (roPlayoutItems | roPlayoutItemsOnly)))
-    ReadPlayoutItems(r.APETag, FileName, Entry, apeRead);
+    ReadPlayoutItems(r.APETag, file, Entry, apeRead);
 
   if (haveSummary && InfoText) WriteInfoText(summary, InfoText);
   return result;
