@@ -1,8 +1,8 @@
 #include "trackinfo/ReadTrackInfo.h"
 
 #include <charconv>
-#include <optional>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "platform/FileIO.h"
@@ -63,7 +63,6 @@ class TrackFile {
   TrackFile& operator=(const TrackFile&) = delete;
 
   bool IsOpen() const { return source_.has_value(); }
-  const std::u16string& Name() const { return name_; }
   const bytes::ByteSource& Source() const { return *source_; }
 
   template <class Reader, class... Extra>
