@@ -127,9 +127,15 @@ std::u16string NameFromSystemBytes(std::string_view bytes) {
 }
 
 std::string NameToSystemBytes(std::u16string_view name) {
-  std::string out;
-  out.reserve(name.size());
-  ForEachCodePoint(name, [&](uint32_t cp, bool unpaired) {
+  // Names are mostly ASCII, which is copied as it stands; the rest is
+  // converted from the first other character on.
+  size_t ascii = 0;
+  while (ascii < name.size() && name[ascii] < 0x80) ++ascii;
+  std::string out(ascii, '\0');
+  for (size_t i = 0; i < ascii; ++i) out[i] = static_cast<char>(name[i]);
+  if (ascii == name.size()) return out;
+  out.reserve(ascii + 3 * (name.size() - ascii));
+  ForEachCodePoint(name.substr(ascii), [&](uint32_t cp, bool unpaired) {
     if (unpaired && cp >= 0xDC80 && cp <= 0xDCFF) out += static_cast<char>(cp - kCarriedBase);
     else AppendUtf8(out, unpaired ? kReplacement : cp);
   });

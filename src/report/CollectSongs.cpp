@@ -8,6 +8,7 @@
 
 #include "platform/Collation.h"
 #include "platform/FileIO.h"
+#include "platform/MediaProbe.h"
 #include "platform/Paths.h"
 #include "platform/Strings.h"
 #include "platform/TextCodec.h"
@@ -205,12 +206,14 @@ void FillRows(std::vector<TSongInfo>& rows, const ReadAheadSettings& readAhead) 
     for (; lengthsQueued < rows.size() && lengthsQueued <= i + kLengthsAhead; ++lengthsQueued)
       AnnounceTrackLength(rows[lengthsQueued].FN);
     TSongInfo& row = rows[i];
+    // One open serves the tags and the length (an address is not opened).
+    const InputFile file = LooksLikeAddress(row.FN) ? InputFile() : InputFile::Open(row.FN);
     try {
-      ReadTrackInfo(row.FN, row.T, nullptr, 0);
+      ReadTrackInfoOf(file, row.FN, row.T, nullptr, 0);
     } catch (...) {
       // A file the tag readers cannot handle keeps what its entry holds.
     }
-    row.Len = GetTrackLength(row.FN);
+    row.Len = GetTrackLengthOf(file, row.FN);
   }
 }
 

@@ -50,14 +50,13 @@ int32_t ApeNumber(const TAPETag& ape, const char* name, int32_t def) {
 }
 
 // The file one ReadTrackInfo call reads, opened once for all the readers
-// that read it. A file that cannot be opened here is opened by each reader
-// itself, which then fails as it does alone (the Ogg reader's EFOpenError,
-// the ID3v2 retry).
+// that read it (by the caller, or here). A file that is not open is opened
+// by each reader itself, which then fails as it does alone (the Ogg reader's
+// EFOpenError, the ID3v2 retry).
 class TrackFile {
  public:
-  TrackFile(const std::u16string& name, bool open) : name_(name) {
-    if (open) file_ = InputFile::Open(name);
-    if (file_) source_.emplace(file_);
+  TrackFile(const std::u16string& name, const InputFile& file) : name_(name) {
+    if (file) source_.emplace(file);
   }
   TrackFile(const TrackFile&) = delete;
   TrackFile& operator=(const TrackFile&) = delete;
@@ -72,7 +71,6 @@ class TrackFile {
 
  private:
   const std::u16string& name_;
-  InputFile file_;
   std::optional<FileSource> source_;
 };
 
@@ -149,13 +147,20 @@ void FillFromID3v1Block(const TID3v1Block& Block, TPlaylistEntry& Entry) {
 
 bool ReadTrackInfo(const std::u16string& FileName, TPlaylistEntry& Entry, char* InfoText,
                    int Options) {
+  const InputFile file = IsLineInEntry(FileName) ? InputFile() : InputFile::Open(FileName);
+  return ReadTrackInfoOf(file, FileName, Entry, InfoText, Options);
+}
+
+bool ReadTrackInfoOf(const InputFile& File, const std::u16string& FileName, TPlaylistEntry& Entry,
+                     char* InfoText, int Options) {
   if (!(Options & roKeepEntry)) Entry = EmptyPlaylistEntry;
   Entry.filename = FileName;
   // The buffer never keeps stale text: it is empty unless a summary is made.
   if (InfoText) InfoText[0] = '\0';
   bool result = false;
   const bool lineIn = IsLineInEntry(FileName);
-  const TrackFile file(FileName, !lineIn);
+  static const InputFile kNotOpen;
+  const TrackFile file(FileName, lineIn ? kNotOpen : File);
   if (!lineIn && !file.IsOpen() && !FileExists(FileName)) return false;
 
   // The reader is chosen by the extension (any letter case).

@@ -9,6 +9,8 @@
 
 namespace ordana {
 
+class InputFile;
+
 // Options of ReadTrackInfo, a bit set.
 inline constexpr int roPlayoutItems = 1;      // also read the playout program's APE items
 inline constexpr int roPlayoutItemsOnly = 2;  // skip the format's tags; read the playout items
@@ -24,6 +26,13 @@ inline constexpr int kInfoTextSize = 200;
 // error) passes out; the entry then holds what was assigned before it.
 bool ReadTrackInfo(const std::u16string& FileName, TPlaylistEntry& Entry, char* InfoText,
                    int Options);
+// The same for a file the caller has opened: File is FileName opened for
+// reading, or not open when it could not be (its readers then try to open it
+// themselves, as they do in the call above). FileName still picks the
+// reader; the WMA reader opens the file by its name. The caller that also
+// wants the length passes the same file to GetTrackLengthOf.
+bool ReadTrackInfoOf(const InputFile& File, const std::u16string& FileName, TPlaylistEntry& Entry,
+                     char* InfoText, int Options);
 
 // True when the file-name part of FileName (after the last "\", "/" or drive
 // ":") begins with "line.in" in any letter case: the station's line input.

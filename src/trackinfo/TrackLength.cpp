@@ -102,10 +102,20 @@ int32_t StreamUrlMinutes(const std::u16string& Text) {
 }
 
 uint32_t GetTrackLength(const std::u16string& FileName) {
+  try {
+    // The file is opened once for all the steps that read it.
+    const InputFile file = OpenLocal(FileName);
+    return GetTrackLengthOf(file, FileName);
+  } catch (...) {
+    return 0;
+  }
+}
+
+uint32_t GetTrackLengthOf(const InputFile& File, const std::u16string& FileName) {
   int64_t length = 0;
   try {
-    // The file is opened once for all the steps below.
-    const InputFile file = OpenLocal(FileName);
+    static const InputFile kNotOpen;
+    const InputFile& file = LooksLikeAddress(FileName) ? kNotOpen : File;
     if (IsVideoFile(FileName)) {
       if (!Mp4ClaimsMoreThanItHolds(file)) {
         length = MediaDetLength(file, FileName);

@@ -15,9 +15,14 @@
 
 namespace ordana {
 
+class InputFile;
+
 // 0 when no length could be found; never throws. Lengths of 2^32 ms or more
 // keep their low 32 bits.
 uint32_t GetTrackLength(const std::u16string& FileName);
+// The same for a file the caller has opened (File is FileName opened for
+// reading, or not open when it could not be); an address is not read.
+uint32_t GetTrackLengthOf(const InputFile& File, const std::u16string& FileName);
 
 // Tells the media probe that GetTrackLength(FileName) follows soon: a file
 // that will go to the probe's audio path is handed to its helper now, which
