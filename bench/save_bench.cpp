@@ -145,36 +145,46 @@ class NoSyncNoLockOps : public NoSyncOps {
   bool have_ = false;
 };
 
-void BM_Mp3_SaveFitsPadding_NoSync(benchmark::State& state) {
-  NoSyncOps ops;
+// The in-place save with the save layer's system calls made through `Ops`.
+template <class Ops>
+void SaveInPlaceThrough(benchmark::State& state) {
+  Ops ops;
   posix::SetSaveOps(&ops);
   SaveInPlace(state);
   posix::SetSaveOps(nullptr);
 }
+
+void BM_Mp3_SaveFitsPadding_NoSync(benchmark::State& state) { SaveInPlaceThrough<NoSyncOps>(state); }
 BENCHMARK(BM_Mp3_SaveFitsPadding_NoSync)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 void BM_Mp3_SaveFitsPadding_NoSync_NoLockOrIdentity(benchmark::State& state) {
-  NoSyncNoLockOps ops;
-  posix::SetSaveOps(&ops);
-  SaveInPlace(state);
-  posix::SetSaveOps(nullptr);
+  SaveInPlaceThrough<NoSyncNoLockOps>(state);
 }
 BENCHMARK(BM_Mp3_SaveFitsPadding_NoSync_NoLockOrIdentity)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
-void BM_Mp3_SaveForcesRewrite(benchmark::State& state) {
-  const std::u16string path = Utf8ToUtf16(Utf8View((Mp3().dir / "a.mp3").string()));
-  // Grows over every repetition: each save outgrows the tag before it, its
-  // 2048 bytes of padding included (Latin-1 texts take a byte a character).
-  static std::u16string title;
+// Saves of `file` that each rewrite the whole file (checked: the file is a
+// new one after each), `grow` making the tag outgrow the one before it.
+template <class Tag, class Grow>
+void SaveRewrites(benchmark::State& state, const std::filesystem::path& file, Grow grow) {
+  const std::u16string path = Utf8ToUtf16(Utf8View(file.string()));
   for (auto _ : state) {
-    title += std::u16string(4100, u'x');
-    TID3v2 t;
+    Tag t;
     t.ReadFromFile(path);
-    t.SetTitle(title);
+    grow(t);
     const ino_t before = Inode(path);
     if (!t.SaveToFile(path)) state.SkipWithError("save failed");
     if (Inode(path) == before) state.SkipWithError("the save did not rewrite the file");
   }
+}
+
+void BM_Mp3_SaveForcesRewrite(benchmark::State& state) {
+  // Grows over every repetition: each save outgrows the tag before it, its
+  // 2048 bytes of padding included (Latin-1 texts take a byte a character).
+  static std::u16string title;
+  SaveRewrites<TID3v2>(state, Mp3().dir / "a.mp3", [](TID3v2& t) {
+    title += std::u16string(4100, u'x');
+    t.SetTitle(title);
+  });
 }
 BENCHMARK(BM_Mp3_SaveForcesRewrite)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -184,17 +194,11 @@ void BM_Flac300_CpSync(benchmark::State& state) { Cp(state, Flac().dir / "a.flac
 BENCHMARK(BM_Flac300_CpSync)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
 void BM_Flac300_SaveForcesRewrite(benchmark::State& state) {
-  const std::u16string path = Utf8ToUtf16(Utf8View((Flac().dir / "a.flac").string()));
   static std::u16string comment;  // grows over every repetition: outgrows the padding every time
-  for (auto _ : state) {
+  SaveRewrites<TFLACfile>(state, Flac().dir / "a.flac", [](TFLACfile& t) {
     comment += std::u16string(3000, u'c');
-    TFLACfile t;
-    t.ReadFromFile(path);
     t.SetComment(comment);
-    const ino_t before = Inode(path);
-    if (!t.SaveToFile(path)) state.SkipWithError("save failed");
-    if (Inode(path) == before) state.SkipWithError("the save did not rewrite the file");
-  }
+  });
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(std::filesystem::file_size(Flac().dir / "a.flac")));
 }
 BENCHMARK(BM_Flac300_SaveForcesRewrite)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);

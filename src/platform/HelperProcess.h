@@ -106,8 +106,16 @@ class HelperProcess {
   void Stop();
 
  private:
+  // The backend's handles (posix/ or win32/HelperProcess.cpp), and the
+  // system calls on them that the portable part (HelperProcess.cpp) makes
+  // (platform/HelperProcessSystem.h). state_ exists exactly while a helper
+  // runs.
   struct State;
-  std::unique_ptr<State> state_;
+  struct System;
+  struct StateDeleter {
+    void operator()(State* s) const noexcept;
+  };
+  std::unique_ptr<State, StateDeleter> state_;
   std::string endCause_;
 };
 

@@ -1,6 +1,7 @@
 // The parent's side of a helper process on POSIX: fork and exec with the
 // channel (a socket pair, which can carry descriptors) on the helper's
-// standard input and output, resource limits set between fork and exec.
+// standard input and output, resource limits set between fork and exec; the
+// system calls under the portable part (platform/HelperProcess.cpp).
 #include "platform/HelperProcess.h"
 
 #include <fcntl.h>
@@ -22,6 +23,7 @@
 #include <thread>
 
 #include "platform/FileIO.h"
+#include "platform/HelperProcessSystem.h"
 #include "platform/posix/ChannelFraming.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -52,19 +54,13 @@ struct HelperProcess::State {
   int fd = -1;         // our end of the socket pair
   std::string inbox;   // bytes received that do not yet make a whole message
   long timeoutUs = -1; // the receive timeout set on fd (SO_RCVTIMEO); -1 none yet
+
+  ~State() {
+    if (fd >= 0) ::close(fd);
+  }
 };
 
-HelperProcess::HelperProcess() = default;
-HelperProcess::~HelperProcess() { Stop(); }
-HelperProcess::HelperProcess(HelperProcess&&) noexcept = default;
-HelperProcess& HelperProcess::operator=(HelperProcess&& o) noexcept {
-  if (this != &o) {
-    Stop();
-    state_ = std::move(o.state_);
-    endCause_ = std::move(o.endCause_);
-  }
-  return *this;
-}
+void HelperProcess::StateDeleter::operator()(State* s) const noexcept { delete s; }
 
 namespace {
 
@@ -180,14 +176,12 @@ HelperProcess HelperProcess::Start(const std::u16string& program, const std::vec
     }
     return fail(childErr ? childErr : ENOEXEC);
   }
-  h.state_ = std::make_unique<State>();
+  h.state_.reset(new State);
   h.state_->pid = pid;
   h.state_->fd = sv[0];
   h.state_->memoryLimit = limitData ? limits.memoryBytes : 0;
   return h;
 }
-
-bool HelperProcess::Running() const { return state_ && state_->pid > 0; }
 
 int64_t HelperProcess::ProcessId() const { return Running() ? state_->pid : 0; }
 
@@ -209,55 +203,38 @@ bool HelperProcess::Send(std::string_view message, const InputFile* file) {
   return channel_framing::SendFrame(state_->fd, message, attach);
 }
 
-HelperProcess::Received HelperProcess::Receive(std::string& message, std::chrono::milliseconds timeout) {
-  if (!Running()) return Received::kClosed;
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
+HelperProcess::System::Frame HelperProcess::System::TakeMessage(State& s, std::string& message) {
+  switch (channel_framing::TakeFrame(s.inbox, message)) {
+    case channel_framing::Frame::kWhole: return Frame::kWhole;
+    case channel_framing::Frame::kBroken: return Frame::kBroken;
+    case channel_framing::Frame::kPartial: break;
+  }
+  return Frame::kPartial;
+}
+
+HelperProcess::System::Read HelperProcess::System::ReadMore(State& s, std::chrono::steady_clock::time_point deadline) {
   for (;;) {
-    switch (channel_framing::TakeFrame(state_->inbox, message)) {
-      case channel_framing::Frame::kWhole: return Received::kMessage;
-      case channel_framing::Frame::kBroken: Kill(); return Received::kClosed;
-      case channel_framing::Frame::kPartial: break;
-    }
     // One blocking recv per wait, bounded by the socket's receive timeout
     // (set again only when the time left changes), rather than poll and recv.
     const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return Received::kTimedOut;
+    if (left.count() <= 0) return Read::kTimedOut;
     // Whole milliseconds, so that the slices of one wait set the same value.
     const long us = static_cast<long>((left.count() + 999) / 1000 * 1000);
-    if (us != state_->timeoutUs) {
+    if (us != s.timeoutUs) {
       timeval tv{static_cast<time_t>(us / 1000000), static_cast<suseconds_t>(us % 1000000)};
-      if (::setsockopt(state_->fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) {
-        Kill();
-        return Received::kClosed;
-      }
-      state_->timeoutUs = us;
+      if (::setsockopt(s.fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return Read::kFailed;
+      s.timeoutUs = us;
     }
     char buf[4096];
-    const ssize_t n = ::recv(state_->fd, buf, sizeof buf, 0);
+    const ssize_t n = ::recv(s.fd, buf, sizeof buf, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (std::chrono::steady_clock::now() >= deadline) return Received::kTimedOut;
+      if (std::chrono::steady_clock::now() >= deadline) return Read::kTimedOut;
       continue;
     }
-    if (n <= 0) {
-      // The channel closes while the helper ends: give it a moment to
-      // finish ending, so that its cause is known.
-      for (int i = 0; i < 100; ++i) {
-        int status = 0;
-        const pid_t w = ::waitpid(state_->pid, &status, WNOHANG);
-        if (w == state_->pid) {
-          endCause_ = DescribeEnd(status);
-          ::close(state_->fd);
-          state_.reset();
-          return Received::kClosed;
-        }
-        if (w < 0 && errno != EINTR) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      }
-      Kill();
-      return Received::kClosed;
-    }
-    state_->inbox.append(buf, static_cast<size_t>(n));
+    if (n <= 0) return Read::kEnded;
+    s.inbox.append(buf, static_cast<size_t>(n));
+    return Read::kBytes;
   }
 }
 
@@ -269,42 +246,45 @@ double HelperProcess::CpuSeconds() const {
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-void HelperProcess::Kill() {
-  if (!Running()) return;
-  // A helper that has already ended keeps its own cause.
+bool HelperProcess::System::Ended(State& s, std::string& cause) {
   int status = 0;
   pid_t r;
-  while ((r = ::waitpid(state_->pid, &status, WNOHANG)) < 0 && errno == EINTR) {
+  while ((r = ::waitpid(s.pid, &status, WNOHANG)) < 0 && errno == EINTR) {
   }
-  if (r == state_->pid) {
-    endCause_ = DescribeEnd(status);
-  } else {
-    endCause_.clear();
-    ::kill(state_->pid, SIGKILL);
-    while (::waitpid(state_->pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
-  }
-  ::close(state_->fd);
-  state_.reset();
+  if (r != s.pid) return false;
+  cause = DescribeEnd(status);
+  return true;
 }
 
-void HelperProcess::Stop() {
-  if (!Running()) return;
-  // Closing our end is the helper's signal to end.
-  ::close(state_->fd);
-  state_->fd = -1;
-  for (int i = 0; i < 200; ++i) {
-    const pid_t r = ::waitpid(state_->pid, nullptr, WNOHANG);
-    if (r == state_->pid || (r < 0 && errno != EINTR)) {
-      state_.reset();
-      return;
+bool HelperProcess::System::EndsAfterClose(State& s, std::string& cause) {
+  for (int i = 0; i < 100; ++i) {
+    int status = 0;
+    const pid_t w = ::waitpid(s.pid, &status, WNOHANG);
+    if (w == s.pid) {
+      cause = DescribeEnd(status);
+      return true;
     }
+    if (w < 0 && errno != EINTR) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
+bool HelperProcess::System::CloseChannelAndWait(State& s) {
+  ::close(s.fd);
+  s.fd = -1;
+  for (int i = 0; i < 200; ++i) {
+    const pid_t r = ::waitpid(s.pid, nullptr, WNOHANG);
+    if (r == s.pid || (r < 0 && errno != EINTR)) return true;
     std::this_thread::sleep_for(std::chrono::microseconds(i < 20 ? 50 : 1000));
   }
-  ::kill(state_->pid, SIGKILL);
-  while (::waitpid(state_->pid, nullptr, 0) < 0 && errno == EINTR) {
+  return false;
+}
+
+void HelperProcess::System::Terminate(State& s) {
+  ::kill(s.pid, SIGKILL);
+  while (::waitpid(s.pid, nullptr, 0) < 0 && errno == EINTR) {
   }
-  state_.reset();
 }
 
 }  // namespace ordana

@@ -3,7 +3,8 @@
 // (the only handles it inherits, besides standard error), inside a job
 // object that holds its memory, lets it start no process of its own and
 // kills it when the job is closed. The parent's end of the pipe is read with
-// overlapped I/O, so that a wait for an answer can time out.
+// overlapped I/O, so that a wait for an answer can time out. The system
+// calls under the portable part (platform/HelperProcess.cpp).
 #include "platform/HelperProcess.h"
 
 #include <atomic>
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "platform/FileIO.h"
+#include "platform/HelperProcessSystem.h"
 #include "platform/TextCodec.h"
 #include "platform/win32/ChannelFraming.h"
 #include "platform/win32/WinFiles.h"
@@ -62,17 +64,7 @@ struct HelperProcess::State {
   }
 };
 
-HelperProcess::HelperProcess() = default;
-HelperProcess::~HelperProcess() { Stop(); }
-HelperProcess::HelperProcess(HelperProcess&&) noexcept = default;
-HelperProcess& HelperProcess::operator=(HelperProcess&& o) noexcept {
-  if (this != &o) {
-    Stop();
-    state_ = std::move(o.state_);
-    endCause_ = std::move(o.endCause_);
-  }
-  return *this;
-}
+void HelperProcess::StateDeleter::operator()(State* s) const noexcept { delete s; }
 
 namespace {
 
@@ -266,7 +258,7 @@ HelperProcess HelperProcess::Start(const std::u16string& program, const std::vec
   ::ResumeThread(pi.hThread);
 
   HelperProcess h;
-  h.state_ = std::make_unique<State>();
+  h.state_.reset(new State);
   State& s = *h.state_;
   s.memoryLimit = JobMemoryLimit(job.get(), jobLimits);
   s.process = process.Release();
@@ -276,8 +268,6 @@ HelperProcess HelperProcess::Start(const std::u16string& program, const std::vec
   s.pid = pi.dwProcessId;
   return h;
 }
-
-bool HelperProcess::Running() const { return state_ && state_->process; }
 
 int64_t HelperProcess::ProcessId() const { return Running() ? state_->pid : 0; }
 
@@ -333,51 +323,29 @@ bool HelperProcess::Send(std::string_view message, const InputFile* file) {
   return wrote == frame.size();
 }
 
-HelperProcess::Received HelperProcess::Receive(std::string& message, std::chrono::milliseconds timeout) {
-  if (!Running()) return Received::kClosed;
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    State& s = *state_;
-    uint64_t handle = channel_framing::kNoHandle;
-    const auto frame = channel_framing::TakeFrame(s.inbox, message, &handle);
-    // A helper hands no handles back: a frame that names one breaks the rules.
-    if (frame == channel_framing::Frame::kWhole && handle == channel_framing::kNoHandle) return Received::kMessage;
-    if (frame != channel_framing::Frame::kPartial) {
-      Kill();
-      return Received::kClosed;
-    }
-    DWORD got = 0;
-    bool ended = false;
-    if (!s.reading) {
-      ::ResetEvent(s.read.hEvent);
-      if (::ReadFile(s.pipe, s.buffer, sizeof s.buffer, nullptr, &s.read) || ::GetLastError() == ERROR_IO_PENDING)
-        s.reading = true;
-      else
-        ended = true;
-    }
-    if (s.reading) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      const DWORD wait = left.count() > 0 ? static_cast<DWORD>(left.count()) : 0;
-      if (::WaitForSingleObject(s.read.hEvent, wait) != WAIT_OBJECT_0) return Received::kTimedOut;
-      s.reading = false;
-      if (!::GetOverlappedResult(s.pipe, &s.read, &got, FALSE) || got == 0) ended = true;
-    }
-    if (ended) {
-      // The channel closes while the helper ends: give it a moment to
-      // finish ending, so that its cause is known.
-      if (::WaitForSingleObject(s.process, 1000) == WAIT_OBJECT_0) {
-        DWORD code = 0;
-        ::GetExitCodeProcess(s.process, &code);
-        endCause_ = DescribeEnd(code);
-        state_.reset();
-        return Received::kClosed;
-      }
-      Kill();
-      return Received::kClosed;
-    }
-    s.inbox.append(s.buffer, got);
+HelperProcess::System::Frame HelperProcess::System::TakeMessage(State& s, std::string& message) {
+  uint64_t handle = channel_framing::kNoHandle;
+  const auto frame = channel_framing::TakeFrame(s.inbox, message, &handle);
+  // A helper hands no handles back: a frame that names one breaks the rules.
+  if (frame == channel_framing::Frame::kWhole && handle == channel_framing::kNoHandle) return Frame::kWhole;
+  return frame == channel_framing::Frame::kPartial ? Frame::kPartial : Frame::kBroken;
+}
+
+HelperProcess::System::Read HelperProcess::System::ReadMore(State& s, std::chrono::steady_clock::time_point deadline) {
+  DWORD got = 0;
+  if (!s.reading) {
+    ::ResetEvent(s.read.hEvent);
+    if (!::ReadFile(s.pipe, s.buffer, sizeof s.buffer, nullptr, &s.read) && ::GetLastError() != ERROR_IO_PENDING)
+      return Read::kEnded;
+    s.reading = true;
   }
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  const DWORD wait = left.count() > 0 ? static_cast<DWORD>(left.count()) : 0;
+  if (::WaitForSingleObject(s.read.hEvent, wait) != WAIT_OBJECT_0) return Read::kTimedOut;
+  s.reading = false;
+  if (!::GetOverlappedResult(s.pipe, &s.read, &got, FALSE) || got == 0) return Read::kEnded;
+  s.inbox.append(s.buffer, got);
+  return Read::kBytes;
 }
 
 double HelperProcess::CpuSeconds() const {
@@ -390,34 +358,35 @@ double HelperProcess::CpuSeconds() const {
   return static_cast<double>(ticks(kernel) + ticks(user)) / 1e7;  // 100-ns units
 }
 
-void HelperProcess::Kill() {
-  if (!Running()) return;
-  State& s = *state_;
-  // A helper that has already ended keeps its own cause.
-  if (::WaitForSingleObject(s.process, 0) == WAIT_OBJECT_0) {
-    DWORD code = 0;
-    ::GetExitCodeProcess(s.process, &code);
-    endCause_ = DescribeEnd(code);
-  } else {
-    endCause_.clear();
-    if (!::TerminateJobObject(s.job, 1)) ::TerminateProcess(s.process, 1);
-    ::WaitForSingleObject(s.process, INFINITE);
-  }
-  state_.reset();
+namespace {
+
+// True when the process has ended within `ms`; `cause` then tells how.
+bool EndedWithin(HANDLE process, DWORD ms, std::string& cause) {
+  if (::WaitForSingleObject(process, ms) != WAIT_OBJECT_0) return false;
+  DWORD code = 0;
+  ::GetExitCodeProcess(process, &code);
+  cause = DescribeEnd(code);
+  return true;
 }
 
-void HelperProcess::Stop() {
-  if (!Running()) return;
-  State& s = *state_;
-  // Closing our end is the helper's signal to end.
+}  // namespace
+
+bool HelperProcess::System::Ended(State& s, std::string& cause) { return EndedWithin(s.process, 0, cause); }
+
+bool HelperProcess::System::EndsAfterClose(State& s, std::string& cause) {
+  return EndedWithin(s.process, 1000, cause);
+}
+
+bool HelperProcess::System::CloseChannelAndWait(State& s) {
   s.CancelRead();
   ::CloseHandle(s.pipe);
   s.pipe = INVALID_HANDLE_VALUE;
-  if (::WaitForSingleObject(s.process, 200) != WAIT_OBJECT_0) {
-    if (!::TerminateJobObject(s.job, 1)) ::TerminateProcess(s.process, 1);
-    ::WaitForSingleObject(s.process, INFINITE);
-  }
-  state_.reset();
+  return ::WaitForSingleObject(s.process, 200) == WAIT_OBJECT_0;
+}
+
+void HelperProcess::System::Terminate(State& s) {
+  if (!::TerminateJobObject(s.job, 1)) ::TerminateProcess(s.process, 1);
+  ::WaitForSingleObject(s.process, INFINITE);
 }
 
 }  // namespace ordana
