@@ -125,12 +125,10 @@ void Keep(uint64_t v) { gSink.fetch_add(v, std::memory_order_relaxed); }
 
 // Tags and length of one file, as the report's row loop reads them.
 void Ours(const std::u16string& p) {
-  TPlaylistEntry e;
-  try {
-    ReadTrackInfo(p, e, nullptr, 0);
-  } catch (...) {
-  }
-  Keep(GetTrackLength(p) + e.title.size());
+  TSongInfo row;
+  row.FN = p;
+  FillRow(row);
+  Keep(row.Len + row.T.title.size());
 }
 
 std::vector<Method> AllMethods() {

@@ -188,6 +188,17 @@ std::vector<TSongInfo> CountPlays(const std::u16string& Folder, TDate StartDate,
   return rows;
 }
 
+void FillRow(TSongInfo& row) {
+  // One open serves the tags and the length (an address is not opened).
+  const InputFile file = LooksLikeAddress(row.FN) ? InputFile() : InputFile::Open(row.FN);
+  try {
+    ReadTrackInfoOf(file, row.FN, row.T, nullptr, 0);
+  } catch (...) {
+    // A file the tag readers cannot handle keeps what its entry holds.
+  }
+  row.Len = GetTrackLengthOf(file, row.FN);
+}
+
 namespace {
 // Rows whose lengths the probe's helper is asked for ahead of their turn.
 constexpr size_t kLengthsAhead = 8;
@@ -205,15 +216,7 @@ void FillRows(std::vector<TSongInfo>& rows, const ReadAheadSettings& readAhead) 
       ahead.Announce(rows[announced].FN);
     for (; lengthsQueued < rows.size() && lengthsQueued <= i + kLengthsAhead; ++lengthsQueued)
       AnnounceTrackLength(rows[lengthsQueued].FN);
-    TSongInfo& row = rows[i];
-    // One open serves the tags and the length (an address is not opened).
-    const InputFile file = LooksLikeAddress(row.FN) ? InputFile() : InputFile::Open(row.FN);
-    try {
-      ReadTrackInfoOf(file, row.FN, row.T, nullptr, 0);
-    } catch (...) {
-      // A file the tag readers cannot handle keeps what its entry holds.
-    }
-    row.Len = GetTrackLengthOf(file, row.FN);
+    FillRow(rows[i]);
   }
 }
 

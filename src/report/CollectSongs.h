@@ -62,8 +62,11 @@ std::vector<TSongInfo> CountPlays(const std::u16string& Folder, TDate StartDate,
 // measurable warm cost (bench/README.md).
 inline constexpr ReadAheadSettings kReportReadAhead{256 * 1024, 64 * 1024, 16};
 
-// Fills every row's tags (ReadTrackInfo; its exceptions are ignored per row)
-// and length (GetTrackLength), in row order, with read-ahead of later rows.
+// Fills one row's tags (ReadTrackInfo; its exceptions are ignored) and length
+// (GetTrackLength), both from one open of the row's file.
+void FillRow(TSongInfo& row);
+
+// Fills every row (FillRow), in row order, with read-ahead of later rows.
 void FillRows(std::vector<TSongInfo>& rows, const ReadAheadSettings& readAhead = kReportReadAhead);
 
 // The rows for the logs in Folder dated StartDate..EndDate (both included),

@@ -9,6 +9,7 @@
 #include "platform/TextCodec.h"
 #include "support/Id3Bytes.h"
 #include "support/TestFiles.h"
+#include "trackinfo/TrackLength.h"
 #include "trackinfo/TrackReaders.h"
 
 namespace ordana {
@@ -255,6 +256,35 @@ TEST_F(ReadTrackInfoTest, ReadersCanBeRecreated) {
   EXPECT_TRUE(ReadTrackInfo(f, e, nullptr, 0));
   EXPECT_EQ(e.title, u"T");
   EXPECT_EQ(TrackReaders().ID3v2.Title(), u"T");
+}
+
+// The report opens each file once for its tags and its length: what the
+// shared file gives must be what the named calls give, also when the caller
+// could not open the file (the readers then open it themselves) and for a
+// stream address, whose length comes from the log, never from a file.
+TEST_F(ReadTrackInfoTest, CallerOpenedFileReadsLikeTheName) {
+  const auto mp3 = Write("a.mp3", Id3v2(F23("TIT2", "\0T"s)) + kFrames);
+  const auto wav = Write("b.wav", "RIFF"s + LE32(36 + 8000) + "WAVEfmt " + LE32(16) + LE16(1) + LE16(1) +
+                                      LE32(8000) + LE32(8000) + LE16(1) + LE16(8) + "data" + LE32(8000) +
+                                      std::string(8000, '\x80'));
+  const InputFile notOpen;
+  for (const auto& name : {mp3, wav}) {
+    TPlaylistEntry byName;
+    const bool found = ReadTrackInfo(name, byName, nullptr, 0);
+    const InputFile file = InputFile::Open(name);
+    ASSERT_TRUE(file);
+    EXPECT_EQ(ReadTrackInfoOf(file, name, e, nullptr, 0), found);
+    EXPECT_EQ(e.title, byName.title);
+    EXPECT_EQ(ReadTrackInfoOf(notOpen, name, e, nullptr, 0), found);
+    EXPECT_EQ(e.title, byName.title);
+    EXPECT_EQ(GetTrackLengthOf(file, name), GetTrackLength(name));
+    EXPECT_EQ(GetTrackLengthOf(notOpen, name), 0u);
+  }
+  EXPECT_EQ(GetTrackLength(wav), 1000u);
+  EXPECT_EQ(e.title, u"");
+  const InputFile file = InputFile::Open(wav);
+  EXPECT_EQ(GetTrackLengthOf(file, u"http://radio.example/live 30"), 30u * 60 * 1000);
+  EXPECT_FALSE(ReadTrackInfoOf(notOpen, dir.File16("missing.mp3"), e, nullptr, 0));
 }
 
 }  // namespace
