@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/Strings.h"
 #include "support/System.h"
 
 namespace ordana {
@@ -11,6 +12,14 @@ struct CollationLocale {
   explicit CollationLocale(const std::string& name) { SetCollationLocale(name); }
   ~CollationLocale() { SetCollationLocale(""); }
 };
+
+// Extensions and names are compared lower-cased: only letters change, ASCII
+// and the rest alike (the characters around 'A'..'Z' stay as they are).
+TEST(LowerCase, LettersOnly) {
+  EXPECT_EQ(LowerCase(u"@AZ[`az{ 09.MP3"), u"@az[`az{ 09.mp3");
+  EXPECT_EQ(LowerCase(u"ÀÉÏ Ωμ ЖЁ Straße"), u"àéï ωμ жё straße");
+  EXPECT_EQ(LowerCase(u""), u"");
+}
 
 TEST(Collation, CaseInsensitiveAccentSensitive) {
   for (const char* loc : {"ru_RU", "en_US", "en_US_POSIX", ""}) {
