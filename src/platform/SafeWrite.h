@@ -179,6 +179,7 @@ struct FilePatch {
 };
 
 class SaveSession;
+class SaveCore;
 
 // The new content of a rewrite, written from start to end.
 class OutputFile {
@@ -196,6 +197,7 @@ class OutputFile {
 
  private:
   friend class SaveSession;
+  friend class SaveCore;
   explicit OutputFile(void* session) : session_(session) {}
   void* session_;
   int64_t size_ = 0;
