@@ -10,9 +10,10 @@
 // The backend's SaveSession::Impl derives from SaveCore and overrides every
 // pure virtual member below. A file is named by the backend's own handle
 // value (a POSIX descriptor, a Windows HANDLE) as a SaveFile; kNoFile is
-// none. Primitives set errno (<cerrno>) when they fail. They do not ask the
-// test hook: the core asks InjectedSaveFault before each step it runs, and
-// the backend before each of its own.
+// none. Primitives set errno (<cerrno>) when they fail. The plain I/O ones
+// do not ask the test hook (the core asks InjectedSaveFault before each step
+// it runs with them); the others ask it before each system step they take
+// themselves (opening, renaming, removing, carrying attributes over).
 #include <cerrno>
 #include <chrono>
 #include <cstdint>

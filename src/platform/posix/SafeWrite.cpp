@@ -239,12 +239,6 @@ class SignalsHeld {
   sigset_t old_;
 };
 
-// --- Journal ------------------------------------------------------------------------
-// Its layout is shared with the other systems' save layer (SaveJournal.h);
-// here the file's identity is its device and inode.
-
-using JournalInfo = journal::Info;
-
 }  // namespace
 
 // --- The session -----------------------------------------------------------------------
@@ -363,6 +357,8 @@ struct SaveSession::Impl : SaveCore {
     journalPath.clear();
   }
   bool SyncJournalFolder() override { return SyncFolder(FolderOf(journalPath)); }
+  // The journal's layout is shared with the other systems (SaveJournal.h);
+  // here the file's identity is its device and inode.
   void Identity(uint64_t& volume, uint64_t& file) const override {
     volume = uint64_t(st.st_dev);
     file = uint64_t(st.st_ino);
@@ -452,7 +448,7 @@ bool SaveSession::Impl::RecoverFrom(const std::string& journalName, JournalPlace
     CloseFd(jfd);
     return true;  // not a journal of ours
   }
-  JournalInfo info;
+  journal::Info info;
   const bool complete = ReadJournal(jfd, js.st_size, info);
   if (!complete && CurrentSaveOps().Flock(jfd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
     CloseFd(jfd);
