@@ -1,5 +1,6 @@
 // The save layer's portable part: the last status per thread and the test
-// hook. The sessions themselves live in the backends (platform/<os>/).
+// hook. A session's algorithm is in SaveCore.cpp, its system calls in the
+// backends (platform/<os>/).
 #include "platform/SafeWrite.h"
 
 #include <algorithm>

@@ -64,11 +64,18 @@
 // files may run in different threads. Nothing here throws.
 //
 // --- Contract for a backend (platform/<os>/SafeWrite.cpp) ---------------------
-// This header and SaveBackend.h are all that callers and backends share; the
-// portable part (platform/SafeWrite.cpp) keeps the per-thread status and the
-// test hook. A backend defines every member of SaveSession (its own Impl),
-// of OutputFile (Write, CopyOriginal, ReadOriginal) and SaveSession::ReadView,
-// and keeps these rules:
+// Callers share this header only. The portable part keeps the per-thread
+// status and the test hook (platform/SafeWrite.cpp, SaveBackend.h) and the
+// session's algorithm (platform/SaveCore.h/.cpp: the open with its retries,
+// lock wait and recovery, both commits, the in-place rewrite and the
+// journal), asking the test hook before each step it runs. A backend
+// defines SaveSession::Impl as a SaveCore, supplies its primitives (reads
+// and writes at an offset, size, flush, the file's identity, a lock
+// attempt, the open, the replace of the file by a new one, what a rewrite
+// carries over, the journal's creation and removal, recovery of the
+// journals it finds), asks the hook before each step of its own, and
+// includes SaveSessionFacade.h for the public members. Together they keep
+// these rules:
 //  - Outcome: every session open and commit sets Status() and, through
 //    CurrentSaveStatus(), LastSaveStatus(); success is SaveStatus{}. A
 //    failure gives the SaveFailure above, the system's error code (or 0) and
@@ -179,6 +186,7 @@ struct FilePatch {
 };
 
 class SaveSession;
+class SaveCore;
 
 // The new content of a rewrite, written from start to end.
 class OutputFile {
@@ -196,6 +204,7 @@ class OutputFile {
 
  private:
   friend class SaveSession;
+  friend class SaveCore;
   explicit OutputFile(void* session) : session_(session) {}
   void* session_;
   int64_t size_ = 0;

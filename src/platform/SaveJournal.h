@@ -138,4 +138,12 @@ Str CompanionName(const Str& name, const Str& suffix, size_t maxName) {
   return Str(1, '.') + base + suffix;
 }
 
+// Whether n, a name in the file's folder, is the journal of a save through
+// another name (hard link) of the file: ".<name><suffix>", not own.
+template <class Str>
+bool IsOtherJournal(const Str& n, const Str& own, const Str& suffix) {
+  return n.size() > suffix.size() + 1 && n[0] == '.' && n != own &&
+         n.compare(n.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
 }  // namespace ordana::journal

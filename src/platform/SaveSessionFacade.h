@@ -1,21 +1,13 @@
 #pragma once
 // For the save layer's operating-system backends only: SaveSession's and
 // OutputFile's public members, the same on every system. A backend includes
-// this once, after its SaveSession::Impl is complete; the Impl provides
-//   bool HasFile() const;                      the file is open
-//   void Open(std::u16string_view path);
-//   bool Rewrite(produce), Patch(patches);     the two ways to save
-//   void Finish();                             unlock and close
-//   bool Fail(SaveFailure, int error, std::string what);
-//   bool OutWrite(const char*, size_t), CopyOriginal(int64_t, int64_t);
-//   int64_t ReadOriginal(int64_t, void*, size_t) const;
-// and the members options, status, created, finished, originalSize, source,
-// method and outPos.
+// this once, after its SaveSession::Impl (a SaveCore, SaveCore.h) is
+// complete. An OutputFile's session is the SaveCore that made it.
 #include <memory>
 #include <string>
 #include <utility>
 
-#include "platform/SaveBackend.h"
+#include "platform/SaveCore.h"
 
 namespace ordana {
 
@@ -61,14 +53,14 @@ bool SaveSession::Refuse(std::string reason) {
 }
 
 bool OutputFile::Write(const void* data, size_t n) {
-  auto* s = static_cast<SaveSession::Impl*>(session_);
+  auto* s = static_cast<SaveCore*>(session_);
   if (!s->OutWrite(static_cast<const char*>(data), n)) return false;
   size_ += int64_t(n);
   return true;
 }
 
 bool OutputFile::CopyOriginal(int64_t from, int64_t len) {
-  auto* s = static_cast<SaveSession::Impl*>(session_);
+  auto* s = static_cast<SaveCore*>(session_);
   const int64_t before = s->outPos;
   const bool ok = s->CopyOriginal(from, len);
   size_ += s->outPos - before;
@@ -76,7 +68,7 @@ bool OutputFile::CopyOriginal(int64_t from, int64_t len) {
 }
 
 int64_t OutputFile::ReadOriginal(int64_t pos, void* buf, size_t n) const {
-  return static_cast<const SaveSession::Impl*>(session_)->ReadOriginal(pos, buf, n);
+  return static_cast<const SaveCore*>(session_)->ReadOriginal(pos, buf, n);
 }
 
 }  // namespace ordana

@@ -14,13 +14,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
+#include <optional>
 
-#include "platform/SaveBackend.h"
+#include "platform/SaveCore.h"
 #include "platform/SaveJournal.h"
 #include "platform/posix/SaveOps.h"
 
@@ -100,75 +99,6 @@ void CloseFd(int& fd) {
   fd = -1;
 }
 
-bool WriteAllAs(SaveStep step, int fd, const char* p, size_t n) {
-  while (n > 0) {
-    if (int e = InjectedSaveFault(step)) return errno = e, false;
-    const ssize_t w = CurrentSaveOps().Write(fd, p, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) {
-      if (w == 0) errno = EIO;
-      return false;
-    }
-    p += w;
-    n -= static_cast<size_t>(w);
-  }
-  return true;
-}
-
-bool PWriteAllAs(SaveStep step, int fd, const char* p, size_t n, int64_t pos) {
-  while (n > 0) {
-    if (int e = InjectedSaveFault(step)) return errno = e, false;
-    const ssize_t w = CurrentSaveOps().PWrite(fd, p, n, static_cast<off_t>(pos));
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) {
-      if (w == 0) errno = EIO;
-      return false;
-    }
-    p += w;
-    pos += w;
-    n -= static_cast<size_t>(w);
-  }
-  return true;
-}
-
-// Reads up to n bytes at pos; the count read, -1 on an error.
-int64_t PReadSome(int fd, void* buf, size_t n, int64_t pos) {
-  size_t done = 0;
-  auto* p = static_cast<char*>(buf);
-  while (done < n) {
-    const ssize_t r =
-        CurrentSaveOps().PRead(fd, p + done, n - done, static_cast<off_t>(pos + int64_t(done)));
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) return -1;
-    if (r == 0) break;
-    done += static_cast<size_t>(r);
-  }
-  return static_cast<int64_t>(done);
-}
-
-bool PReadExact(int fd, void* buf, size_t n, int64_t pos) {
-  const int64_t got = PReadSome(fd, buf, n, pos);
-  if (got == static_cast<int64_t>(n)) return true;
-  if (got >= 0) errno = EIO;
-  return false;
-}
-
-constexpr size_t kCopyChunk = 1 << 20;
-
-// Copies len bytes from in at inPos to out at outPos (positional writes).
-bool CopyPositional(SaveStep step, int in, int64_t inPos, int out, int64_t outPos, int64_t len) {
-  std::vector<char> buf(static_cast<size_t>(std::min<int64_t>(len, kCopyChunk)));
-  while (len > 0) {
-    const size_t want = static_cast<size_t>(std::min<int64_t>(len, int64_t(buf.size())));
-    if (!PReadExact(in, buf.data(), want, inPos)) return false;
-    if (!PWriteAllAs(step, out, buf.data(), want, outPos)) return false;
-    inPos += int64_t(want);
-    outPos += int64_t(want);
-    len -= int64_t(want);
-  }
-  return true;
-}
-
 std::string Errno(int e) { return std::strerror(e); }
 
 std::string FolderOf(const std::string& path) {
@@ -238,8 +168,6 @@ bool SyncFolder(const std::string& folder) {
   CloseFd(fdCopy);
   return ok;
 }
-
-bool FolderRefusesNewFiles(int e) { return e == EACCES || e == EPERM || e == EROFS; }
 
 // --- Signals ----------------------------------------------------------------------
 // While a named temporary file exists, SIGINT, SIGTERM and SIGHUP remove it
@@ -311,64 +239,30 @@ class SignalsHeld {
   sigset_t old_;
 };
 
-// --- Journal ------------------------------------------------------------------------
-// Its layout is shared with the other systems' save layer (SaveJournal.h);
-// here the file's identity is its device and inode.
-
-using journal::kMarkerSize;
-using journal::Range;
-using JournalInfo = journal::Info;
-constexpr const char* kJournalMarker = journal::kMarker;
-
-// Parses a journal's index. False when the journal has no commit marker or
-// does not hang together (it was never completed: the file was not touched).
-bool ReadJournalIndex(int fd, int64_t journalSize, JournalInfo& info) {
-  return journal::ReadIndex(
-      [fd](char* buf, size_t n, int64_t pos) { return PReadExact(fd, buf, n, pos); }, journalSize, info);
-}
-
 }  // namespace
 
 // --- The session -----------------------------------------------------------------------
+// The algorithm is the portable one (SaveCore.h); here are its system calls.
 
-struct SaveSession::Impl : SaveFailureState {
-  bool HasFile() const { return fd >= 0; }
-  SaveOptions options;
+struct SaveSession::Impl : SaveCore {
   std::string target;  // the file, links followed
   std::string folder;
   std::string name;
   int fd = -1;
   struct stat st {};
-  bool created = false;
-  bool finished = false;
-  bool committed = false;
-  SaveMethod method = SaveMethod::None;
-  InputFile source;
+  std::string journalPath;  // the journal's, while it is open
+  std::optional<SignalsHeld> signalsHeld;
 
-  // Where the old content is read from during a commit: the file itself, or
-  // the journal holding it during an in-place rewrite.
-  int originalFd = -1;
-  int64_t originalSize = 0;
-  // The new content's destination.
-  int outFd = -1;
-  bool outPositional = false;
-  int64_t outPos = 0;
-
-  // The journal of the running commit.
-  std::string journalPath;
-  int journalFd = -1;
-
-  ~Impl() { Finish(); }
+  ~Impl() override { Finish(); }
 
   // Ends the session: a file it created and never committed goes again,
   // and closing every descriptor of the file releases the lock.
-  void Finish() {
-    CloseFd(journalFd);
+  void Finish() override {
+    CloseJournal();
     if (created && !committed && fd >= 0 && StillSameFile()) CurrentSaveOps().Unlink(target.c_str());
     source.Close();
     CloseFd(fd);
   }
-
 
   std::string TempName() const { return Join(folder, CompanionName(name, ".ordana-save.tmp")); }
   std::string FolderJournal() const { return Join(folder, CompanionName(name, ".ordana-journal")); }
@@ -379,54 +273,99 @@ struct SaveSession::Impl : SaveFailureState {
     return Join(TempFolder(), n);
   }
 
-  bool StillSameFile() const {
+  // Plain I/O.
+  int64_t ReadOnce(SaveFile f, void* buf, size_t n, int64_t pos) const override {
+    return CurrentSaveOps().PRead(int(f), buf, n, static_cast<off_t>(pos));
+  }
+  int64_t WriteOnce(SaveFile f, const void* p, size_t n, int64_t pos) override {
+    return pos < 0 ? CurrentSaveOps().Write(int(f), p, n) : CurrentSaveOps().PWrite(int(f), p, n, off_t(pos));
+  }
+  int64_t SizeOf(SaveFile f) const override {
+    struct stat s {};
+    return CurrentSaveOps().Fstat(int(f), &s) == 0 ? int64_t(s.st_size) : -1;
+  }
+  bool SetSize(SaveFile f, int64_t size) override { return CurrentSaveOps().Ftruncate(int(f), off_t(size)) == 0; }
+  bool Flush(SaveFile f) override { return CurrentSaveOps().Fsync(int(f)) == 0; }
+
+  // The file.
+  SaveFile File() const override { return fd; }
+  bool FindTarget(std::u16string_view path) override;
+  bool OpenFile(bool& retry) override;
+  int TryLock() override { return CurrentSaveOps().Flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : errno; }
+  void CloseFile() override { CloseFd(fd); }
+  void RemoveCreated() override { CurrentSaveOps().Unlink(target.c_str()); }
+  bool LookAtFile() override {
+    if (CurrentSaveOps().Fstat(fd, &st) != 0) return false;
+    originalSize = st.st_size;
+    return true;
+  }
+  bool StillSameFile() const override {
     struct stat now {};
     return CurrentSaveOps().Stat(target.c_str(), &now) == 0 && now.st_dev == st.st_dev &&
            now.st_ino == st.st_ino;
   }
-
-  bool Open(std::u16string_view path);
-  bool OpenOnce(bool& retry);
-  bool Lock(bool& unsupported);
-  bool Recover();
-  // Where a journal was found: under this file's own name in its folder,
-  // under another name there (a hard link's), or in the temporary folder.
-  enum class JournalPlace { OwnName, OtherName, TempFolder };
-  bool RecoverFrom(const std::string& journal, JournalPlace place);
+  bool ReadOnly() const override { return !(st.st_mode & S_IWUSR); }
+  std::string TargetText() const override { return target; }
+  int64_t Links() const override { return int64_t(st.st_nlink); }
+  bool RecoverAt(JournalPlace place) override;
+  bool RecoverFrom(const std::string& journalName, JournalPlace place);
+  void RemoveLeftovers() override { RemoveLeftoverTemp(); }
   void RemoveLeftoverTemp();
-
-  bool BeginCommit();
-  bool Rewrite(const std::function<bool(OutputFile&)>& produce);
-  bool RewriteReplacing(const std::function<bool(OutputFile&)>& produce, bool& inPlaceInstead);
-  bool RewriteInPlace(const std::function<bool(OutputFile&)>& produce);
-  bool Patch(const std::vector<FilePatch>& patches);
-  bool CarryOver(int tempFd, bool& attributesLost);
-
-  bool WriteJournal(const std::vector<Range>& ranges);
-  bool RemoveJournal();
-  bool UndoStuckCommit(const char* what);
-  bool RestoreFromJournal();
-
-  // OutputFile's side.
-  bool OutWrite(const char* p, size_t n) {
-    if (outPositional) {
-      if (!PWriteAllAs(SaveStep::Write, outFd, p, n, outPos)) return false;
-    } else if (!WriteAllAs(SaveStep::Write, outFd, p, n)) {
-      return false;
-    }
-    outPos += int64_t(n);
+  bool OpenSource() override {
+    const int view = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (view < 0) return false;
+    source = SaveSession::ReadView(view);
     return true;
   }
-  int64_t ReadOriginal(int64_t pos, void* buf, size_t n) const {
-    if (pos < 0) return -1;
-    if (pos >= originalSize) return 0;
-    n = static_cast<size_t>(std::min<int64_t>(int64_t(n), originalSize - pos));
-    return PReadSome(originalFd, buf, n, pos);
+
+  // Commits.
+  bool MustRewriteInPlace() override { return Links() > 1; }  // a new file would split the links
+  bool RewriteReplacing(const std::function<bool(OutputFile&)>& produce, bool& inPlaceInstead) override;
+  bool CarryOver(SaveFile temp, bool& attributesLost) override;
+  bool CopyFast(int64_t& from, int64_t& len) override;
+  void HoldInterrupts(bool hold) override {
+    if (hold) signalsHeld.emplace();
+    else signalsHeld.reset();
   }
-  bool CopyOriginal(int64_t from, int64_t len);
+  // The size put back after a failed commit was never asked about here.
+  bool AskTruncateOnRestore() const override { return false; }
+
+  // The journal.
+  bool CreateJournal(bool inTempFolder) override {
+    journalPath = inTempFolder ? TempFolderJournal() : FolderJournal();
+    const int jfd = OpenAs(SaveStep::JournalWrite, journalPath.c_str(),
+                           O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (jfd < 0) return journalPath.clear(), false;
+    // Held while it is written, so that no other save takes it for a leftover.
+    CurrentSaveOps().Flock(jfd, LOCK_EX | LOCK_NB);
+    journalFile = jfd;
+    return true;
+  }
+  void DiscardJournal() override {
+    const std::string path = journalPath;
+    CloseJournal();
+    UnlinkFile(path.c_str());
+  }
+  bool DeleteJournal() override {
+    if (UnlinkFile(journalPath.c_str()) != 0) return false;
+    SyncFolder(FolderOf(journalPath));
+    return true;
+  }
+  void CloseJournal() override {
+    if (journalFile != kNoFile) CurrentSaveOps().Close(int(journalFile));
+    journalFile = kNoFile;
+    journalPath.clear();
+  }
+  bool SyncJournalFolder() override { return SyncFolder(FolderOf(journalPath)); }
+  // The journal's layout is shared with the other systems (SaveJournal.h);
+  // here the file's identity is its device and inode.
+  void Identity(uint64_t& volume, uint64_t& file) const override {
+    volume = uint64_t(st.st_dev);
+    file = uint64_t(st.st_ino);
+  }
 };
 
-bool SaveSession::Impl::Open(std::u16string_view path) {
+bool SaveSession::Impl::FindTarget(std::u16string_view path) {
   const std::string native = NativePath(path);
   if (native.empty()) return Fail(SaveFailure::NotFound, ENOENT, "no file name");
   int err = 0;
@@ -438,44 +377,10 @@ bool SaveSession::Impl::Open(std::u16string_view path) {
   }
   folder = FolderOf(target);
   name = NameOf(target);
-  // Another saver may replace the file while this one waits for its lock;
-  // then the new file is opened and waited for in turn.
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    bool retry = false;
-    if (OpenOnce(retry)) break;
-    if (!retry) return false;
-  }
-  if (fd < 0) return Fail(SaveFailure::Changed, 0, "the file keeps being replaced by other programs");
-  // From here a failure closes the file again: a session that did not open
-  // must not be committed through.
-  auto notOpened = [&] {
-    Finish();
-    return false;
-  };
-  if (int e = InjectedSaveFault(SaveStep::Locked)) {
-    Fail(SaveFailure::IoError, e, "cannot start the save");
-    return notOpened();
-  }
-  if (!Recover()) return notOpened();
-  RemoveLeftoverTemp();
-  if (CurrentSaveOps().Fstat(fd, &st) != 0) {
-    FailErrno("cannot look at the file");
-    return notOpened();
-  }
-  const int view = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-  if (view < 0) {
-    FailErrno("cannot read the file");
-    return notOpened();
-  }
-  source = SaveSession::ReadView(view);
-  originalFd = fd;
-  originalSize = st.st_size;
-  status = SaveStatus{};
-  CurrentSaveStatus() = status;
   return true;
 }
 
-bool SaveSession::Impl::OpenOnce(bool& retry) {
+bool SaveSession::Impl::OpenFile(bool& retry) {
   struct stat before {};
   if (CurrentSaveOps().Stat(target.c_str(), &before) == 0 && !S_ISREG(before.st_mode))
     return Fail(SaveFailure::NotRegular, S_ISDIR(before.st_mode) ? EISDIR : EINVAL,
@@ -511,89 +416,31 @@ bool SaveSession::Impl::OpenOnce(bool& retry) {
   }
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-
-  bool unsupported = false;
-  if (!Lock(unsupported)) {
-    if (created) CurrentSaveOps().Unlink(target.c_str());
-    created = false;
-    CloseFd(fd);
-    return false;
-  }
-  if (!StillSameFile()) {
-    CloseFd(fd);
-    created = false;
-    return retry = true, false;
-  }
-  // The lock may have been waited for: look again.
-  if (CurrentSaveOps().Fstat(fd, &st) != 0) {
-    const int e = errno;
-    CloseFd(fd);
-    return Fail(SaveFailure::IoError, e, "cannot look at the file");
-  }
-  if (!(st.st_mode & S_IWUSR)) {
-    CloseFd(fd);
-    return FailWith(SaveFailure::ReadOnly, EACCES, "read-only");
-  }
-  if (unsupported)
-    std::fprintf(stderr,
-                 "ordana: %s: the file system does not support file locks; saving with the "
-                 "identity check only\n",
-                 target.c_str());
   return true;
 }
 
-bool SaveSession::Impl::Lock(bool& unsupported) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(0, options.lockWaitMs));
-  auto pause = std::chrono::milliseconds(2);
-  for (;;) {
-    int r;
-    if (int e = InjectedSaveFault(SaveStep::Lock)) errno = e, r = -1;
-    else r = CurrentSaveOps().Flock(fd, LOCK_EX | LOCK_NB);
-    if (r == 0) return true;
-    const int e = errno;
-    if (e == EINTR) continue;
-    if (e == ENOLCK || e == EOPNOTSUPP || e == ENOTSUP || e == EINVAL) return unsupported = true;
-    if (e != EWOULDBLOCK) return Fail(SaveFailure::IoError, e, "cannot lock the file");
-    if (int he = InjectedSaveFault(SaveStep::LockBusy)) return FailWith(SaveFailure::Busy, he, "file is busy: another program is saving it");
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= deadline)
-      return FailWith(SaveFailure::Busy, EWOULDBLOCK, "file is busy: another program is saving it");
-    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
-    pause = std::min(pause * 2, std::chrono::milliseconds(50));
+bool SaveSession::Impl::RecoverAt(JournalPlace place) {
+  if (place == JournalPlace::OwnName) return RecoverFrom(FolderJournal(), place);
+  if (place == JournalPlace::TempFolder) return RecoverFrom(TempFolderJournal(), place);
+  const std::string own = NameOf(FolderJournal());
+  std::vector<std::string> found;
+  if (DIR* d = ::opendir(folder.c_str())) {
+    while (const dirent* e = ::readdir(d))
+      if (journal::IsOtherJournal(std::string(e->d_name), own, std::string(".ordana-journal")))
+        found.push_back(Join(folder, e->d_name));
+    ::closedir(d);
   }
+  return std::all_of(found.begin(), found.end(), [&](const std::string& j) { return RecoverFrom(j, place); });
 }
 
-bool SaveSession::Impl::Recover() {
-  if (!RecoverFrom(FolderJournal(), JournalPlace::OwnName)) return false;
-  if (st.st_nlink > 1) {
-    // A save through another name of the file may have left its journal here.
-    const std::string own = NameOf(FolderJournal());
-    if (DIR* d = ::opendir(folder.c_str())) {
-      std::vector<std::string> found;
-      while (const dirent* e = ::readdir(d)) {
-        const std::string n = e->d_name;
-        static const std::string suffix = ".ordana-journal";
-        if (n.size() > suffix.size() + 1 && n[0] == '.' && n != own &&
-            n.compare(n.size() - suffix.size(), suffix.size(), suffix) == 0)
-          found.push_back(Join(folder, n));
-      }
-      ::closedir(d);
-      for (const std::string& j : found)
-        if (!RecoverFrom(j, JournalPlace::OtherName)) return false;
-    }
-  }
-  return RecoverFrom(TempFolderJournal(), JournalPlace::TempFolder);
-}
-
-bool SaveSession::Impl::RecoverFrom(const std::string& journal, JournalPlace place) {
+bool SaveSession::Impl::RecoverFrom(const std::string& journalName, JournalPlace place) {
   const bool inTempFolder = place == JournalPlace::TempFolder;
-  int jfd = OpenAs(SaveStep::Open, journal.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  int jfd = OpenAs(SaveStep::Open, journalName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
   if (jfd < 0) {
     if (errno == ENOENT || errno == ENOTDIR) return true;
     // Something of that name that cannot be opened: in the way of a
     // journal, but it may hold what a crash left; leave it and say so.
-    return inTempFolder ? true : FailErrno("cannot open the journal " + journal);
+    return inTempFolder ? true : FailErrno("cannot open the journal " + journalName);
   }
   struct stat js {};
   if (CurrentSaveOps().Fstat(jfd, &js) != 0 || !S_ISREG(js.st_mode) ||
@@ -601,8 +448,8 @@ bool SaveSession::Impl::RecoverFrom(const std::string& journal, JournalPlace pla
     CloseFd(jfd);
     return true;  // not a journal of ours
   }
-  JournalInfo info;
-  const bool complete = ReadJournalIndex(jfd, js.st_size, info);
+  journal::Info info;
+  const bool complete = ReadJournal(jfd, js.st_size, info);
   if (!complete && CurrentSaveOps().Flock(jfd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
     CloseFd(jfd);
     return true;  // being written by a save running now
@@ -615,33 +462,21 @@ bool SaveSession::Impl::RecoverFrom(const std::string& journal, JournalPlace pla
   if (complete && !ours) {
     CloseFd(jfd);
     // A journal for a file that no longer has this name: nothing to restore here.
-    UnlinkFile(journal.c_str());
+    UnlinkFile(journalName.c_str());
     return true;
   }
   if (ours) {
     // An interrupted save of this file: put the old bytes back.
     SignalsHeld hold;
-    int64_t at = 0;
-    for (const Range& r : info.ranges) {
-      if (!CopyPositional(SaveStep::Write, jfd, at, fd, r.offset, r.length)) {
-        const int e = errno;
-        CloseFd(jfd);
-        return Fail(SaveFailure::IoError, e, "an interrupted earlier save could not be undone");
-      }
-      at += r.length;
-    }
-    if (int e = InjectedSaveFault(SaveStep::Truncate); e || CurrentSaveOps().Ftruncate(fd, off_t(info.size)) != 0 ||
-                                                SyncAs(SaveStep::Sync, fd) != 0) {
-      if (e) errno = e;
-      const int err = errno;
+    if (!UndoInterrupted(jfd, info)) {
       CloseFd(jfd);
-      return Fail(SaveFailure::IoError, err, "an interrupted earlier save could not be undone");
+      return false;
     }
   }
   CloseFd(jfd);
-  if (UnlinkFile(journal.c_str()) != 0 && errno != ENOENT)
-    return FailErrno("cannot remove the journal " + journal);
-  SyncFolder(FolderOf(journal));
+  if (UnlinkFile(journalName.c_str()) != 0 && errno != ENOENT)
+    return FailErrno("cannot remove the journal " + journalName);
+  SyncFolder(FolderOf(journalName));
   return true;
 }
 
@@ -657,46 +492,19 @@ void SaveSession::Impl::RemoveLeftoverTemp() {
   CloseFd(tfd);
 }
 
-bool SaveSession::Impl::BeginCommit() {
-  if (fd < 0 || finished) {
-    if (fd < 0 && status.ok()) return Fail(SaveFailure::IoError, EBADF, "the file is not open");
-    if (fd < 0) return CurrentSaveStatus() = status, false;
-    return Fail(SaveFailure::IoError, EALREADY, "the save is already finished");
-  }
-  finished = true;
-  if (int e = InjectedSaveFault(SaveStep::Committing)) return Fail(SaveFailure::IoError, e, "cannot save");
-  if (!StillSameFile())
-    return Fail(SaveFailure::Changed, 0, "another program replaced the file during the save");
-  return true;
-}
-
-bool SaveSession::Impl::CopyOriginal(int64_t from, int64_t len) {
-  if (from < 0 || from > originalSize) return errno = EINVAL, false;
-  if (len < 0) len = originalSize - from;
-  if (len > originalSize - from) return errno = EINVAL, false;
-  if (!outPositional) {
-    // In-kernel copy where the file system offers it.
-    if (int e = InjectedSaveFault(SaveStep::Write)) return errno = e, false;
-    off_t in = off_t(from);
-    while (len > 0) {
-      const ssize_t n = CurrentSaveOps().CopyRange(originalFd, &in, outFd,
-                                                   size_t(std::min<int64_t>(len, 1 << 30)));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;  // not supported here, or the end: the plain copy goes on
-      len -= n;
-      outPos += n;
-    }
-    from = int64_t(in);
-    if (len == 0) return true;
-  }
-  std::vector<char> buf(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(len, 1), kCopyChunk)));
+// In-kernel copy where the file system offers it.
+bool SaveSession::Impl::CopyFast(int64_t& from, int64_t& len) {
+  if (int e = InjectedSaveFault(SaveStep::Write)) return errno = e, false;
+  off_t in = off_t(from);
   while (len > 0) {
-    const size_t want = static_cast<size_t>(std::min<int64_t>(len, int64_t(buf.size())));
-    if (!PReadExact(originalFd, buf.data(), want, from)) return false;
-    if (!OutWrite(buf.data(), want)) return false;
-    from += int64_t(want);
-    len -= int64_t(want);
+    const ssize_t n = CurrentSaveOps().CopyRange(int(original), &in, int(out),
+                                                 size_t(std::min<int64_t>(len, 1 << 30)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // not supported here, or the end: the plain copy goes on
+    len -= n;
+    outPos += n;
   }
+  from = int64_t(in);
   return true;
 }
 
@@ -706,7 +514,8 @@ bool SaveSession::Impl::CopyOriginal(int64_t from, int64_t len) {
 // put back. When owner and group cannot both be kept, no set-user-ID or
 // set-group-ID bit is carried over. attributesLost: an attribute could not be
 // copied (the caller then writes in place, which keeps them all).
-bool SaveSession::Impl::CarryOver(int tempFd, bool& attributesLost) {
+bool SaveSession::Impl::CarryOver(SaveFile temp, bool& attributesLost) {
+  const int tempFd = int(temp);
   bool ownerKept = false;
   if (!InjectedSaveFault(SaveStep::Chown)) {
     ownerKept = CurrentSaveOps().Fchown(tempFd, st.st_uid, st.st_gid) == 0;
@@ -747,17 +556,6 @@ bool SaveSession::Impl::CarryOver(int tempFd, bool& attributesLost) {
   return true;
 }
 
-bool SaveSession::Impl::Rewrite(const std::function<bool(OutputFile&)>& produce) {
-  if (!BeginCommit()) return false;
-  bool inPlace = st.st_nlink > 1;  // a new file would split the links
-  if (!inPlace) {
-    if (RewriteReplacing(produce, inPlace)) return true;
-    if (!inPlace) return false;
-    status = SaveStatus{};
-  }
-  return RewriteInPlace(produce);
-}
-
 bool SaveSession::Impl::RewriteReplacing(const std::function<bool(OutputFile&)>& produce,
                                          bool& inPlaceInstead) {
   const std::string temp = TempName();
@@ -793,19 +591,10 @@ bool SaveSession::Impl::RewriteReplacing(const std::function<bool(OutputFile&)>&
     return Fail(failure, code, std::move(what));
   };
 
-  outFd = tfd;
-  outPositional = false;
-  outPos = 0;
-  OutputFile out(this);
-  if (ProducerOutcome run = RunProducer(produce, out); run.failure != SaveFailure::None)
-    return abandon(run.failure, run.code, std::move(run.what));
-  bool attributesLost = false;
-  if (!CarryOver(tfd, attributesLost)) return abandon(status.failure, status.code, status.reason);
-  if (attributesLost) {
-    abandon(SaveFailure::None, 0, "");
-    return inPlaceInstead = true, false;
+  if (TempOutcome written = WriteTemp(tfd, false, produce); !written.ok()) {
+    inPlaceInstead = written.inPlaceInstead;
+    return abandon(written.failure, written.code, std::move(written.what));
   }
-  if (SyncAs(SaveStep::Sync, tfd) != 0) return abandon(SaveFailure::IoError, errno, "sync failed");
   if (anonymous) {
     int r = -1;
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -818,8 +607,7 @@ bool SaveSession::Impl::RewriteReplacing(const std::function<bool(OutputFile&)>&
     named = true;
     guard.Arm(temp);
   }
-  if (!StillSameFile())
-    return abandon(SaveFailure::Changed, 0, "another program replaced the file during the save");
+  if (!StillSameFile()) return abandon(SaveFailure::Changed, 0, kChangedReason);
   {
     int r;
     if (int e = InjectedSaveFault(SaveStep::Rename)) errno = e, r = -1;
@@ -838,173 +626,6 @@ bool SaveSession::Impl::RewriteReplacing(const std::function<bool(OutputFile&)>&
     SyncAs(SaveStep::Sync, d);
     CloseFd(d);
   }
-  return true;
-}
-
-bool SaveSession::Impl::WriteJournal(const std::vector<Range>& ranges) {
-  journalPath = FolderJournal();
-  journalFd = OpenAs(SaveStep::JournalWrite, journalPath.c_str(),
-                     O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (journalFd < 0 && FolderRefusesNewFiles(errno)) {
-    journalPath = TempFolderJournal();
-    journalFd = OpenAs(SaveStep::JournalWrite, journalPath.c_str(),
-                       O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-  }
-  if (journalFd < 0) {
-    const int e = errno;
-    journalPath.clear();
-    return Fail(SaveFailure::IoError, e, "cannot create the journal");
-  }
-  // Held while it is written, so that no other save takes it for a leftover.
-  CurrentSaveOps().Flock(journalFd, LOCK_EX | LOCK_NB);
-  auto fail = [&](const char* what) {
-    const int e = errno ? errno : EIO;
-    CloseFd(journalFd);
-    UnlinkFile(journalPath.c_str());
-    journalPath.clear();
-    return Fail(SaveFailure::IoError, e, what);
-  };
-  int64_t at = 0;
-  for (const Range& r : ranges) {
-    if (!CopyPositional(SaveStep::JournalWrite, fd, r.offset, journalFd, at, r.length))
-      return fail("cannot write the journal");
-    at += r.length;
-  }
-  const std::string index =
-      journal::BuildIndex(ranges, uint64_t(st.st_dev), uint64_t(st.st_ino), uint64_t(st.st_size), target);
-  if (!PWriteAllAs(SaveStep::JournalWrite, journalFd, index.data(), index.size(), at) ||
-      SyncAs(SaveStep::JournalSync, journalFd) != 0)
-    return fail("cannot write the journal");
-  // The commit marker: from here on the journal is what a crash is undone from.
-  if (!PWriteAllAs(SaveStep::JournalWrite, journalFd, kJournalMarker, kMarkerSize,
-                   at + int64_t(index.size())) ||
-      SyncAs(SaveStep::JournalSync, journalFd) != 0 || !SyncFolder(FolderOf(journalPath)))
-    return fail("cannot write the journal");
-  return true;
-}
-
-// Removes the finished commit's journal. When it cannot be removed, its
-// commit marker is wiped instead, so that the next save does not undo this
-// one. False (the journal still open and complete) when neither works.
-bool SaveSession::Impl::RemoveJournal() {
-  if (journalPath.empty()) return true;
-  bool ok = UnlinkFile(journalPath.c_str()) == 0;
-  if (ok) {
-    SyncFolder(FolderOf(journalPath));
-  } else {
-    struct stat js {};
-    ok = journalFd >= 0 && CurrentSaveOps().Fstat(journalFd, &js) == 0 &&
-         js.st_size >= off_t(kMarkerSize) &&
-         PWriteAllAs(SaveStep::JournalWrite, journalFd, "\0\0\0\0\0\0\0\0", kMarkerSize,
-                     js.st_size - off_t(kMarkerSize)) &&
-         SyncAs(SaveStep::JournalSync, journalFd) == 0;
-    if (!ok) return false;
-  }
-  CloseFd(journalFd);
-  journalPath.clear();
-  return true;
-}
-
-// A commit whose journal can be neither removed nor disarmed: the new
-// content is taken back out (the journal, complete, would restore it at the
-// next save anyway), so that the failure leaves the file as it was.
-bool SaveSession::Impl::UndoStuckCommit(const char* what) {
-  const int e = errno ? errno : EIO;
-  RestoreFromJournal();
-  CloseFd(journalFd);
-  journalPath.clear();
-  return Fail(SaveFailure::IoError, e, what);
-}
-
-// Puts the journal's old bytes back into the file (an in-place commit that
-// failed half-way).
-bool SaveSession::Impl::RestoreFromJournal() {
-  JournalInfo info;
-  struct stat js {};
-  if (journalFd < 0 || CurrentSaveOps().Fstat(journalFd, &js) != 0 ||
-      !ReadJournalIndex(journalFd, js.st_size, info))
-    return false;
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    bool ok = true;
-    int64_t at = 0;
-    for (const Range& r : info.ranges) {
-      ok = ok && CopyPositional(SaveStep::Write, journalFd, at, fd, r.offset, r.length);
-      at += r.length;
-    }
-    ok = ok && CurrentSaveOps().Ftruncate(fd, off_t(info.size)) == 0 && SyncAs(SaveStep::Sync, fd) == 0;
-    if (ok) return true;
-  }
-  return false;
-}
-
-bool SaveSession::Impl::RewriteInPlace(const std::function<bool(OutputFile&)>& produce) {
-  if (!WriteJournal({{0, int64_t(st.st_size)}})) return false;
-  SignalsHeld hold;
-  // The producer reads the old content from the journal from now on.
-  originalFd = journalFd;
-  originalSize = st.st_size;
-  outFd = fd;
-  outPositional = true;
-  outPos = 0;
-  OutputFile out(this);
-  ProducerOutcome run = RunProducer(produce, out);
-  bool ok = run.failure == SaveFailure::None;
-  int e = run.code;
-  SaveFailure failure = run.failure;
-  std::string what = std::move(run.what);
-  if (ok) {
-    if (int inj = InjectedSaveFault(SaveStep::Truncate); inj || CurrentSaveOps().Ftruncate(fd, off_t(outPos)) != 0) {
-      e = inj ? inj : errno;
-      ok = false, failure = SaveFailure::IoError, what = "cannot set the file's size";
-    } else if (SyncAs(SaveStep::Sync, fd) != 0) {
-      e = errno;
-      ok = false, failure = SaveFailure::IoError, what = "sync failed";
-    }
-  }
-  if (!ok) {
-    originalFd = fd;
-    if (RestoreFromJournal()) RemoveJournal();
-    else CloseFd(journalFd);  // the next save restores the file from it
-    return Fail(failure, failure == SaveFailure::IoError ? (e ? e : EIO) : 0, what);
-  }
-  originalFd = fd;
-  if (!RemoveJournal()) return UndoStuckCommit("cannot remove the journal");
-  committed = true;
-  method = SaveMethod::InPlace;
-  return true;
-}
-
-bool SaveSession::Impl::Patch(const std::vector<FilePatch>& patches) {
-  if (!BeginCommit()) return false;
-  std::vector<Range> ranges;
-  if (const char* wrong = CheckPatches(patches, st.st_size, &ranges))
-    return Fail(SaveFailure::IoError, EINVAL, wrong);
-  bool same = true;
-  for (const FilePatch& p : patches) {
-    std::string old(p.bytes.size(), '\0');
-    if (!PReadExact(fd, old.data(), old.size(), p.offset)) return FailErrno("cannot read the file");
-    same = same && old == p.bytes;
-  }
-  if (same) {
-    committed = true;
-    method = SaveMethod::Unchanged;
-    return true;
-  }
-  if (!WriteJournal(ranges)) return false;
-  SignalsHeld hold;
-  bool ok = true;
-  for (const FilePatch& p : patches)
-    ok = ok && PWriteAllAs(SaveStep::Write, fd, p.bytes.data(), p.bytes.size(), p.offset);
-  ok = ok && SyncAs(SaveStep::Sync, fd) == 0;
-  if (!ok) {
-    const int e = errno ? errno : EIO;
-    if (RestoreFromJournal()) RemoveJournal();
-    else CloseFd(journalFd);
-    return Fail(SaveFailure::IoError, e, "write failed");
-  }
-  if (!RemoveJournal()) return UndoStuckCommit("cannot remove the journal");
-  committed = true;
-  method = SaveMethod::Patched;
   return true;
 }
 

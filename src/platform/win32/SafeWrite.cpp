@@ -23,12 +23,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
-#include "platform/SaveBackend.h"
+#include "platform/SaveCore.h"
 #include "platform/SaveJournal.h"
 #include "platform/TextCodec.h"
 #include "platform/win32/WinFiles.h"
@@ -59,20 +57,6 @@ HANDLE OpenAs(SaveStep step, const std::wstring& path, DWORD access, DWORD share
   return h;
 }
 
-bool FlushAs(SaveStep step, HANDLE h) {
-  if (int e = InjectedSaveFault(step)) return errno = e, false;
-  if (::FlushFileBuffers(h)) return true;
-  return errno = LastErrno(), false;
-}
-
-bool SetSize(HANDLE h, int64_t size) {
-  if (int e = InjectedSaveFault(SaveStep::Truncate)) return errno = e, false;
-  FILE_END_OF_FILE_INFO eof{};
-  eof.EndOfFile.QuadPart = size;
-  if (::SetFileInformationByHandle(h, FileEndOfFileInfo, &eof, sizeof eof)) return true;
-  return errno = LastErrno(), false;
-}
-
 // Marks an open file (opened with DELETE access) for removal when its last
 // handle closes.
 bool DeleteOnClose(HANDLE h) {
@@ -93,71 +77,6 @@ bool RenameHandle(HANDLE h, const std::wstring& to, bool replace) {
   std::memcpy(info->FileName, to.c_str(), (to.size() + 1) * sizeof(wchar_t));
   if (::SetFileInformationByHandle(h, FileRenameInfo, info, static_cast<DWORD>(buf.size()))) return true;
   return errno = LastErrno(), false;
-}
-
-bool WriteAt(SaveStep step, HANDLE h, const char* p, size_t n, int64_t pos) {
-  while (n > 0) {
-    if (int e = InjectedSaveFault(step)) return errno = e, false;
-    const DWORD want = static_cast<DWORD>(std::min<size_t>(n, size_t{1} << 30));
-    OVERLAPPED ov{};
-    ov.Offset = static_cast<DWORD>(uint64_t(pos) & 0xFFFFFFFFu);
-    ov.OffsetHigh = static_cast<DWORD>(uint64_t(pos) >> 32);
-    DWORD put = 0;
-    if (!::WriteFile(h, p, want, &put, &ov)) return errno = LastErrno(), false;
-    if (put == 0) return errno = EIO, false;
-    p += put;
-    pos += put;
-    n -= put;
-  }
-  return true;
-}
-
-int64_t ReadSome(HANDLE h, void* buf, size_t n, int64_t pos) {
-  size_t done = 0;
-  auto* p = static_cast<char*>(buf);
-  while (done < n) {
-    const DWORD want = static_cast<DWORD>(std::min<size_t>(n - done, size_t{1} << 30));
-    const uint64_t at = uint64_t(pos) + done;
-    OVERLAPPED ov{};
-    ov.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
-    ov.OffsetHigh = static_cast<DWORD>(at >> 32);
-    DWORD got = 0;
-    if (!::ReadFile(h, p + done, want, &got, &ov)) {
-      if (::GetLastError() == ERROR_HANDLE_EOF) break;
-      errno = LastErrno();
-      return -1;
-    }
-    if (got == 0) break;
-    done += got;
-  }
-  return static_cast<int64_t>(done);
-}
-
-bool ReadExact(HANDLE h, void* buf, size_t n, int64_t pos) {
-  const int64_t got = ReadSome(h, buf, n, pos);
-  if (got == static_cast<int64_t>(n)) return true;
-  if (got >= 0) errno = EIO;
-  return false;
-}
-
-constexpr size_t kCopyChunk = 1 << 20;
-
-bool CopyPositional(SaveStep step, HANDLE in, int64_t inPos, HANDLE out, int64_t outPos, int64_t len) {
-  std::vector<char> buf(static_cast<size_t>(std::max<int64_t>(std::min<int64_t>(len, kCopyChunk), 1)));
-  while (len > 0) {
-    const size_t want = static_cast<size_t>(std::min<int64_t>(len, int64_t(buf.size())));
-    if (!ReadExact(in, buf.data(), want, inPos)) return false;
-    if (!WriteAt(step, out, buf.data(), want, outPos)) return false;
-    inPos += int64_t(want);
-    outPos += int64_t(want);
-    len -= int64_t(want);
-  }
-  return true;
-}
-
-int64_t HandleSize(HANDLE h) {
-  LARGE_INTEGER s{};
-  return ::GetFileSizeEx(h, &s) ? static_cast<int64_t>(s.QuadPart) : -1;
 }
 
 struct FileId {
@@ -236,8 +155,6 @@ std::wstring TempFolder() {
   return t;
 }
 
-bool FolderRefusesNewFiles(int e) { return e == EACCES || e == EPERM || e == EROFS; }
-
 // --- Console interrupts -----------------------------------------------------------
 // While a temporary file exists, Ctrl+C, Ctrl+Break and closing the console
 // remove it before the process ends (the handler runs on a thread of its
@@ -274,45 +191,42 @@ class TempFileInterruptGuard {
   bool owner_ = false;
 };
 
+SaveFile Ref(HANDLE h) { return reinterpret_cast<SaveFile>(h); }
+HANDLE H(SaveFile f) { return reinterpret_cast<HANDLE>(f); }
+
+// An OVERLAPPED that places a read or write at pos.
+OVERLAPPED At(int64_t pos) {
+  OVERLAPPED ov{};
+  ov.Offset = static_cast<DWORD>(uint64_t(pos) & 0xFFFFFFFFu);
+  ov.OffsetHigh = static_cast<DWORD>(uint64_t(pos) >> 32);
+  return ov;
+}
+
+constexpr size_t kMaxCall = size_t{1} << 30;  // bytes one ReadFile or WriteFile moves at most
+
 }  // namespace
 
 // --- The session -----------------------------------------------------------------------
+// The algorithm is the portable one (SaveCore.h); here are its system calls.
 
-struct SaveSession::Impl : SaveFailureState {
-  bool HasFile() const { return file.valid(); }
-  using Range = journal::Range;
-
-  SaveOptions options;
+struct SaveSession::Impl : SaveCore {
   std::wstring target;  // the file, links followed, in the form the wide calls take
   std::wstring folder;
   std::wstring name;
   Handle file;
   bool canRename = false;  // the handle has DELETE access
   FileId id;
-  bool created = false;
-  bool finished = false;
-  bool committed = false;
   bool renamedAway = false;  // the original handle's file is no longer under the name
-  SaveMethod method = SaveMethod::None;
-  InputFile source;
+  std::wstring journalPath;  // the journal's, while it is open
 
-  HANDLE originalH = INVALID_HANDLE_VALUE;
-  int64_t originalSize = 0;
-  HANDLE outH = INVALID_HANDLE_VALUE;
-  int64_t outPos = 0;
+  ~Impl() override { Finish(); }
 
-  std::wstring journalPath;
-  Handle journalFile;
-
-  ~Impl() { Finish(); }
-
-  void Finish() {
-    journalFile.Reset();
+  void Finish() override {
+    CloseJournal();
     if (created && !committed && file && !renamedAway && StillSameFile()) DeleteOnClose(file.get());
     source.Close();
     file.Reset();
   }
-
 
   std::wstring TempName() const { return Join(folder, Companion(name, L".ordana-save.tmp")); }
   std::wstring OldName() const { return Join(folder, Companion(name, L".ordana-old")); }
@@ -324,61 +238,106 @@ struct SaveSession::Impl : SaveFailureState {
     return Join(TempFolder(), n);
   }
 
-  bool StillSameFile() const {
+  // Plain I/O.
+  int64_t ReadOnce(SaveFile f, void* buf, size_t n, int64_t pos) const override {
+    OVERLAPPED ov = At(pos);
+    DWORD got = 0;
+    if (::ReadFile(H(f), buf, static_cast<DWORD>(std::min(n, kMaxCall)), &got, &ov)) return got;
+    if (::GetLastError() == ERROR_HANDLE_EOF) return 0;
+    errno = LastErrno();
+    return -1;
+  }
+  // Always at pos: every output here is positional.
+  int64_t WriteOnce(SaveFile f, const void* p, size_t n, int64_t pos) override {
+    OVERLAPPED ov = At(pos);
+    DWORD put = 0;
+    if (::WriteFile(H(f), p, static_cast<DWORD>(std::min(n, kMaxCall)), &put, &ov)) return put;
+    errno = LastErrno();
+    return -1;
+  }
+  int64_t SizeOf(SaveFile f) const override {
+    LARGE_INTEGER s{};
+    return ::GetFileSizeEx(H(f), &s) ? static_cast<int64_t>(s.QuadPart) : -1;
+  }
+  bool SetSize(SaveFile f, int64_t size) override {
+    FILE_END_OF_FILE_INFO eof{};
+    eof.EndOfFile.QuadPart = size;
+    if (::SetFileInformationByHandle(H(f), FileEndOfFileInfo, &eof, sizeof eof)) return true;
+    return errno = LastErrno(), false;
+  }
+  bool Flush(SaveFile f) override {
+    if (::FlushFileBuffers(H(f))) return true;
+    return errno = LastErrno(), false;
+  }
+
+  // The file.
+  SaveFile File() const override { return file ? Ref(file.get()) : kNoFile; }
+  bool FindTarget(std::u16string_view path) override;
+  bool OpenFile(bool& retry) override;
+  int TryLock() override {
+    OVERLAPPED ov{};
+    if (::LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &ov))
+      return 0;
+    const DWORD code = ::GetLastError();
+    return code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING ? EWOULDBLOCK : win32::ErrnoFromWin32(code);
+  }
+  void CloseFile() override { file.Reset(); }
+  void RemoveCreated() override { DeleteOnClose(file.get()); }
+  bool LookAtFile() override { return IdOf(file.get(), id) && (originalSize = SizeOf(File())) >= 0; }
+  bool StillSameFile() const override {
     FileId now;
     return IdOfPath(target, now) && now == id;
   }
-
-  bool Open(std::u16string_view path);
-  bool OpenOnce(bool& retry);
-  bool Lock(bool& unsupported);
+  bool ReadOnly() const override { return id.attributes & FILE_ATTRIBUTE_READONLY; }
+  std::string TargetText() const override { return Utf16ToUtf8(win32::Utf16(target)).bytes(); }
   void RecoverSwap();
-  bool Recover();
-  enum class JournalPlace { OwnName, OtherName, TempFolder };
-  bool RecoverFrom(const std::wstring& journal, JournalPlace place);
+  int64_t Links() const override { return id.links; }
+  bool RecoverAt(JournalPlace place) override;
+  bool RecoverFrom(const std::wstring& journalName, JournalPlace place);
+  void RemoveLeftovers() override {
+    RemoveLeftover(TempName());
+    RemoveLeftover(OldName());
+  }
   void RemoveLeftover(const std::wstring& path);
+  bool OpenSource() override {
+    HANDLE view = INVALID_HANDLE_VALUE;
+    if (!::DuplicateHandle(::GetCurrentProcess(), file.get(), ::GetCurrentProcess(), &view, GENERIC_READ, FALSE, 0))
+      return errno = LastErrno(), false;
+    source = SaveSession::ReadView(reinterpret_cast<intptr_t>(view));
+    return true;
+  }
 
-  bool BeginCommit();
-  bool Rewrite(const std::function<bool(OutputFile&)>& produce);
-  bool RewriteReplacing(const std::function<bool(OutputFile&)>& produce, bool& inPlaceInstead);
-  bool RewriteInPlace(const std::function<bool(OutputFile&)>& produce);
-  bool Patch(const std::vector<FilePatch>& patches);
-  bool CarryOver(HANDLE temp, bool& attributesLost);
+  // Commits.
+  bool MustRewriteInPlace() override { return Links() > 1 || !canRename || created || HasAlternateStreams(); }
   bool HasAlternateStreams() const;
+  bool RewriteReplacing(const std::function<bool(OutputFile&)>& produce, bool& inPlaceInstead) override;
+  bool CarryOver(SaveFile temp, bool& attributesLost) override;
 
-  bool WriteJournal(const std::vector<Range>& ranges);
-  bool RemoveJournal();
-  bool UndoStuckCommit(const char* what);
-  bool RestoreFromJournal();
-
-  bool OutWrite(const char* p, size_t n) {
-    if (!WriteAt(SaveStep::Write, outH, p, n, outPos)) return false;
-    outPos += int64_t(n);
-    return true;
+  // The journal.
+  bool CreateJournal(bool inTempFolder) override {
+    journalPath = inTempFolder ? TempFolderJournal() : FolderJournal();
+    journalFile = Ref(OpenAs(SaveStep::JournalWrite, journalPath, GENERIC_READ | GENERIC_WRITE | DELETE,
+                             kShareDenyWrite, CREATE_NEW));
+    if (journalFile == kNoFile) journalPath.clear();
+    return journalFile != kNoFile;
   }
-  int64_t ReadOriginal(int64_t pos, void* buf, size_t n) const {
-    if (pos < 0) return -1;
-    if (pos >= originalSize) return 0;
-    n = static_cast<size_t>(std::min<int64_t>(int64_t(n), originalSize - pos));
-    return ReadSome(originalH, buf, n, pos);
+  void DiscardJournal() override {
+    if (!DeleteOnClose(H(journalFile))) ::DeleteFileW(journalPath.c_str());
+    CloseJournal();
   }
-  bool CopyOriginal(int64_t from, int64_t len) {
-    if (from < 0 || from > originalSize) return errno = EINVAL, false;
-    if (len < 0) len = originalSize - from;
-    if (len > originalSize - from) return errno = EINVAL, false;
-    std::vector<char> buf(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(len, 1), kCopyChunk)));
-    while (len > 0) {
-      const size_t want = static_cast<size_t>(std::min<int64_t>(len, int64_t(buf.size())));
-      if (!ReadExact(originalH, buf.data(), want, from)) return false;
-      if (!OutWrite(buf.data(), want)) return false;
-      from += int64_t(want);
-      len -= int64_t(want);
-    }
-    return true;
+  bool DeleteJournal() override { return DeleteOnClose(H(journalFile)); }
+  void CloseJournal() override {
+    if (journalFile != kNoFile) ::CloseHandle(H(journalFile));
+    journalFile = kNoFile;
+    journalPath.clear();
+  }
+  void Identity(uint64_t& volume, uint64_t& fileIndex) const override {
+    volume = id.serial;
+    fileIndex = id.index;
   }
 };
 
-bool SaveSession::Impl::Open(std::u16string_view path) {
+bool SaveSession::Impl::FindTarget(std::u16string_view path) {
   if (path.empty()) return Fail(SaveFailure::NotFound, ENOENT, "no file name");
   target = ResolveTarget(path);
   if (target.empty()) return Fail(SaveFailure::NotFound, ENOENT, "no file name");
@@ -386,43 +345,11 @@ bool SaveSession::Impl::Open(std::u16string_view path) {
   folder = FolderOf(target);
   name = NameOf(target);
   RecoverSwap();
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    bool retry = false;
-    if (OpenOnce(retry)) break;
-    if (!retry) return false;
-  }
-  if (!file) return Fail(SaveFailure::Changed, 0, "the file keeps being replaced by other programs");
-  auto notOpened = [&] {
-    Finish();
-    return false;
-  };
-  if (int e = InjectedSaveFault(SaveStep::Locked)) {
-    Fail(SaveFailure::IoError, e, "cannot start the save");
-    return notOpened();
-  }
-  if (!Recover()) return notOpened();
-  RemoveLeftover(TempName());
-  RemoveLeftover(OldName());
-  if (!IdOf(file.get(), id) || (originalSize = HandleSize(file.get())) < 0) {
-    FailErrno("cannot look at the file");
-    return notOpened();
-  }
-  HANDLE view = INVALID_HANDLE_VALUE;
-  if (!::DuplicateHandle(::GetCurrentProcess(), file.get(), ::GetCurrentProcess(), &view, GENERIC_READ, FALSE, 0)) {
-    Fail(SaveFailure::IoError, LastErrno(), "cannot read the file");
-    return notOpened();
-  }
-  source = SaveSession::ReadView(reinterpret_cast<intptr_t>(view));
-  originalH = file.get();
-  status = SaveStatus{};
-  CurrentSaveStatus() = status;
   return true;
 }
 
-bool SaveSession::Impl::OpenOnce(bool& retry) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(0, options.lockWaitMs));
-  auto pause = std::chrono::milliseconds(2);
+bool SaveSession::Impl::OpenFile(bool& retry) {
+  Waiter waiter(options.lockWaitMs);
   for (;;) {
     const DWORD attributes = ::GetFileAttributesW(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) {
@@ -452,12 +379,7 @@ bool SaveSession::Impl::OpenOnce(bool& retry) {
     if (e == EBUSY) {
       // Another saver (or another program writing it) has the file open:
       // wait for it, as for a lock.
-      if (int he = InjectedSaveFault(SaveStep::LockBusy))
-        return FailWith(SaveFailure::Busy, he, "file is busy: another program is saving it");
-      const auto now = std::chrono::steady_clock::now();
-      if (now >= deadline) return FailWith(SaveFailure::Busy, EBUSY, "file is busy: another program is saving it");
-      std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
-      pause = std::min(pause * 2, std::chrono::milliseconds(50));
+      if (!WaitForSaver(waiter, EBUSY)) return false;
       continue;
     }
     const DWORD now = ::GetFileAttributesW(target.c_str());
@@ -469,57 +391,7 @@ bool SaveSession::Impl::OpenOnce(bool& retry) {
     file.Reset();
     return Fail(SaveFailure::NotRegular, EINVAL, "not a regular file");
   }
-  bool unsupported = false;
-  if (!Lock(unsupported)) {
-    if (created) DeleteOnClose(file.get());
-    created = false;
-    file.Reset();
-    return false;
-  }
-  if (!IdOf(file.get(), id)) {
-    const int e = errno;
-    file.Reset();
-    return Fail(SaveFailure::IoError, e, "cannot look at the file");
-  }
-  if (!StillSameFile()) {
-    file.Reset();
-    created = false;
-    return retry = true, false;
-  }
-  if (id.attributes & FILE_ATTRIBUTE_READONLY) {
-    file.Reset();
-    return FailWith(SaveFailure::ReadOnly, EACCES, "read-only");
-  }
-  if (unsupported)
-    std::fprintf(stderr,
-                 "ordana: %s: the file system does not support file locks; saving with the "
-                 "identity check only\n",
-                 Utf16ToUtf8(win32::Utf16(target)).bytes().c_str());
   return true;
-}
-
-bool SaveSession::Impl::Lock(bool& unsupported) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(0, options.lockWaitMs));
-  auto pause = std::chrono::milliseconds(2);
-  for (;;) {
-    int e = InjectedSaveFault(SaveStep::Lock);
-    if (!e) {
-      OVERLAPPED ov{};
-      if (::LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &ov))
-        return true;
-      const DWORD code = ::GetLastError();
-      e = code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING ? EWOULDBLOCK : win32::ErrnoFromWin32(code);
-    }
-    if (e == ENOLCK || e == ENOTSUP || e == EOPNOTSUPP || e == EINVAL) return unsupported = true;
-    if (e != EWOULDBLOCK && e != EBUSY) return Fail(SaveFailure::IoError, e, "cannot lock the file");
-    if (int he = InjectedSaveFault(SaveStep::LockBusy))
-      return FailWith(SaveFailure::Busy, he, "file is busy: another program is saving it");
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= deadline) return FailWith(SaveFailure::Busy, EWOULDBLOCK, "file is busy: another program is saving it");
-    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
-    pause = std::min(pause * 2, std::chrono::milliseconds(50));
-  }
 }
 
 // A crash between the two renames of a replace left the old file under the
@@ -533,29 +405,22 @@ void SaveSession::Impl::RecoverSwap() {
   if (old) RenameHandle(old.get(), target, false);
 }
 
-bool SaveSession::Impl::Recover() {
-  if (!RecoverFrom(FolderJournal(), JournalPlace::OwnName)) return false;
-  if (id.links > 1) {
-    // A save through another name of the file may have left its journal here.
-    const std::wstring own = Companion(name, L".ordana-journal");
-    static const std::wstring suffix = L".ordana-journal";
-    std::vector<std::wstring> found;
-    WIN32_FIND_DATAW fd{};
-    HANDLE find = ::FindFirstFileExW(Join(folder, L".*" + suffix).c_str(), FindExInfoBasic, &fd,
-                                     FindExSearchNameMatch, nullptr, 0);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        const std::wstring n = fd.cFileName;
-        if (n.size() > suffix.size() + 1 && n[0] == L'.' && n != own &&
-            n.compare(n.size() - suffix.size(), suffix.size(), suffix) == 0)
-          found.push_back(Join(folder, n));
-      } while (::FindNextFileW(find, &fd));
-      ::FindClose(find);
-    }
-    for (const std::wstring& j : found)
-      if (!RecoverFrom(j, JournalPlace::OtherName)) return false;
+bool SaveSession::Impl::RecoverAt(JournalPlace place) {
+  if (place == JournalPlace::OwnName) return RecoverFrom(FolderJournal(), place);
+  if (place == JournalPlace::TempFolder) return RecoverFrom(TempFolderJournal(), place);
+  const std::wstring own = Companion(name, L".ordana-journal");
+  static const std::wstring suffix = L".ordana-journal";
+  std::vector<std::wstring> found;
+  WIN32_FIND_DATAW fd{};
+  HANDLE find = ::FindFirstFileExW(Join(folder, L".*" + suffix).c_str(), FindExInfoBasic, &fd, FindExSearchNameMatch,
+                                   nullptr, 0);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      if (journal::IsOtherJournal(std::wstring(fd.cFileName), own, suffix)) found.push_back(Join(folder, fd.cFileName));
+    } while (::FindNextFileW(find, &fd));
+    ::FindClose(find);
   }
-  return RecoverFrom(TempFolderJournal(), JournalPlace::TempFolder);
+  return std::all_of(found.begin(), found.end(), [&](const std::wstring& j) { return RecoverFrom(j, place); });
 }
 
 bool SaveSession::Impl::RecoverFrom(const std::wstring& journalName, JournalPlace place) {
@@ -569,22 +434,11 @@ bool SaveSession::Impl::RecoverFrom(const std::wstring& journalName, JournalPlac
   }
   if (::GetFileType(j.get()) != FILE_TYPE_DISK) return true;
   journal::Info info;
-  const int64_t size = HandleSize(j.get());
-  const bool complete = journal::ReadIndex(
-      [&](void* buf, size_t n, int64_t pos) { return ReadExact(j.get(), buf, n, pos); }, size, info);
+  const bool complete = ReadJournal(Ref(j.get()), SizeOf(Ref(j.get())), info);
   const bool ours = complete && info.dev == uint64_t(id.serial) && info.ino == id.index;
   if (complete && !ours && place != JournalPlace::OwnName) return true;  // another file's
-  if (ours) {
-    // An interrupted save of this file: put the old bytes back.
-    int64_t at = 0;
-    for (const Range& r : info.ranges) {
-      if (!CopyPositional(SaveStep::Write, j.get(), at, file.get(), r.offset, r.length))
-        return Fail(SaveFailure::IoError, errno ? errno : EIO, "an interrupted earlier save could not be undone");
-      at += r.length;
-    }
-    if (!SetSize(file.get(), int64_t(info.size)) || !FlushAs(SaveStep::Sync, file.get()))
-      return Fail(SaveFailure::IoError, errno ? errno : EIO, "an interrupted earlier save could not be undone");
-  }
+  // An interrupted save of this file: put the old bytes back.
+  if (ours && !UndoInterrupted(Ref(j.get()), info)) return false;
   if (!DeleteOnClose(j.get()))
     return FailErrno("cannot remove the journal " + Utf16ToUtf8(win32::Utf16(journalName)).bytes());
   return true;
@@ -601,18 +455,6 @@ void SaveSession::Impl::RemoveLeftover(const std::wstring& path) {
     DeleteOnClose(h.get());
 }
 
-bool SaveSession::Impl::BeginCommit() {
-  if (!file || finished) {
-    if (!file && status.ok()) return Fail(SaveFailure::IoError, EBADF, "the file is not open");
-    if (!file) return CurrentSaveStatus() = status, false;
-    return Fail(SaveFailure::IoError, EALREADY, "the save is already finished");
-  }
-  finished = true;
-  if (int e = InjectedSaveFault(SaveStep::Committing)) return Fail(SaveFailure::IoError, e, "cannot save");
-  if (!StillSameFile()) return Fail(SaveFailure::Changed, 0, "another program replaced the file during the save");
-  return true;
-}
-
 bool SaveSession::Impl::HasAlternateStreams() const {
   WIN32_FIND_STREAM_DATA data{};
   HANDLE find = ::FindFirstStreamW(target.c_str(), FindStreamInfoStandard, &data, 0);
@@ -627,7 +469,8 @@ bool SaveSession::Impl::HasAlternateStreams() const {
 // The original's attributes (hidden, system, archive, ...) and its access
 // control list onto the temporary file. attributesLost: something could not
 // be carried over (the caller then writes in place, which keeps it all).
-bool SaveSession::Impl::CarryOver(HANDLE temp, bool& attributesLost) {
+bool SaveSession::Impl::CarryOver(SaveFile tempFile, bool& attributesLost) {
+  const HANDLE temp = H(tempFile);
   if (int e = InjectedSaveFault(SaveStep::CopyAttributes)) {
     errno = e;
     return attributesLost = true;
@@ -657,17 +500,6 @@ bool SaveSession::Impl::CarryOver(HANDLE temp, bool& attributesLost) {
   return true;
 }
 
-bool SaveSession::Impl::Rewrite(const std::function<bool(OutputFile&)>& produce) {
-  if (!BeginCommit()) return false;
-  bool inPlace = id.links > 1 || !canRename || created || HasAlternateStreams();
-  if (!inPlace) {
-    if (RewriteReplacing(produce, inPlace)) return true;
-    if (!inPlace) return false;
-    status = SaveStatus{};
-  }
-  return RewriteInPlace(produce);
-}
-
 bool SaveSession::Impl::RewriteReplacing(const std::function<bool(OutputFile&)>& produce, bool& inPlaceInstead) {
   const std::wstring temp = TempName();
   TempFileInterruptGuard guard;
@@ -687,19 +519,11 @@ bool SaveSession::Impl::RewriteReplacing(const std::function<bool(OutputFile&)>&
     if (failure == SaveFailure::None) return false;
     return Fail(failure, code, std::move(what));
   };
-  outH = t.get();
-  outPos = 0;
-  OutputFile out(this);
-  if (ProducerOutcome run = RunProducer(produce, out); run.failure != SaveFailure::None)
-    return abandon(run.failure, run.code, std::move(run.what));
-  bool attributesLost = false;
-  if (!CarryOver(t.get(), attributesLost)) return abandon(status.failure, status.code, status.reason);
-  if (attributesLost) {
-    abandon(SaveFailure::None, 0, "");
-    return inPlaceInstead = true, false;
+  if (TempOutcome written = WriteTemp(Ref(t.get()), true, produce); !written.ok()) {
+    inPlaceInstead = written.inPlaceInstead;
+    return abandon(written.failure, written.code, std::move(written.what));
   }
-  if (!FlushAs(SaveStep::Sync, t.get())) return abandon(SaveFailure::IoError, errno, "sync failed");
-  if (!StillSameFile()) return abandon(SaveFailure::Changed, 0, "another program replaced the file during the save");
+  if (!StillSameFile()) return abandon(SaveFailure::Changed, 0, kChangedReason);
   // The old file steps aside through its own handle (it stays open, locked
   // and closed to writers), then the new one takes the name.
   const std::wstring old = OldName();
@@ -724,160 +548,9 @@ bool SaveSession::Impl::RewriteReplacing(const std::function<bool(OutputFile&)>&
   method = SaveMethod::Replaced;
   // The rename is on disk once the new file's metadata is flushed; the
   // content is in place when that fails, so the save stands.
-  FlushAs(SaveStep::Sync, t.get());
+  Sync(SaveStep::Sync, Ref(t.get()));
   t.Reset();
   DeleteOnClose(file.get());
-  return true;
-}
-
-bool SaveSession::Impl::WriteJournal(const std::vector<Range>& ranges) {
-  journalPath = FolderJournal();
-  journalFile.Reset(OpenAs(SaveStep::JournalWrite, journalPath, GENERIC_READ | GENERIC_WRITE | DELETE,
-                           kShareDenyWrite, CREATE_NEW));
-  if (!journalFile && FolderRefusesNewFiles(errno)) {
-    journalPath = TempFolderJournal();
-    journalFile.Reset(OpenAs(SaveStep::JournalWrite, journalPath, GENERIC_READ | GENERIC_WRITE | DELETE,
-                             kShareDenyWrite, CREATE_NEW));
-  }
-  if (!journalFile) {
-    const int e = errno;
-    journalPath.clear();
-    return Fail(SaveFailure::IoError, e, "cannot create the journal");
-  }
-  auto fail = [&](const char* what) {
-    const int e = errno ? errno : EIO;
-    if (!DeleteOnClose(journalFile.get())) ::DeleteFileW(journalPath.c_str());
-    journalFile.Reset();
-    journalPath.clear();
-    return Fail(SaveFailure::IoError, e, what);
-  };
-  int64_t at = 0;
-  for (const Range& r : ranges) {
-    if (!CopyPositional(SaveStep::JournalWrite, file.get(), r.offset, journalFile.get(), at, r.length))
-      return fail("cannot write the journal");
-    at += r.length;
-  }
-  const std::string index =
-      journal::BuildIndex(ranges, id.serial, id.index, uint64_t(originalSize), Utf16ToUtf8(win32::Utf16(target)).bytes());
-  if (!WriteAt(SaveStep::JournalWrite, journalFile.get(), index.data(), index.size(), at) ||
-      !FlushAs(SaveStep::JournalSync, journalFile.get()))
-    return fail("cannot write the journal");
-  // The commit marker: from here on the journal is what a crash is undone from.
-  if (!WriteAt(SaveStep::JournalWrite, journalFile.get(), journal::kMarker, journal::kMarkerSize,
-               at + int64_t(index.size())) ||
-      !FlushAs(SaveStep::JournalSync, journalFile.get()))
-    return fail("cannot write the journal");
-  return true;
-}
-
-// Removes the finished commit's journal. When it cannot be removed, its
-// commit marker is wiped instead, so that the next save does not undo this
-// one. False (the journal still open and complete) when neither works.
-bool SaveSession::Impl::RemoveJournal() {
-  if (journalPath.empty()) return true;
-  if (!DeleteOnClose(journalFile.get())) {
-    const int64_t size = HandleSize(journalFile.get());
-    const bool wiped = size >= int64_t(journal::kMarkerSize) &&
-                       WriteAt(SaveStep::JournalWrite, journalFile.get(), "\0\0\0\0\0\0\0\0", journal::kMarkerSize,
-                               size - int64_t(journal::kMarkerSize)) &&
-                       FlushAs(SaveStep::JournalSync, journalFile.get());
-    if (!wiped) return false;
-  }
-  journalFile.Reset();
-  journalPath.clear();
-  return true;
-}
-
-bool SaveSession::Impl::UndoStuckCommit(const char* what) {
-  const int e = errno ? errno : EIO;
-  RestoreFromJournal();
-  journalFile.Reset();
-  journalPath.clear();
-  return Fail(SaveFailure::IoError, e, what);
-}
-
-bool SaveSession::Impl::RestoreFromJournal() {
-  journal::Info info;
-  if (!journalFile || !journal::ReadIndex(
-                          [&](void* buf, size_t n, int64_t pos) { return ReadExact(journalFile.get(), buf, n, pos); },
-                          HandleSize(journalFile.get()), info))
-    return false;
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    bool ok = true;
-    int64_t at = 0;
-    for (const Range& r : info.ranges) {
-      ok = ok && CopyPositional(SaveStep::Write, journalFile.get(), at, file.get(), r.offset, r.length);
-      at += r.length;
-    }
-    ok = ok && SetSize(file.get(), int64_t(info.size)) && FlushAs(SaveStep::Sync, file.get());
-    if (ok) return true;
-  }
-  return false;
-}
-
-bool SaveSession::Impl::RewriteInPlace(const std::function<bool(OutputFile&)>& produce) {
-  if (!WriteJournal({{0, originalSize}})) return false;
-  // The producer reads the old content from the journal from now on.
-  originalH = journalFile.get();
-  outH = file.get();
-  outPos = 0;
-  OutputFile out(this);
-  ProducerOutcome run = RunProducer(produce, out);
-  bool ok = run.failure == SaveFailure::None;
-  int e = run.code;
-  SaveFailure failure = run.failure;
-  std::string what = std::move(run.what);
-  if (ok) {
-    if (!SetSize(file.get(), outPos)) {
-      e = errno;
-      ok = false, failure = SaveFailure::IoError, what = "cannot set the file's size";
-    } else if (!FlushAs(SaveStep::Sync, file.get())) {
-      e = errno;
-      ok = false, failure = SaveFailure::IoError, what = "sync failed";
-    }
-  }
-  originalH = file.get();
-  if (!ok) {
-    if (RestoreFromJournal()) RemoveJournal();
-    else journalFile.Reset();  // the next save restores the file from it
-    return Fail(failure, failure == SaveFailure::IoError ? (e ? e : EIO) : 0, what);
-  }
-  if (!RemoveJournal()) return UndoStuckCommit("cannot remove the journal");
-  committed = true;
-  method = SaveMethod::InPlace;
-  return true;
-}
-
-bool SaveSession::Impl::Patch(const std::vector<FilePatch>& patches) {
-  if (!BeginCommit()) return false;
-  std::vector<Range> ranges;
-  if (const char* wrong = CheckPatches(patches, originalSize, &ranges))
-    return Fail(SaveFailure::IoError, EINVAL, wrong);
-  bool same = true;
-  for (const FilePatch& p : patches) {
-    std::string old(p.bytes.size(), '\0');
-    if (!ReadExact(file.get(), old.data(), old.size(), p.offset)) return FailErrno("cannot read the file");
-    same = same && old == p.bytes;
-  }
-  if (same) {
-    committed = true;
-    method = SaveMethod::Unchanged;
-    return true;
-  }
-  if (!WriteJournal(ranges)) return false;
-  bool ok = true;
-  for (const FilePatch& p : patches)
-    ok = ok && WriteAt(SaveStep::Write, file.get(), p.bytes.data(), p.bytes.size(), p.offset);
-  ok = ok && FlushAs(SaveStep::Sync, file.get());
-  if (!ok) {
-    const int e = errno ? errno : EIO;
-    if (RestoreFromJournal()) RemoveJournal();
-    else journalFile.Reset();
-    return Fail(SaveFailure::IoError, e, "write failed");
-  }
-  if (!RemoveJournal()) return UndoStuckCommit("cannot remove the journal");
-  committed = true;
-  method = SaveMethod::Patched;
   return true;
 }
 
