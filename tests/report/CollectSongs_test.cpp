@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 
 #include "platform/FileIO.h"
 #include "platform/TextCodec.h"
@@ -23,6 +24,20 @@ using test::TempDir;
 using test::WriteBytes;
 using Fields = std::vector<std::u16string>;
 using test::PlayLine;
+
+// The EConvertError "Invalid argument to date encode" that call throws, as
+// E; nothing when it throws none.
+template <class E = EOrdanaError, class Call>
+std::optional<E> DateError(Call call) {
+  try {
+    call();
+  } catch (const E& e) {
+    EXPECT_EQ(e.ClassName(), "EConvertError");
+    EXPECT_EQ(e.Message(), "Invalid argument to date encode");
+    return e;
+  }
+  return std::nullopt;
+}
 
 std::vector<std::u16string> PathsOf(const std::vector<TSongInfo>& rows) {
   std::vector<std::u16string> r;
@@ -76,15 +91,8 @@ TEST(LogNames, DateFromFixedCharacters) {
   EXPECT_EQ(LogNameDate(u"2011x10x05.csv"), (TDate{2011, 10, 5}));
   EXPECT_EQ(LogNameDate(u"2024-02-29 night shift.csv"), (TDate{2024, 2, 29}));
   for (const char16_t* bad : {u"list.csv", u"2011.csv", u"2011-10.csv", u"2011-1-05.csv",
-                              u"2023-02-29.csv", u"2011-13-01.csv", u"0000-01-01.csv", u".csv"}) {
-    try {
-      LogNameDate(bad);
-      ADD_FAILURE() << "no error for " << Utf16ToUtf8(bad);
-    } catch (const EOrdanaError& e) {
-      EXPECT_EQ(e.ClassName(), "EConvertError");
-      EXPECT_EQ(e.Message(), "Invalid argument to date encode");
-    }
-  }
+                              u"2023-02-29.csv", u"2011-13-01.csv", u"0000-01-01.csv", u".csv"})
+    EXPECT_TRUE(DateError([&] { LogNameDate(bad); })) << "no error for " << Utf16ToUtf8(bad);
   EXPECT_TRUE(test::Sorts(IsLogName, {u"2026-11-01.csv", u"2026-11-01.CSV", u"x.Csv"},
                           {u"2026-11-01.csv.bak", u"2026-11-01.txt", u"csv"}));
 }
@@ -172,15 +180,8 @@ TEST(CollectSongs, UndatedLogFailsWhateverThePeriod) {
   TempDir dir;
   WriteBytes(dir.File("2026-11-01.csv"), PlayLine("N:\\a.mp3"));
   WriteBytes(dir.File("list.csv"), "");
-  for (TDate from : {kNov1, TDate{1990, 1, 1}}) {
-    try {
-      CollectSongs(U16(dir.path().string()), from, from);
-      ADD_FAILURE() << "list.csv was accepted";
-    } catch (const EOrdanaError& e) {
-      EXPECT_EQ(e.ClassName(), "EConvertError");
-      EXPECT_EQ(e.Message(), "Invalid argument to date encode");
-    }
-  }
+  for (TDate from : {kNov1, TDate{1990, 1, 1}})
+    EXPECT_TRUE(DateError([&] { CollectSongs(U16(dir.path().string()), from, from); })) << "list.csv was accepted";
 }
 
 TEST(CollectSongs, UnreadableLogNamesTheFile) {
@@ -251,14 +252,9 @@ TEST(CollectSongs, LogNamedWithInvalidUtf8IsRead) {
   // Its undecodable date part is no date: the usual error, and the name with
   // replacement characters for front ends that show it.
   WriteBytes(dir.path() / "\xFF\xFE\xFD\xFC-11-07.csv", "");
-  try {
-    CollectSongs(U16(dir.path().string()), kNov1, kNov30);
-    ADD_FAILURE() << "an undated log was accepted";
-  } catch (const EUndatedLogError& e) {
-    EXPECT_EQ(e.ClassName(), "EConvertError");
-    EXPECT_EQ(e.Message(), "Invalid argument to date encode");
-    EXPECT_EQ(NativePath(e.FileName), dir.path().string() + "/\xFF\xFE\xFD\xFC-11-07.csv");
-  }
+  const auto e = DateError<EUndatedLogError>([&] { CollectSongs(U16(dir.path().string()), kNov1, kNov30); });
+  ASSERT_TRUE(e) << "an undated log was accepted";
+  EXPECT_EQ(NativePath(e->FileName), dir.path().string() + "/\xFF\xFE\xFD\xFC-11-07.csv");
 }
 
 TEST(CollectSongs, LogOverOneGibibyteWithoutMarkIsReadWhole) {
