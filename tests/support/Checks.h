@@ -11,15 +11,15 @@
 
 namespace ordana::test {
 
-// The test holds for each of `yes` and for none of `no`.
+// `holds` is true for each of `yes` and for none of `no`.
 template <class Test>
-::testing::AssertionResult Sorts(Test test, std::initializer_list<const char16_t*> yes,
+::testing::AssertionResult Sorts(Test holds, std::initializer_list<const char16_t*> yes,
                                  std::initializer_list<const char16_t*> no) {
   std::string wrong;
   for (const char16_t* name : yes)
-    if (!test(name)) wrong += " not: \"" + Utf16ToUtf8(name).bytes() + "\"";
+    if (!holds(name)) wrong += " not: \"" + Utf16ToUtf8(name).bytes() + "\"";
   for (const char16_t* name : no)
-    if (test(name)) wrong += " but: \"" + Utf16ToUtf8(name).bytes() + "\"";
+    if (holds(name)) wrong += " but: \"" + Utf16ToUtf8(name).bytes() + "\"";
   if (wrong.empty()) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << "sorted wrongly:" << wrong;
 }

@@ -6,9 +6,9 @@
 #include <numbers>
 #include <sstream>
 
-#include "support/TagText.h"
 #include "support/Id3Bytes.h"
 #include "support/SaveFaults.h"
+#include "support/TagText.h"
 #include "support/TestFiles.h"
 
 namespace ordana {

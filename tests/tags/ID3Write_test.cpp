@@ -2,10 +2,10 @@
 
 #include "platform/SafeWrite.h"
 #include "platform/TextCodec.h"
-#include "support/TagText.h"
 #include "support/FaultInjection.h"
 #include "support/Mutagen.h"
 #include "support/Id3Bytes.h"
+#include "support/TagText.h"
 #include "support/TestFiles.h"
 #include "tags/ID3v1.h"
 #include "tags/ID3v2.h"

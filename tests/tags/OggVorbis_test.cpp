@@ -12,10 +12,10 @@
 #include "platform/SafeWrite.h"
 #include "platform/Strings.h"
 #include "platform/TextCodec.h"
-#include "support/TagText.h"
 #include "support/MediaFixtures.h"
 #include "support/Mutagen.h"
 #include "support/OggBuilder.h"
+#include "support/TagText.h"
 #include "support/TestFiles.h"
 
 namespace ordana {
