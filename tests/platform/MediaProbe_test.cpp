@@ -15,8 +15,6 @@
 namespace ordana {
 namespace {
 
-using test::Encode;
-using test::ShellQuote;
 using test::TempDir;
 
 TEST(MediaProbe, AddressesAreTextsWithAScheme) {
@@ -59,12 +57,7 @@ TEST(MediaProbe, ExactHeadersNeedNoAnalysis) {
   for (const char* tool : {"sox", "lame", "flac", "oggenc", "ffmpeg"}) ORDANA_REQUIRE_TOOL(tool);
   TempDir dir;
   const std::string wav = test::SineWav(dir, "tone.wav", "3", 22050);
-  const auto q = [&](const char* name) { return ShellQuote(dir.File(name)); };
-  ASSERT_TRUE(Encode("flac -s -o " + q("tone.flac") + " " + ShellQuote(wav)));
-  ASSERT_TRUE(Encode("oggenc -Q -o " + q("tone.ogg") + " " + ShellQuote(wav)));
-  ASSERT_TRUE(Encode("lame --quiet -V 7 " + ShellQuote(wav) + " " + q("xing.mp3")));
-  ASSERT_TRUE(Encode("ffmpeg -nostdin -v error -y -i " + ShellQuote(wav) + " -c:a aac " + q("tone.m4a")));
-  ASSERT_TRUE(Encode("ffmpeg -nostdin -v error -y -i " + ShellQuote(wav) + " -c:a wmav2 " + q("tone.wma")));
+  ASSERT_TRUE(test::EncodeWav(dir, wav, {{"tone.flac"}, {"tone.ogg"}, {"xing.mp3", "-V 7"}, {"tone.m4a"}, {"tone.wma"}}));
   for (const char* name : {"tone.wav", "tone.flac", "tone.ogg", "xing.mp3", "tone.m4a", "tone.wma"}) {
     auto len = ProbeAudioLength(dir.File16(name));
     ASSERT_TRUE(len) << name;
@@ -84,8 +77,7 @@ TEST(MediaProbe, Mp3WithoutVbrHeaderIsEstimated) {
   for (const char* tool : {"sox", "lame"}) ORDANA_REQUIRE_TOOL(tool);
   TempDir dir;
   const std::string wav = test::SineWav(dir, "tone.wav", "3", 22050);
-  ASSERT_TRUE(Encode("lame --quiet -t -b 64 " + ShellQuote(wav) + " " + ShellQuote(dir.File("cbr.mp3"))));
-  ASSERT_TRUE(Encode("lame --quiet -t -V 7 " + ShellQuote(wav) + " " + ShellQuote(dir.File("vbr.mp3"))));
+  ASSERT_TRUE(test::EncodeWav(dir, wav, {{"cbr.mp3", "-t -b 64"}, {"vbr.mp3", "-t -V 7"}}));
   EXPECT_FALSE(test::ReadXingHeader(test::ReadBytes(dir.File("cbr.mp3"))));
   auto cbr = ProbeAudioLength(dir.File16("cbr.mp3"));
   ASSERT_TRUE(cbr);
@@ -101,7 +93,7 @@ TEST(MediaProbe, ContentDecidesWhenTheExtensionMisleads) {
   for (const char* tool : {"sox", "lame"}) ORDANA_REQUIRE_TOOL(tool);
   TempDir dir;
   const std::string wav = test::SineWav(dir, "tone.wav", "2", 22050);
-  ASSERT_TRUE(Encode("lame --quiet -b 64 " + ShellQuote(wav) + " " + ShellQuote(dir.File("tone.mp3"))));
+  ASSERT_TRUE(test::EncodeWav(dir, wav, {{"tone.mp3", "-b 64"}}));
   std::filesystem::copy_file(wav, dir.File("wave.mp3"));
   std::filesystem::copy_file(wav, dir.File("wave.flac"));
   std::filesystem::copy_file(dir.File("tone.mp3"), dir.File("tone.dat"));
@@ -119,8 +111,7 @@ TEST(MediaProbe, LeadingId3v2TagsAreSkipped) {
   for (const char* tool : {"sox", "lame", "flac"}) ORDANA_REQUIRE_TOOL(tool);
   TempDir dir;
   const std::string wav = test::SineWav(dir, "tone.wav", "2", 22050);
-  ASSERT_TRUE(Encode("lame --quiet -V 5 " + ShellQuote(wav) + " " + ShellQuote(dir.File("tone.mp3"))));
-  ASSERT_TRUE(Encode("flac -s -o " + ShellQuote(dir.File("tone.flac")) + " " + ShellQuote(wav)));
+  ASSERT_TRUE(test::EncodeWav(dir, wav, {{"tone.mp3", "-V 5"}, {"tone.flac"}}));
   const auto tag = [](uint32_t size) {
     std::string t = "ID3" + test::Bytes({3, 0, 0}) +
                      test::Bytes({int(size >> 21) & 0x7F, int(size >> 14) & 0x7F, int(size >> 7) & 0x7F,
@@ -202,7 +193,7 @@ TEST(MediaProbe, WritesNothingToStandardError) {
   for (const char* tool : {"sox", "flac"}) ORDANA_REQUIRE_TOOL(tool);
   TempDir dir;
   const std::string wav = test::SineWav(dir, "tone.wav", "1", 8000);
-  ASSERT_TRUE(Encode("flac -s -o " + ShellQuote(dir.File("tone.flac")) + " " + ShellQuote(wav)));
+  ASSERT_TRUE(test::EncodeWav(dir, wav, {{"tone.flac"}}));
   const std::string flac = test::ReadBytes(dir.File("tone.flac"));
   // Damage FFmpeg would complain about: a cut header, frames overwritten.
   test::WriteBytes(dir.File("cut.flac"), flac.substr(0, 60));

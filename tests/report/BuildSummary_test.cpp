@@ -10,19 +10,20 @@
 #include "report/BuildReport.h"
 #include "report/CollectSongs.h"
 #include "support/MediaFixtures.h"
+#include "support/PlayLogs.h"
 #include "support/TestFiles.h"
 
 namespace ordana {
 namespace {
 
+using test::kNov1;
+using test::kNov30;
 using test::ShellQuote;
 using test::TempDir;
 using test::WriteBytes;
 
-const TDate kNov1{2026, 11, 1};
-const TDate kNov30{2026, 11, 30};
-
-std::string Play(const std::string& path) { return "10:00:00;;00:03:30;\"" + path + "\";title\r\n"; }
+// A play line with the path in quotes.
+std::string Play(const std::string& path) { return test::PlayLine("\"" + path + "\""); }
 
 TBuildSummary Summarize(const TempDir& logs, TDate from = kNov1, TDate to = kNov30) {
   TBuildSummary s;

@@ -7,23 +7,37 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 
 #include "platform/FileIO.h"
 #include "platform/TextCodec.h"
+#include "support/Checks.h"
+#include "support/PlayLogs.h"
 #include "support/TestFiles.h"
 
 namespace ordana {
 namespace {
 
+using test::kNov1;
+using test::kNov30;
 using test::TempDir;
 using test::WriteBytes;
 using Fields = std::vector<std::u16string>;
+using test::PlayLine;
 
-const TDate kNov1{2026, 11, 1};
-const TDate kNov30{2026, 11, 30};
-
-// A play line as Velmora writes it: time; empty flag; duration; path; title.
-std::string Play(const std::string& path) { return "10:00:00;;00:03:30;" + path + ";title\r\n"; }
+// The EConvertError "Invalid argument to date encode" that call throws, as
+// E; nothing when it throws none.
+template <class E = EOrdanaError, class Call>
+std::optional<E> DateError(Call call) {
+  try {
+    call();
+  } catch (const E& e) {
+    EXPECT_EQ(e.ClassName(), "EConvertError");
+    EXPECT_EQ(e.Message(), "Invalid argument to date encode");
+    return e;
+  }
+  return std::nullopt;
+}
 
 std::vector<std::u16string> PathsOf(const std::vector<TSongInfo>& rows) {
   std::vector<std::u16string> r;
@@ -77,30 +91,19 @@ TEST(LogNames, DateFromFixedCharacters) {
   EXPECT_EQ(LogNameDate(u"2011x10x05.csv"), (TDate{2011, 10, 5}));
   EXPECT_EQ(LogNameDate(u"2024-02-29 night shift.csv"), (TDate{2024, 2, 29}));
   for (const char16_t* bad : {u"list.csv", u"2011.csv", u"2011-10.csv", u"2011-1-05.csv",
-                              u"2023-02-29.csv", u"2011-13-01.csv", u"0000-01-01.csv", u".csv"}) {
-    try {
-      LogNameDate(bad);
-      ADD_FAILURE() << "no error for " << Utf16ToUtf8(bad);
-    } catch (const EOrdanaError& e) {
-      EXPECT_EQ(e.ClassName(), "EConvertError");
-      EXPECT_EQ(e.Message(), "Invalid argument to date encode");
-    }
-  }
-  EXPECT_TRUE(IsLogName(u"2026-11-01.csv"));
-  EXPECT_TRUE(IsLogName(u"2026-11-01.CSV"));
-  EXPECT_TRUE(IsLogName(u"x.Csv"));
-  EXPECT_FALSE(IsLogName(u"2026-11-01.csv.bak"));
-  EXPECT_FALSE(IsLogName(u"2026-11-01.txt"));
-  EXPECT_FALSE(IsLogName(u"csv"));
+                              u"2023-02-29.csv", u"2011-13-01.csv", u"0000-01-01.csv", u".csv"})
+    EXPECT_TRUE(DateError([&] { LogNameDate(bad); })) << "no error for " << Utf16ToUtf8(bad);
+  EXPECT_TRUE(test::Sorts(IsLogName, {u"2026-11-01.csv", u"2026-11-01.CSV", u"x.Csv"},
+                          {u"2026-11-01.csv.bak", u"2026-11-01.txt", u"csv"}));
 }
 
 TEST(CollectSongs, PeriodBoundsAreInclusive) {
   TempDir dir;
-  WriteBytes(dir.File("2026-10-31.csv"), Play("N:\\oct31.mp3"));
-  WriteBytes(dir.File("2026-11-01.csv"), Play("N:\\nov01.mp3"));
-  WriteBytes(dir.File("2026-11-30.CSV"), Play("N:\\nov30.mp3"));
-  WriteBytes(dir.File("2026-12-01.csv"), Play("N:\\dec01.mp3"));
-  WriteBytes(dir.File("2026-11-15.txt"), Play("N:\\not-a-log.mp3"));
+  WriteBytes(dir.File("2026-10-31.csv"), PlayLine("N:\\oct31.mp3"));
+  WriteBytes(dir.File("2026-11-01.csv"), PlayLine("N:\\nov01.mp3"));
+  WriteBytes(dir.File("2026-11-30.CSV"), PlayLine("N:\\nov30.mp3"));
+  WriteBytes(dir.File("2026-12-01.csv"), PlayLine("N:\\dec01.mp3"));
+  WriteBytes(dir.File("2026-11-15.txt"), PlayLine("N:\\not-a-log.mp3"));
   std::vector<TSongInfo> rows = CollectSongs(U16(dir.path().string()), kNov1, kNov30);
   EXPECT_EQ(PathsOf(rows), (std::vector<std::u16string>{u"N:\\nov01.mp3", u"N:\\nov30.mp3"}));
   // One day, with a trailing delimiter on the folder.
@@ -112,10 +115,10 @@ TEST(CollectSongs, PeriodBoundsAreInclusive) {
 
 TEST(CollectSongs, CountsRunsOfExactlyEqualPaths) {
   TempDir dir;
-  WriteBytes(dir.File("2026-11-01.csv"), Play("N:\\b.mp3") + Play("N:\\a.mp3") + Play("N:\\C.mp3"));
+  WriteBytes(dir.File("2026-11-01.csv"), PlayLine("N:\\b.mp3") + PlayLine("N:\\a.mp3") + PlayLine("N:\\C.mp3"));
   WriteBytes(dir.File("2026-11-02.csv"),
-             Play("N:\\b.mp3") + "10:01;skipped;1;N:\\b.mp3\r\n" + Play("N:\\A.mp3"));
-  WriteBytes(dir.File("2026-11-03.csv"), Play("N:\\b.mp3") + "header;;only_three\r\n");
+             PlayLine("N:\\b.mp3") + "10:01;skipped;1;N:\\b.mp3\r\n" + PlayLine("N:\\A.mp3"));
+  WriteBytes(dir.File("2026-11-03.csv"), PlayLine("N:\\b.mp3") + "header;;only_three\r\n");
   std::vector<TSongInfo> rows = CollectSongs(U16(dir.path().string()), kNov1, kNov30);
   ASSERT_EQ(rows.size(), 4u);
   // Case-insensitive order; case variants are separate rows.
@@ -156,7 +159,7 @@ TEST(CollectSongs, EncodingsAndLineEnds) {
 
 TEST(CollectSongs, LogFolderWrittenTheWindowsWay) {
   TempDir dir;
-  WriteBytes(dir.File("2026-11-01.csv"), Play("N:\\a.mp3"));
+  WriteBytes(dir.File("2026-11-01.csv"), PlayLine("N:\\a.mp3"));
   SetPathMappings({ParsePathMapping(u"L:\\Logs\\=" + U16(dir.path().string()) + u"/")});
   std::vector<TSongInfo> without = CollectSongs(u"l:\\logs", kNov1, kNov30);
   std::vector<TSongInfo> with = CollectSongs(u"L:\\LOGS\\", kNov1, kNov30);
@@ -175,22 +178,15 @@ TEST(CollectSongs, EmptyResults) {
 
 TEST(CollectSongs, UndatedLogFailsWhateverThePeriod) {
   TempDir dir;
-  WriteBytes(dir.File("2026-11-01.csv"), Play("N:\\a.mp3"));
+  WriteBytes(dir.File("2026-11-01.csv"), PlayLine("N:\\a.mp3"));
   WriteBytes(dir.File("list.csv"), "");
-  for (TDate from : {kNov1, TDate{1990, 1, 1}}) {
-    try {
-      CollectSongs(U16(dir.path().string()), from, from);
-      ADD_FAILURE() << "list.csv was accepted";
-    } catch (const EOrdanaError& e) {
-      EXPECT_EQ(e.ClassName(), "EConvertError");
-      EXPECT_EQ(e.Message(), "Invalid argument to date encode");
-    }
-  }
+  for (TDate from : {kNov1, TDate{1990, 1, 1}})
+    EXPECT_TRUE(DateError([&] { CollectSongs(U16(dir.path().string()), from, from); })) << "list.csv was accepted";
 }
 
 TEST(CollectSongs, UnreadableLogNamesTheFile) {
   TempDir dir;
-  WriteBytes(dir.File("2026-11-01.csv"), Play("N:\\a.mp3"));
+  WriteBytes(dir.File("2026-11-01.csv"), PlayLine("N:\\a.mp3"));
   std::filesystem::create_directory(dir.path() / "2026-11-02.csv");  // a folder named like a log
   const std::string expected = "Cannot open file \"" + dir.File("2026-11-02.csv") + "\". ";
   try {
@@ -208,7 +204,7 @@ TEST(CollectSongs, LogThatCannotBeOpened) {
   // A link to nothing: no log can be opened behind it, whoever runs the test.
   ORDANA_SKIP_ON_WINDOWS("symbolic links need a privilege on Windows");
   TempDir dir;
-  WriteBytes(dir.File("2026-11-01.csv"), Play("N:\\a.mp3"));
+  WriteBytes(dir.File("2026-11-01.csv"), PlayLine("N:\\a.mp3"));
   std::filesystem::create_symlink(dir.File("gone.csv"), dir.path() / "2026-11-03.csv");
   try {
     CollectSongs(U16(dir.path().string()), kNov1, kNov30);
@@ -223,7 +219,7 @@ TEST(CollectSongs, LogWithoutReadPermission) {
   ORDANA_SKIP_ON_WINDOWS("Windows has no permission bits that keep the owner from reading");
   if (test::RunningAsRoot()) GTEST_SKIP() << "running as root: a mode-000 log stays readable";
   TempDir dir;
-  WriteBytes(dir.File("2026-11-03.csv"), Play("N:\\a.mp3"));
+  WriteBytes(dir.File("2026-11-03.csv"), PlayLine("N:\\a.mp3"));
   std::filesystem::permissions(dir.path() / "2026-11-03.csv", std::filesystem::perms::none);
   EXPECT_THROW(CollectSongs(U16(dir.path().string()), kNov1, kNov30), EFOpenError);
 }
@@ -231,7 +227,7 @@ TEST(CollectSongs, LogWithoutReadPermission) {
 TEST(CollectSongs, AYearOfPlaysInOneLog) {
   TempDir dir;
   std::string log;
-  for (int i = 0; i < 200000; ++i) log += Play("N:\\Music\\song" + std::to_string(i % 5000) + ".mp3");
+  for (int i = 0; i < 200000; ++i) log += PlayLine("N:\\Music\\song" + std::to_string(i % 5000) + ".mp3");
   WriteBytes(dir.File("2026-11-01 year.csv"), log);
   auto t0 = std::chrono::steady_clock::now();
   std::vector<TSongInfo> rows = CollectSongs(U16(dir.path().string()), kNov1, kNov30);
@@ -248,22 +244,17 @@ TEST(CollectSongs, LogNamedWithInvalidUtf8IsRead) {
   // A share mounted without name translation shows Windows-1251 bytes.
   ORDANA_SKIP_ON_WINDOWS("names on Windows are UTF-16 text; none holds bytes that are not UTF-8");
   TempDir dir;
-  WriteBytes(dir.path() / "2026-11-05 \xEA\xEE\xEF\xE8\xFF.csv", Play("N:\\a.mp3") + Play("N:\\b.mp3"));
-  WriteBytes(dir.File("2026-11-06.csv"), Play("N:\\a.mp3"));
+  WriteBytes(dir.path() / "2026-11-05 \xEA\xEE\xEF\xE8\xFF.csv", PlayLine("N:\\a.mp3") + PlayLine("N:\\b.mp3"));
+  WriteBytes(dir.File("2026-11-06.csv"), PlayLine("N:\\a.mp3"));
   std::vector<TSongInfo> rows = CollectSongs(U16(dir.path().string()), kNov1, kNov30);
   ASSERT_EQ(PathsOf(rows), (std::vector<std::u16string>{u"N:\\a.mp3", u"N:\\b.mp3"}));
   EXPECT_EQ(rows[0].PlayCount, 2);
   // Its undecodable date part is no date: the usual error, and the name with
   // replacement characters for front ends that show it.
   WriteBytes(dir.path() / "\xFF\xFE\xFD\xFC-11-07.csv", "");
-  try {
-    CollectSongs(U16(dir.path().string()), kNov1, kNov30);
-    ADD_FAILURE() << "an undated log was accepted";
-  } catch (const EUndatedLogError& e) {
-    EXPECT_EQ(e.ClassName(), "EConvertError");
-    EXPECT_EQ(e.Message(), "Invalid argument to date encode");
-    EXPECT_EQ(NativePath(e.FileName), dir.path().string() + "/\xFF\xFE\xFD\xFC-11-07.csv");
-  }
+  const auto e = DateError<EUndatedLogError>([&] { CollectSongs(U16(dir.path().string()), kNov1, kNov30); });
+  ASSERT_TRUE(e) << "an undated log was accepted";
+  EXPECT_EQ(NativePath(e->FileName), dir.path().string() + "/\xFF\xFE\xFD\xFC-11-07.csv");
 }
 
 TEST(CollectSongs, LogOverOneGibibyteWithoutMarkIsReadWhole) {
@@ -275,7 +266,7 @@ TEST(CollectSongs, LogOverOneGibibyteWithoutMarkIsReadWhole) {
   TempDir dir;
   const std::string path = dir.File("2026-11-01.csv");
   const int64_t size = (int64_t{1} << 30) + (int64_t{64} << 20);
-  const std::string first = Play("N:\\first.mp3"), last = Play("N:\\last.mp3");
+  const std::string first = PlayLine("N:\\first.mp3"), last = PlayLine("N:\\last.mp3");
   {
     // Writes past the end leave holes.
     std::ofstream f(test::Utf8Path(path), std::ios::binary | std::ios::trunc);
@@ -316,7 +307,7 @@ TEST(CollectSongs, RowsAreCountedFirstThenFilledWithReadAheadOfLaterRows) {
       v1[127] = '\xFF';
       WriteBytes(dir.File("music/" + name), std::string(3000, '\0') + v1);
     }
-    log += Play("N:\\Music\\" + name);
+    log += PlayLine("N:\\Music\\" + name);
     number[U16("N:\\Music\\" + name)] = i;
   }
   std::filesystem::create_directories(dir.path() / "logs");

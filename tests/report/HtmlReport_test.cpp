@@ -11,17 +11,17 @@
 #include "platform/TextCodec.h"
 #include "report/BuildReport.h"
 #include "support/FaultInjection.h"
+#include "support/PlayLogs.h"
 #include "support/TestFiles.h"
 
 namespace ordana {
 namespace {
 
+using test::kNov1;
+using test::kNov30;
 using test::ReadBytes;
 using test::TempDir;
 using test::WriteBytes;
-
-const TDate kNov1{2026, 11, 1};
-const TDate kNov30{2026, 11, 30};
 
 // The fixed start of every page, as UTF-8.
 const std::string kHead =

@@ -17,6 +17,26 @@ std::string SineWav(const TempDir& dir, const std::string& name, const std::stri
   return path;
 }
 
+::testing::AssertionResult EncodeWav(const TempDir& dir, const std::string& wav,
+                                     std::initializer_list<EncodedFile> files) {
+  const std::string in = ShellQuote(wav);
+  for (const EncodedFile& f : files) {
+    const std::string name = f.name, out = ShellQuote(dir.File(name));
+    const std::string options = *f.options ? std::string(f.options) + " " : std::string();
+    const std::string ext = name.substr(name.rfind('.') + 1);
+    const std::string ffmpeg = "ffmpeg -nostdin -v error -y -i " + in + " -c:a ";
+    std::string command;
+    if (ext == "flac") command = "flac -s " + options + "-o " + out + " " + in;
+    else if (ext == "ogg") command = "oggenc -Q " + options + "-o " + out + " " + in;
+    else if (ext == "mp3") command = "lame --quiet " + options + in + " " + out;
+    else if (ext == "m4a") command = ffmpeg + "aac " + options + out;
+    else if (ext == "wma") command = ffmpeg + "wmav2 " + options + out;
+    else return ::testing::AssertionFailure() << "no encoder for " << name;
+    if (auto r = Encode(command); !r) return r;
+  }
+  return ::testing::AssertionSuccess();
+}
+
 namespace {
 uint32_t Be32(std::string_view s, size_t at) {
   return (uint32_t(uint8_t(s[at])) << 24) | (uint32_t(uint8_t(s[at + 1])) << 16) |

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +19,17 @@ namespace ordana::test {
 // A mono 16-bit sine tone of exactly `seconds` (decimal text, e.g. "2.5") at
 // `rate` Hz, written by sox; returns its path.
 std::string SineWav(const TempDir& dir, const std::string& name, const std::string& seconds, int rate = 44100);
+
+// Encodes the WAV file `wav` into files of dir, each by the encoder its
+// extension calls for: flac (.flac), oggenc (.ogg), lame (.mp3), ffmpeg with
+// aac (.m4a) or wmav2 (.wma). The options are added to the encoder's own
+// (for example "-V 9" for lame, "-b:a 24k" for ffmpeg).
+struct EncodedFile {
+  const char* name;
+  const char* options = "";
+};
+::testing::AssertionResult EncodeWav(const TempDir& dir, const std::string& wav,
+                                     std::initializer_list<EncodedFile> files);
 
 // What the Xing/Info header in the first MPEG audio frame of an MP3 file
 // states (ID3v2 tags in front are skipped): the frame count, the samples per

@@ -16,6 +16,19 @@ int RunPython(const std::string& script, const std::string& args, std::string* o
   return Run(MutagenPython() + " -c " + ShellQuote(script) + " " + args, output);
 }
 
+std::string AddId3TextFrames(std::initializer_list<Id3TextFrame> frames) {
+  std::string lines;
+  for (const Id3TextFrame& f : frames) {
+    std::string text;  // a Python string literal in single quotes
+    for (char c : f.text) {
+      if (c == '\\' || c == '\'') text += '\\';
+      text += c;
+    }
+    lines += "t.add(" + std::string(f.id) + "(encoding=" + std::to_string(f.encoding) + ", text='" + text + "'))\n";
+  }
+  return lines;
+}
+
 std::string Hex(std::string_view bytes) {
   static const char digits[] = "0123456789abcdef";
   std::string out;

@@ -1,7 +1,9 @@
 #pragma once
 // Running python3 with mutagen, the independent tag reader and writer of
 // some tests (Debian package python3-mutagen).
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 #include "support/TestFiles.h"
 
@@ -14,6 +16,16 @@ const std::string& MutagenPython();
 // Runs a python script (given as text) with the arguments; returns the exit
 // status, the script's standard output (and error) in *output.
 int RunPython(const std::string& script, const std::string& args, std::string* output = nullptr);
+
+// Python lines that add text frames to the ID3 tag `t` of a mutagen script,
+// one line a frame: its mutagen class (which the script imports), its
+// encoding (0 Latin-1, 1 UTF-16, 2 UTF-16BE, 3 UTF-8) and its text (UTF-8).
+struct Id3TextFrame {
+  const char* id;
+  int encoding;
+  std::string_view text;
+};
+std::string AddId3TextFrames(std::initializer_list<Id3TextFrame> frames);
 
 // Hex text of bytes (lower case), and back.
 std::string Hex(std::string_view bytes);

@@ -10,12 +10,12 @@
 namespace ordana::test {
 
 struct OggFileLayout {
-  std::string prefix;  // bytes before the first page (an ID3v2 tag, say)
+  std::string prefix{};  // bytes before the first page (an ID3v2 tag, say)
   int channels = 2;
   uint32_t sampleRate = 44100;
   uint32_t nominalBitRate = 128000;
   std::string vendor = "Test vendor 1.0";
-  std::vector<std::string> comments;  // "NAME=value" as stored
+  std::vector<std::string> comments{};  // "NAME=value" as stored
   int64_t lastGranule = 441000;       // granule position of the last page
   size_t setupSize = 300;             // the packet after the comment header
   size_t totalSize = 0;               // pad to this size (0: no padding)

@@ -7,6 +7,7 @@
 #include "platform/TextCodec.h"
 #include "support/Mutagen.h"
 #include "support/Id3Bytes.h"
+#include "support/TagText.h"
 #include "support/TestFiles.h"
 #include "tags/ID3v1.h"
 
@@ -14,17 +15,7 @@ namespace ordana {
 namespace {
 
 using namespace std::string_literals;
-using test::BE24;
-using test::BE32;
-using test::Bytes;
-using test::TempDir;
-using test::WriteBytes;
-using test::F22;
-using test::Id3Tag;
-using test::F23;
-using test::F24;
-using test::SyncSafe;
-using test::Zeros;
+using namespace test;
 
 std::string Latin(const std::string& s) { return "\x00"s + s; }  // encoding 0
 std::string Utf16LE(const std::u16string& s) {
@@ -344,12 +335,13 @@ TEST_F(ID3v2Test, SurvivesRandomDamage) {
 
 // --- Files written by mutagen -------------------------------------------------
 
-// Runs a Python snippet with mutagen; 'path' names the file to write.
+// Runs a Python snippet with mutagen; 'path' names the file to write, 't'
+// is a new ID3 tag.
 void Mutagen(const std::string& path, const std::string& code) {
   std::string out;
   const std::string script =
       "import sys\nfrom mutagen.id3 import ID3, TIT2, TPE1, TALB, TRCK, TDRC, TCON, COMM, TCOM, APIC\n"
-      "path = sys.argv[1]\n" + code;
+      "path = sys.argv[1]\nt = ID3()\n" + code;
   ASSERT_EQ(test::RunPython(script, test::ShellQuote(path), &out), 0) << out;
 }
 
@@ -366,85 +358,54 @@ class ID3v2Mutagen : public ID3v2Test {
 };
 
 TEST_F(ID3v2Mutagen, ReadsVersion23Utf16WrittenByMutagen) {
-  ASSERT_TRUE(ReadTagged(R"(
-t = ID3()
-t.add(TIT2(encoding=1, text='Заголовок ÿ'))
-t.add(TPE1(encoding=1, text='Исполнитель'))
-t.add(TALB(encoding=1, text='Альбом'))
-t.add(TRCK(encoding=1, text='3/12'))
-t.add(TDRC(encoding=1, text='2004'))
-t.add(TCON(encoding=1, text='Rock'))
-t.add(COMM(encoding=1, lang='rus', desc='', text='Комментарий'))
+  ASSERT_TRUE(ReadTagged(test::AddId3TextFrames({{"TIT2", 1, "Заголовок ÿ"}, {"TPE1", 1, "Исполнитель"},
+                                                 {"TALB", 1, "Альбом"}, {"TRCK", 1, "3/12"},
+                                                 {"TDRC", 1, "2004"}, {"TCON", 1, "Rock"}}) +
+                         R"(t.add(COMM(encoding=1, lang='rus', desc='', text='Комментарий'))
 t.add(TCOM(encoding=1, text='Композитор'))
 t.add(APIC(encoding=0, mime='image/jpeg', type=3, desc='', data=b'\xff' * 200000))
 t.save(path, v2_version=3)
 )"));
   EXPECT_TRUE(tag.Exists());
   EXPECT_EQ(tag.VersionID(), 3);
-  EXPECT_EQ(tag.Title(), u"Заголовок ÿ");
-  EXPECT_EQ(tag.Artist(), u"Исполнитель");
-  EXPECT_EQ(tag.Album(), u"Альбом");
+  EXPECT_TRUE(test::HasText(tag, {.title = u"Заголовок ÿ", .artist = u"Исполнитель", .album = u"Альбом",
+                                  .year = u"2004", .genre = u"Rock", .comment = u"Комментарий",
+                                  .composer = u"Композитор"}));
   EXPECT_EQ(tag.Track(), 3);
   EXPECT_EQ(tag.TrackString(), "3/12");
-  EXPECT_EQ(tag.Year(), u"2004");
-  EXPECT_EQ(tag.Genre(), u"Rock");
-  EXPECT_EQ(tag.Comment(), u"Комментарий");
-  EXPECT_EQ(tag.Composer(), u"Композитор");
   const std::string bytes = test::ReadBytes(dir.File("m.mp3"));
   EXPECT_EQ(bytes.substr(tag.Size()), kAudio);  // the audio starts at Size
 }
 
 TEST_F(ID3v2Mutagen, ReadsVersion24Utf8WrittenByMutagen) {
-  ASSERT_TRUE(ReadTagged(R"(
-t = ID3()
-t.add(APIC(encoding=3, mime='image/png', type=3, desc='cover', data=b'\x00' * 120000))
-t.add(TIT2(encoding=3, text='Ёлка – 𝄞'))
-t.add(TPE1(encoding=3, text='Группа'))
-t.add(TALB(encoding=3, text='Disc'))
-t.add(TRCK(encoding=3, text='7'))
-t.add(TDRC(encoding=3, text='2010-03-04'))
-t.add(TCON(encoding=3, text='Синти-поп'))
-t.add(COMM(encoding=3, lang='eng', desc='note', text='Привет'))
-t.save(path, v2_version=4)
-)"));
+  ASSERT_TRUE(ReadTagged(
+      "t.add(APIC(encoding=3, mime='image/png', type=3, desc='cover', data=b'\\x00' * 120000))\n" +
+      test::AddId3TextFrames({{"TIT2", 3, "Ёлка – 𝄞"}, {"TPE1", 3, "Группа"}, {"TALB", 3, "Disc"},
+                              {"TRCK", 3, "7"}, {"TDRC", 3, "2010-03-04"}, {"TCON", 3, "Синти-поп"}}) +
+      "t.add(COMM(encoding=3, lang='eng', desc='note', text='Привет'))\n"
+      "t.save(path, v2_version=4)\n"));
   EXPECT_EQ(tag.VersionID(), 4);
-  EXPECT_EQ(tag.Title(), u"Ёлка – 𝄞");
-  EXPECT_EQ(tag.Artist(), u"Группа");
-  EXPECT_EQ(tag.Album(), u"Disc");
+  EXPECT_TRUE(test::HasText(tag, {.title = u"Ёлка – 𝄞", .artist = u"Группа", .album = u"Disc",
+                                  .year = u"2010-03-04", .genre = u"Синти-поп", .comment = u"Привет"}));
   EXPECT_EQ(tag.Track(), 7);
-  EXPECT_EQ(tag.Year(), u"2010-03-04");
-  EXPECT_EQ(tag.Genre(), u"Синти-поп");
-  EXPECT_EQ(tag.Comment(), u"Привет");
 }
 
 TEST_F(ID3v2Mutagen, ReadsVersion24Utf16BigEndianWrittenByMutagen) {
-  ASSERT_TRUE(ReadTagged(R"(
-t = ID3()
-t.add(TIT2(encoding=2, text='Песня 𝄞'))
-t.add(TPE1(encoding=2, text='Song'))
-t.add(COMM(encoding=2, lang='rus', desc='d', text='Комментарий'))
-t.save(path, v2_version=4)
-)"));
+  ASSERT_TRUE(ReadTagged(test::AddId3TextFrames({{"TIT2", 2, "Песня 𝄞"}, {"TPE1", 2, "Song"}}) +
+                         "t.add(COMM(encoding=2, lang='rus', desc='d', text='Комментарий'))\n"
+                         "t.save(path, v2_version=4)\n"));
   const std::string bytes = test::ReadBytes(dir.File("m.mp3"));
   ASSERT_NE(bytes.find("TPE1"), std::string::npos);
   ASSERT_EQ(bytes.substr(bytes.find("TPE1") + 10, 3), "\x02\0S"s) << "not encoding 2 without a mark";
-  EXPECT_EQ(tag.Title(), u"Песня 𝄞");
-  EXPECT_EQ(tag.Artist(), u"Song");
-  EXPECT_EQ(tag.Comment(), u"Комментарий");
+  EXPECT_TRUE(test::HasText(tag, {.title = u"Песня 𝄞", .artist = u"Song", .comment = u"Комментарий"}));
 }
 
 TEST_F(ID3v2Mutagen, ReadsId3v1WrittenByMutagen) {
-  ASSERT_TRUE(ReadTagged(R"(
-t = ID3()
-t.add(TIT2(encoding=0, text='Old Song'))
-t.add(TPE1(encoding=0, text='Old Band'))
-t.add(TALB(encoding=0, text='Old Album'))
-t.add(TDRC(encoding=0, text='1995'))
-t.add(TRCK(encoding=0, text='9'))
-t.add(TCON(encoding=0, text='Blues'))
-t.save(path, v1=2)
-ID3(path).delete(path, delete_v1=False, delete_v2=True)
-)"));
+  ASSERT_TRUE(ReadTagged(test::AddId3TextFrames({{"TIT2", 0, "Old Song"}, {"TPE1", 0, "Old Band"},
+                                                 {"TALB", 0, "Old Album"}, {"TDRC", 0, "1995"},
+                                                 {"TRCK", 0, "9"}, {"TCON", 0, "Blues"}}) +
+                         "t.save(path, v1=2)\n"
+                         "ID3(path).delete(path, delete_v1=False, delete_v2=True)\n"));
   EXPECT_FALSE(tag.Exists());
   TID3v1 v1;
   ASSERT_TRUE(v1.ReadFromFile(dir.File16("m.mp3")));

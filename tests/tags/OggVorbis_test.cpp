@@ -15,6 +15,7 @@
 #include "support/MediaFixtures.h"
 #include "support/Mutagen.h"
 #include "support/OggBuilder.h"
+#include "support/TagText.h"
 #include "support/TestFiles.h"
 
 namespace ordana {
@@ -66,10 +67,7 @@ TEST(OggVorbisRead, DurationFallsBackToNominalRateWithoutGranule) {
     EXPECT_EQ(r.ogg.BitRate(), 128);
   }
   // Neither granule nor nominal rate: no duration, not valid.
-  OggFileLayout s;
-  s.lastGranule = 0;
-  s.nominalBitRate = 0;
-  Read r(s);
+  Read r(OggFileLayout{.nominalBitRate = 0, .lastGranule = 0});
   EXPECT_TRUE(r.ok);
   EXPECT_EQ(r.ogg.Duration(), 0.0);
   EXPECT_EQ(r.ogg.BitRate(), 0);
@@ -77,28 +75,20 @@ TEST(OggVorbisRead, DurationFallsBackToNominalRateWithoutGranule) {
 }
 
 TEST(OggVorbisRead, ValidityNeedsOneOrTwoChannelsAndMoreThanATenthOfASecond) {
-  OggFileLayout six;
-  six.channels = 6;
-  Read r6(six);
+  Read r6(OggFileLayout{.channels = 6});
   EXPECT_TRUE(r6.ok);
   EXPECT_FALSE(r6.ogg.Valid());
   EXPECT_EQ(r6.ogg.ChannelModeID(), 6);
   EXPECT_EQ(r6.ogg.ChannelMode(), u"Unknown");
 
-  OggFileLayout tenth;
-  tenth.lastGranule = 4410;
-  Read rt(tenth);
+  Read rt(OggFileLayout{.lastGranule = 4410});
   EXPECT_DOUBLE_EQ(rt.ogg.Duration(), 0.1);
   EXPECT_FALSE(rt.ogg.Valid());
-  tenth.lastGranule = 4411;
-  tenth.channels = 1;
-  Read rm(tenth);
+  Read rm(OggFileLayout{.channels = 1, .lastGranule = 4411});
   EXPECT_TRUE(rm.ogg.Valid());
   EXPECT_EQ(rm.ogg.ChannelMode(), u"Mono");
 
-  OggFileLayout noRate;
-  noRate.sampleRate = 0;
-  Read rz(noRate);
+  Read rz(OggFileLayout{.sampleRate = 0});
   EXPECT_EQ(rz.ogg.Duration(), 0.0);
   EXPECT_FALSE(rz.ogg.Valid());
 }
@@ -156,12 +146,8 @@ TEST(OggVorbisRead, NamesAreDecidedOnTheBytes) {
                        "DESCRIPTIONS=one letter too many", "DESCRIPTION=x",
                        std::string(70, 'N') + "=a long unknown name", "NO EQUALS SIGN"}));
   ASSERT_TRUE(r.ok);
-  EXPECT_EQ(r.ogg.Title(), u"after blanks");
-  EXPECT_EQ(r.ogg.Artist(), u"");
-  EXPECT_EQ(r.ogg.Genre(), u"\uFFFD");
-  EXPECT_EQ(r.ogg.Album(), u"past the first bytes");
-  EXPECT_EQ(r.ogg.Comment(), u"x");
-  EXPECT_EQ(r.ogg.Vendor(), u"Test vendor 1.0");
+  EXPECT_TRUE(test::HasText(r.ogg, {.title = u"after blanks", .artist = u"", .album = u"past the first bytes",
+                                    .genre = u"\uFFFD", .comment = u"x", .vendor = u"Test vendor 1.0"}));
 
   // With an empty vendor the first comment without "=" takes its place,
   // however long; one with "=" (known or not) never does.

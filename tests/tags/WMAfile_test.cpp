@@ -12,6 +12,7 @@
 #include "platform/TextCodec.h"
 #include "support/AsfBuilder.h"
 #include "support/FaultInjection.h"
+#include "support/TagText.h"
 #include "support/TestFiles.h"
 
 namespace ordana {
@@ -329,12 +330,8 @@ TEST(WMAfile, ReadsWhatFfmpegWrites) {
   TWMA wma;
   ASSERT_TRUE(wma.LoadFromFile(dir.File16("enc.wma")));
   EXPECT_TRUE(wma.Valid());
-  EXPECT_EQ(wma.Title(), U16("Песня о ветре"));
-  EXPECT_EQ(wma.Artist(), U16("Ансамбль"));
-  EXPECT_EQ(wma.Album(), u"Album One");
-  EXPECT_EQ(wma.Genre(), u"Folk");
-  EXPECT_EQ(wma.Year(), u"2003");
-  EXPECT_EQ(wma.Comment(), U16("Запись с эфира"));
+  EXPECT_TRUE(test::HasText(wma, {.title = U16("Песня о ветре"), .artist = U16("Ансамбль"), .album = u"Album One",
+                                  .year = u"2003", .genre = u"Folk", .comment = U16("Запись с эфира")}));
   EXPECT_EQ(wma.SampleRate(), 44100);
   EXPECT_EQ(wma.ChannelMode(), "Stereo");
   EXPECT_EQ(wma.BitRate(), 128);
@@ -469,9 +466,7 @@ TEST(WMAfileSave, RewritesBothObjectsInTheirPlaces) {
 
   TWMA back;
   ASSERT_TRUE(back.LoadFromFile(dir.File16("a.wma")));
-  EXPECT_EQ(back.Title(), U16("Новое название"));
-  EXPECT_EQ(back.Artist(), u"Old artist");
-  EXPECT_EQ(back.Year(), u"2024");
+  EXPECT_TRUE(test::HasText(back, {.title = U16("Новое название"), .artist = u"Old artist", .year = u"2024"}));
   EXPECT_EQ(back.GenreID(), u"(17)");
   EXPECT_EQ(back.SampleRate(), 44100);
   EXPECT_EQ(back.EncoderName(), u"WMA");
@@ -663,11 +658,8 @@ TEST(WMAfileSave, RoundTripOfAnFfmpegFile) {
 
   TWMA back;
   ASSERT_TRUE(back.LoadFromFile(dir.File16("enc.wma")));
-  EXPECT_EQ(back.Title(), U16("Вечерние новости"));
-  EXPECT_EQ(back.Artist(), u"Someone");
-  EXPECT_EQ(back.Album(), u"Second");
-  EXPECT_EQ(back.Genre(), u"News");
-  EXPECT_EQ(back.Comment(), u"Edited");
+  EXPECT_TRUE(test::HasText(back, {.title = U16("Вечерние новости"), .artist = u"Someone", .album = u"Second",
+                                   .genre = u"News", .comment = u"Edited"}));
 
   std::string out;
   ASSERT_EQ(test::Run("ffprobe -v error -show_format " + test::ShellQuote(path), &out), 0) << out;

@@ -11,6 +11,7 @@
 #include "platform/TextCodec.h"
 #include "support/Mutagen.h"
 #include "support/PeakMemory.h"
+#include "support/TagText.h"
 #include "support/TestFiles.h"
 
 namespace ordana {
@@ -258,12 +259,8 @@ TEST(Mp4Tag, ReadsWhatFfmpegWritesWithMoovFirst) {
   EncodeM4a(dir, "fast.m4a", 90, "-movflags +faststart");
   TMp4Tag tag;
   ASSERT_TRUE(tag.ReadFromFile(dir.File16("fast.m4a")));
-  EXPECT_EQ(tag.Title(), U16("Утренний эфир"));
-  EXPECT_EQ(tag.Artist(), U16("Хор"));
-  EXPECT_EQ(tag.Album(), u"Live");
-  EXPECT_EQ(tag.Genre(), u"Choral");
-  EXPECT_EQ(tag.Year(), u"2019");
-  EXPECT_EQ(tag.Comment(), U16("Без купюр"));
+  EXPECT_TRUE(test::HasText(tag, {.title = U16("Утренний эфир"), .artist = U16("Хор"), .album = u"Live",
+                                  .year = u"2019", .genre = u"Choral", .comment = U16("Без купюр")}));
 }
 
 // ffmpeg's default layout is ftyp, an empty 8-byte "free" atom, mdat, moov.

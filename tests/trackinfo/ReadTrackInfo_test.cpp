@@ -7,6 +7,7 @@
 
 #include "platform/FileIO.h"
 #include "platform/TextCodec.h"
+#include "support/Checks.h"
 #include "support/Id3Bytes.h"
 #include "support/TestFiles.h"
 #include "trackinfo/TrackLength.h"
@@ -168,14 +169,10 @@ TEST_F(ReadTrackInfoTest, Summaries) {
 }
 
 TEST_F(ReadTrackInfoTest, LineInEntries) {
-  EXPECT_TRUE(IsLineInEntry(u"N:\\Output\\line.in 5"));
-  EXPECT_TRUE(IsLineInEntry(u"N:\\Output\\LINE.IN 5"));
-  EXPECT_TRUE(IsLineInEntry(u"C:Line.In"));
-  EXPECT_TRUE(IsLineInEntry(u"/srv/x/line.in"));
-  EXPECT_TRUE(IsLineInEntry(u"line.inx"));
-  EXPECT_FALSE(IsLineInEntry(u"N:\\Output\\line.i"));
-  EXPECT_FALSE(IsLineInEntry(u"N:\\Output\\xline.in"));
-  EXPECT_FALSE(IsLineInEntry(u"N:\\line.in\\song.mp3"));
+  EXPECT_TRUE(test::Sorts(IsLineInEntry,
+                          {u"N:\\Output\\line.in 5", u"N:\\Output\\LINE.IN 5", u"C:Line.In",
+                           u"/srv/x/line.in", u"line.inx"},
+                          {u"N:\\Output\\line.i", u"N:\\Output\\xline.in", u"N:\\line.in\\song.mp3"}));
 
   // The entry does not exist on disk; the block comes from "line.in" beside it.
   const std::u16string entry = dir.File16("LINE.IN 5");

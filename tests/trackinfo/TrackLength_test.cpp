@@ -8,6 +8,7 @@
 #include "platform/FileIO.h"
 #include "platform/MediaProbe.h"
 #include "platform/TextCodec.h"
+#include "support/Checks.h"
 #include "support/MediaFixtures.h"
 #include "support/TestFiles.h"
 
@@ -25,21 +26,16 @@ TEST(TrackLength, VideoExtensionsKeepTheirOrder) {
 }
 
 TEST(TrackLength, VideoFilesAreKnownByExtensionFragments) {
-  for (const char16_t* name : {u"N:\\Clips\\intro.MP4", u"a.Mpeg", u"b.divx", u"c.3gp", u"d.mp", u"e.v",
-                               u"/srv/clips/f.mkv", u"g.vob"})
-    EXPECT_TRUE(IsVideoFile(name)) << Utf16ToUtf8(name);
-  for (const char16_t* name :
-       {u"a.mp3", u"b.m4a", u"c.wma", u"d.flac", u"noext", u"e.", u"N:\\Clips.mp4\\intro", u"C:x",
-        u"clips.mp4/intro", u"h.mp4 30"})
-    EXPECT_FALSE(IsVideoFile(name)) << Utf16ToUtf8(name);
+  EXPECT_TRUE(test::Sorts(IsVideoFile,
+                          {u"N:\\Clips\\intro.MP4", u"a.Mpeg", u"b.divx", u"c.3gp", u"d.mp", u"e.v",
+                           u"/srv/clips/f.mkv", u"g.vob"},
+                          {u"a.mp3", u"b.m4a", u"c.wma", u"d.flac", u"noext", u"e.", u"N:\\Clips.mp4\\intro",
+                           u"C:x", u"clips.mp4/intro", u"h.mp4 30"}));
 }
 
 TEST(TrackLength, StreamAddressesTakeTheMinutesAfterThem) {
-  EXPECT_TRUE(IsStreamUrl(u"HTTP://radio.example/live"));
-  EXPECT_TRUE(IsStreamUrl(u"ftp://x/y"));
-  EXPECT_TRUE(IsStreamUrl(u"Mms://x/y"));
-  EXPECT_FALSE(IsStreamUrl(u"rtsp://x/y 30"));
-  EXPECT_FALSE(IsStreamUrl(u" http://x/y 30"));
+  EXPECT_TRUE(test::Sorts(IsStreamUrl, {u"HTTP://radio.example/live", u"ftp://x/y", u"Mms://x/y"},
+                          {u"rtsp://x/y 30", u" http://x/y 30"}));
 
   EXPECT_EQ(StreamUrlMinutes(u"http://radio.example/live 30"), 1'800'000);
   EXPECT_EQ(StreamUrlMinutes(u"http://radio.example/live"), 0);
@@ -119,13 +115,8 @@ TEST(TrackLength, AudioFilesOfKnownLength) {
   for (const char* tool : {"sox", "lame", "flac", "oggenc", "ffmpeg"}) ORDANA_REQUIRE_TOOL(tool);
   TempDir dir;
   const std::string wav = test::SineWav(dir, "tone.wav", "2.5");
-  const auto q = [&](const char* name) { return ShellQuote(dir.File(name)); };
-  ASSERT_TRUE(Encode("flac -s -o " + q("tone.flac") + " " + ShellQuote(wav)));
-  ASSERT_TRUE(Encode("oggenc -Q -q 0 -o " + q("tone.ogg") + " " + ShellQuote(wav)));
-  ASSERT_TRUE(Encode("lame --quiet -b 64 " + ShellQuote(wav) + " " + q("cbr.mp3")));
-  ASSERT_TRUE(Encode("lame --quiet -V 9 " + ShellQuote(wav) + " " + q("vbr.mp3")));
-  ASSERT_TRUE(Encode("ffmpeg -nostdin -v error -y -i " + ShellQuote(wav) + " -c:a aac -b:a 24k " + q("tone.m4a")));
-  ASSERT_TRUE(Encode("ffmpeg -nostdin -v error -y -i " + ShellQuote(wav) + " -c:a wmav2 -b:a 24k " + q("tone.wma")));
+  ASSERT_TRUE(test::EncodeWav(dir, wav, {{"tone.flac"}, {"tone.ogg", "-q 0"}, {"cbr.mp3", "-b 64"}, {"vbr.mp3", "-V 9"},
+                                         {"tone.m4a", "-b:a 24k"}, {"tone.wma", "-b:a 24k"}}));
 
   EXPECT_EQ(GetTrackLength(dir.File16("tone.wav")), 2500u);
   EXPECT_EQ(GetTrackLength(dir.File16("tone.flac")), 2500u);
@@ -189,14 +180,9 @@ TEST(TrackLength, DamagedFilesGiveZero) {
   for (const char* tool : {"sox", "flac", "oggenc", "lame", "ffmpeg"}) ORDANA_REQUIRE_TOOL(tool);
   TempDir dir;
   const std::string wav = test::SineWav(dir, "tone.wav", "1", 8000);
-  const auto q = [&](const char* name) { return ShellQuote(dir.File(name)); };
-  ASSERT_TRUE(Encode("flac -s -o " + q("tone.flac") + " " + ShellQuote(wav)));
-  ASSERT_TRUE(Encode("oggenc -Q -o " + q("tone.ogg") + " " + ShellQuote(wav)));
-  ASSERT_TRUE(Encode("lame --quiet " + ShellQuote(wav) + " " + q("tone.mp3")));
-  ASSERT_TRUE(Encode("ffmpeg -nostdin -v error -y -i " + ShellQuote(wav) + " -c:a aac " + q("tone.m4a")));
-  ASSERT_TRUE(Encode("ffmpeg -nostdin -v error -y -i " + ShellQuote(wav) + " -c:a wmav2 " + q("tone.wma")));
+  ASSERT_TRUE(test::EncodeWav(dir, wav, {{"tone.flac"}, {"tone.ogg"}, {"tone.mp3"}, {"tone.m4a"}, {"tone.wma"}}));
   ASSERT_TRUE(Encode("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=duration=1:size=64x48 -c:v mpeg4 " +
-                     q("clip.mp4")));
+                     ShellQuote(dir.File("clip.mp4"))));
 
   // Random bytes (a fixed sequence), the bare start of each file, empty
   // files: never a length, never a crash.
