@@ -8,6 +8,7 @@
 
 #include "bytes/ByteSource.h"
 #include "platform/TextCodec.h"
+#include "tags/TextFields.h"
 
 namespace ordana {
 
@@ -37,7 +38,7 @@ enum class FLACComments { All, NamedFields };
 // the file cannot be read; true also for one that is not FLAC.
 bool ParseFLAC(const bytes::ByteSource& file, FLACRecord& flac, FLACComments keep = FLACComments::All);
 
-class TFLACfile {
+class TFLACfile : public TTextFields<FLACRecord> {
  public:
   TFLACfile() { ResetData(); }
 
@@ -77,25 +78,12 @@ class TFLACfile {
   const std::vector<std::u16string>& CommentValues() const { return F.CommentLines; }
 
   const std::u16string& Vendor() const { return F.Vendor; }
-  const std::u16string& Title() const { return F.Title; }
-  const std::u16string& Artist() const { return F.Artist; }
-  const std::u16string& Album() const { return F.Album; }
-  const std::u16string& Year() const { return F.Year; }
-  const std::u16string& Genre() const { return F.Genre; }
-  const std::u16string& Comment() const { return F.Comment; }
   void SetVendor(std::u16string v) { F.Vendor = std::move(v); }
-  void SetTitle(std::u16string v) { F.Title = std::move(v); }
-  void SetArtist(std::u16string v) { F.Artist = std::move(v); }
-  void SetAlbum(std::u16string v) { F.Album = std::move(v); }
-  void SetYear(std::u16string v) { F.Year = std::move(v); }
-  void SetGenre(std::u16string v) { F.Genre = std::move(v); }
-  void SetComment(std::u16string v) { F.Comment = std::move(v); }
 
  private:
   bool CollectBlocks(const InputFile& f, int64_t& start, std::string& head);
   void MergeNamedFields();
 
-  FLACRecord F;
   // Whether the last read kept every comment, as a save needs.
   bool AllCommentsRead = false;
   // State of tag writing.

@@ -16,6 +16,7 @@
 
 #include "bytes/ByteSource.h"
 #include "platform/TextCodec.h"
+#include "tags/TextFields.h"
 
 namespace ordana {
 
@@ -51,7 +52,7 @@ bool ParseWMA(const bytes::ByteSource& file, double lastWrite, WMARecord& wma);
 bool RenderWMAHeader(std::string_view old, uint64_t dataLen, const WMARecord& wma,
                      bool keepTrackNumber, std::string& header);
 
-class TWMA {
+class TWMA : public TTextFields<WMARecord> {
  public:
   TWMA() { ResetData(); }
   ~TWMA() { ResetData(); }
@@ -91,13 +92,7 @@ class TWMA {
   // time of day as the fraction); -1 before a successful read.
   double DateTime() const { return F.DateTime; }
 
-  const std::u16string& Title() const { return F.Title; }
-  const std::u16string& Artist() const { return F.Artist; }
-  const std::u16string& Album() const { return F.Album; }
   const std::u16string& Track() const { return F.Track; }
-  const std::u16string& Year() const { return F.Year; }
-  const std::u16string& Genre() const { return F.Genre; }
-  const std::u16string& Comment() const { return F.Comment; }
   const std::u16string& Encoder() const { return F.Encoder; }
   const std::u16string& Rating() const { return F.Rating; }
   const std::u16string& GenreID() const { return F.GenreID; }
@@ -107,13 +102,7 @@ class TWMA {
   const std::u16string& StreamName() const { return F.StreamName; }
   const std::u16string& Lyrics() const { return F.Lyrics; }
 
-  void SetTitle(std::u16string v) { F.Title = std::move(v); }
-  void SetArtist(std::u16string v) { F.Artist = std::move(v); }
-  void SetAlbum(std::u16string v) { F.Album = std::move(v); }
   void SetTrack(std::u16string v) { F.Track = std::move(v); }
-  void SetYear(std::u16string v) { F.Year = std::move(v); }
-  void SetGenre(std::u16string v) { F.Genre = std::move(v); }
-  void SetComment(std::u16string v) { F.Comment = std::move(v); }
   void SetEncoder(std::u16string v) { F.Encoder = std::move(v); }
   void SetRating(std::u16string v) { F.Rating = std::move(v); }
   void SetGenreID(std::u16string v) { F.GenreID = std::move(v); }
@@ -127,8 +116,6 @@ class TWMA {
   // keepTrackNumber: "WM/TrackNumber" keeps the file's number unless Track()
   // is a number itself.
   bool Save(const std::u16string& FileName, bool keepTrackNumber);
-
-  WMARecord F;
 };
 
 }  // namespace ordana
