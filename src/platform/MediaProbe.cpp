@@ -346,7 +346,10 @@ MediaProbeSession::MediaProbeSession() {
   s.stats = MediaProbeStats{};
   s.unavailable = false;
   s.warned = false;
-  if (!s.queue.empty()) StopHelper(s, false);  // answers still due would belong to no one
+  // A helper left from probes outside a session goes: answers still due
+  // would belong to no one, and the session's helpers are its own, started
+  // with the helper program and limits in force now (and counted).
+  StopHelper(s, false);
 }
 
 MediaProbeSession::~MediaProbeSession() { StopMediaProbeHelper(); }

@@ -91,8 +91,10 @@ struct MediaProbeStats {
 MediaProbeStats GetMediaProbeStats();
 
 // One report build: the counters start from zero (and a helper that could
-// not be started is tried, and warned about, again); at the end the helper
-// is stopped. Without a session the helper lives until the program ends.
+// not be started is tried, and warned about, again); a helper still running
+// from probes outside a session is stopped first, and at the end the
+// session's helper is stopped. Without a session the helper lives until the
+// program ends.
 class MediaProbeSession {
  public:
   MediaProbeSession();

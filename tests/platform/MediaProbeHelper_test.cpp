@@ -62,6 +62,21 @@ class ProbeHelperTest : public ::testing::Test {
   MediaProbeLimits savedLimits_;
 };
 
+// A helper started by probes outside any session (the tag tool, a test) is
+// not the next session's: that one starts its own, with the program and
+// limits in force then, and counts it.
+TEST_F(ProbeHelperTest, ASessionStartsItsOwnHelper) {
+  session_.reset();
+  ASSERT_EQ(Probe(Order("before", "seconds 1")), 1);
+  const int64_t outside = MediaProbeHelperProcessId();
+  ASSERT_NE(outside, 0);
+  session_.emplace();
+  EXPECT_EQ(MediaProbeHelperProcessId(), 0);
+  EXPECT_EQ(Probe(Order("during", "seconds 2")), 2);
+  EXPECT_EQ(GetMediaProbeStats().helperStarts, 1);
+  EXPECT_NE(MediaProbeHelperProcessId(), outside);
+}
+
 TEST_F(ProbeHelperTest, OneHelperServesManyFiles) {
   for (int i = 0; i < 5; ++i) EXPECT_EQ(Probe(Order("f" + std::to_string(i), "seconds " + std::to_string(i + 1))), i + 1);
   const auto audio = ProbeAudioLength(Order("a", "seconds 2.5"));
