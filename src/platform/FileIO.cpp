@@ -24,8 +24,12 @@ std::string NativePath(std::u16string_view path) { return NameToSystemBytes(MapP
 
 ReadCheck CheckReadable(std::u16string_view path) {
   int err = 0;
-  InputFile f = InputFile::Open(path, &err);
-  if (f) return ReadCheck::Readable;
+  const InputFile f = InputFile::Open(path, &err);
+  return ReadCheckOfOpen(f.IsOpen(), err);
+}
+
+ReadCheck ReadCheckOfOpen(bool opened, int err) {
+  if (opened) return ReadCheck::Readable;
   return err == ENOENT || err == ENOTDIR ? ReadCheck::NotFound : ReadCheck::NotReadable;
 }
 

@@ -100,6 +100,9 @@ std::vector<std::u16string> ListDirectory(std::u16string_view folder);
 // a folder, a FIFO or device).
 enum class ReadCheck { Readable, NotFound, NotReadable };
 ReadCheck CheckReadable(std::u16string_view path);
+// What an open of the file (InputFile::Open) came to says the same: opened,
+// or the error it set.
+ReadCheck ReadCheckOfOpen(bool opened, int err);
 
 // --- Reading --------------------------------------------------------------
 // Whom a reader lets at the file while it has it open (Windows share modes;
@@ -147,6 +150,11 @@ class InputFile {
   // Reads up to n bytes at an absolute position without moving the position.
   int64_t ReadAt(int64_t pos, void* buf, size_t n) const;
   void Close();
+  // A second handle to the same open file, with a read position of its own
+  // (reads through either see the same file, also if its name is given to
+  // another file meanwhile); a closed file when this one is closed or the
+  // system refuses another handle.
+  InputFile Duplicate() const;
   // The operating system's handle of the open file (a descriptor, or a
   // HANDLE on Windows), for handing the file to a helper process; it stays
   // owned by this object. -1 when closed.

@@ -54,22 +54,29 @@ void AppendUtf16(std::u16string& out, uint32_t cp) {
   }
 }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
+// Writes cp's UTF-8 sequence (1 to 4 bytes) at p; returns the end.
+char* PutUtf8(char* p, uint32_t cp) {
   if (cp < 0x80) {
-    out += static_cast<char>(cp);
+    *p++ = static_cast<char>(cp);
   } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    *p++ = static_cast<char>(0xC0 | (cp >> 6));
+    *p++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    *p++ = static_cast<char>(0xE0 | (cp >> 12));
+    *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *p++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    *p++ = static_cast<char>(0xF0 | (cp >> 18));
+    *p++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *p++ = static_cast<char>(0x80 | (cp & 0x3F));
   }
+  return p;
+}
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+  char buf[4];
+  out.append(buf, static_cast<size_t>(PutUtf8(buf, cp) - buf));
 }
 
 inline bool IsHigh(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
@@ -127,18 +134,15 @@ std::u16string NameFromSystemBytes(std::string_view bytes) {
 }
 
 std::string NameToSystemBytes(std::u16string_view name) {
-  // Names are mostly ASCII, which is copied as it stands; the rest is
-  // converted from the first other character on.
-  size_t ascii = 0;
-  while (ascii < name.size() && name[ascii] < 0x80) ++ascii;
-  std::string out(ascii, '\0');
-  for (size_t i = 0; i < ascii; ++i) out[i] = static_cast<char>(name[i]);
-  if (ascii == name.size()) return out;
-  out.reserve(ascii + 3 * (name.size() - ascii));
-  ForEachCodePoint(name.substr(ascii), [&](uint32_t cp, bool unpaired) {
-    if (unpaired && cp >= 0xDC80 && cp <= 0xDCFF) out += static_cast<char>(cp - kCarriedBase);
-    else AppendUtf8(out, unpaired ? kReplacement : cp);
+  // At most three bytes per UTF-16 unit (a surrogate pair's four for two);
+  // the buffer is written directly and cut to what was written.
+  std::string out(3 * name.size(), '\0');
+  char* p = out.data();
+  ForEachCodePoint(name, [&](uint32_t cp, bool unpaired) {
+    if (unpaired && cp >= 0xDC80 && cp <= 0xDCFF) *p++ = static_cast<char>(cp - kCarriedBase);
+    else p = PutUtf8(p, unpaired ? kReplacement : cp);
   });
+  out.resize(static_cast<size_t>(p - out.data()));
   return out;
 }
 

@@ -12,6 +12,11 @@ std::vector<PathMapping>& Mappings() {
   static std::vector<PathMapping> m;
   return m;
 }
+// Each mapping's Windows prefix lower-cased, computed once per setting.
+std::vector<std::u16string>& LoweredPrefixes() {
+  static std::vector<std::u16string> p;
+  return p;
+}
 }  // namespace
 
 PathMapping ParsePathMapping(std::u16string_view text) {
@@ -21,14 +26,25 @@ PathMapping ParsePathMapping(std::u16string_view text) {
   return PathMapping{std::u16string(text.substr(0, eq)), std::u16string(text.substr(eq + 1))};
 }
 
-void SetPathMappings(std::vector<PathMapping> mappings) { Mappings() = std::move(mappings); }
+void SetPathMappings(std::vector<PathMapping> mappings) {
+  std::vector<std::u16string> lowered;
+  lowered.reserve(mappings.size());
+  for (const PathMapping& m : mappings) lowered.push_back(LowerCase(m.windowsPrefix));
+  Mappings() = std::move(mappings);
+  LoweredPrefixes() = std::move(lowered);
+}
 const std::vector<PathMapping>& PathMappings() { return Mappings(); }
 
 std::u16string MapPath(std::u16string_view path) {
-  for (const PathMapping& m : Mappings()) {
+  const std::vector<PathMapping>& mappings = Mappings();
+  for (size_t i = 0; i < mappings.size(); ++i) {
+    const PathMapping& m = mappings[i];
     if (m.windowsPrefix.size() > path.size()) continue;
-    if (LowerCase(path.substr(0, m.windowsPrefix.size())) != LowerCase(m.windowsPrefix)) continue;
-    std::u16string out = m.localPrefix + std::u16string(path.substr(m.windowsPrefix.size()));
+    if (LowerCase(path.substr(0, m.windowsPrefix.size())) != LoweredPrefixes()[i]) continue;
+    std::u16string out;
+    out.reserve(m.localPrefix.size() + path.size() - m.windowsPrefix.size());
+    out += m.localPrefix;
+    out += path.substr(m.windowsPrefix.size());
     for (auto& c : out)
       if (c == u'\\') c = u'/';
     return out;

@@ -27,12 +27,16 @@ std::string CsvField(const std::string& s) {
 
 }  // namespace
 
-void SummarizeRows(const std::vector<TSongInfo>& rows, TBuildSummary& s) {
+void SummarizeRows(const std::vector<TSongInfo>& rows, TBuildSummary& s) { SummarizeRows(rows, s, {}); }
+
+void SummarizeRows(const std::vector<TSongInfo>& rows, TBuildSummary& s,
+                   const std::vector<std::optional<ReadCheck>>& checks) {
   s.Rows = static_cast<int64_t>(rows.size());
   s.TotalPlays = 0;
   s.RowsWithoutTitle = s.RowsWithoutLength = s.FilesNotFound = s.FilesNotReadable = s.StreamAddresses = 0;
   s.Problems.clear();
-  for (const TSongInfo& row : rows) {
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const TSongInfo& row = rows[i];
     s.TotalPlays += row.PlayCount;
     TProblemRow p;
     p.FN = row.FN;
@@ -51,7 +55,7 @@ void SummarizeRows(const std::vector<TSongInfo>& rows, TBuildSummary& s) {
       attention = p.NoLength;
     } else {
       if (!IsLineInEntry(row.FN)) {
-        const ReadCheck check = CheckReadable(row.FN);
+        const ReadCheck check = i < checks.size() && checks[i] ? *checks[i] : CheckReadable(row.FN);
         p.NotFound = check == ReadCheck::NotFound;
         p.NotReadable = check == ReadCheck::NotReadable;
         s.FilesNotFound += p.NotFound;

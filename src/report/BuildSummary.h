@@ -6,9 +6,11 @@
 // show it; the page itself does not change.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/FileIO.h"
 #include "report/SongInfo.h"
 
 namespace ordana {
@@ -59,6 +61,10 @@ struct TBuildSummary {
 // counted apart and need attention only when their length is missing.
 // Line-input entries are not looked for as files.
 void SummarizeRows(const std::vector<TSongInfo>& rows, TBuildSummary& summary);
+// The same, where FillRows has found already whether each row's file opens
+// (checks[i] for rows[i]; a row without one is checked here).
+void SummarizeRows(const std::vector<TSongInfo>& rows, TBuildSummary& summary,
+                   const std::vector<std::optional<ReadCheck>>& checks);
 
 // The warning as one line of English text (UTF-8), naming the logs.
 std::string WarningText(const TBuildWarning& warning);

@@ -1,6 +1,7 @@
 #include "report/CollectSongs.h"
 
 #include <algorithm>
+#include <deque>
 #include <functional>
 #include <map>
 #include <unordered_map>
@@ -73,16 +74,18 @@ std::vector<std::u16string> ParseLogLine(std::u16string_view line, size_t maxFie
     if (line[p] == u'"') {
       ++p;
       while (p < n) {
-        if (line[p] == u'"') {
-          if (p + 1 < n && line[p + 1] == u'"') {
-            value += u'"';
-            p += 2;
-            continue;
-          }
-          ++p;  // the closing quote
-          break;
+        // The text up to the next quote goes in as one piece.
+        const size_t q = std::min(line.find(u'"', p), n);
+        value.append(line.substr(p, q - p));
+        p = q;
+        if (p == n) break;  // no closing quote: the field runs to the end
+        if (p + 1 < n && line[p + 1] == u'"') {
+          value += u'"';
+          p += 2;
+          continue;
         }
-        value += line[p++];
+        ++p;  // the closing quote
+        break;
       }
     } else {
       size_t s = p;
@@ -188,9 +191,21 @@ std::vector<TSongInfo> CountPlays(const std::u16string& Folder, TDate StartDate,
   return rows;
 }
 
-void FillRow(TSongInfo& row) {
-  // One open serves the tags and the length (an address is not opened).
-  const InputFile file = LooksLikeAddress(row.FN) ? InputFile() : InputFile::Open(row.FN);
+namespace {
+// A row's file, opened once for all that reads it (an address is not
+// opened); check, when given, tells how the open went.
+InputFile OpenRowFile(const std::u16string& path, std::optional<ReadCheck>* check = nullptr) {
+  if (LooksLikeAddress(path)) return InputFile();
+  int err = 0;
+  InputFile file = InputFile::Open(path, &err);
+  if (check) *check = ReadCheckOfOpen(file.IsOpen(), err);
+  return file;
+}
+}  // namespace
+
+void FillRow(TSongInfo& row) { FillRow(row, OpenRowFile(row.FN)); }
+
+void FillRow(TSongInfo& row, const InputFile& file) {
   try {
     ReadTrackInfoOf(file, row.FN, row.T, nullptr, 0);
   } catch (...) {
@@ -204,19 +219,27 @@ namespace {
 constexpr size_t kLengthsAhead = 8;
 }  // namespace
 
-void FillRows(std::vector<TSongInfo>& rows, const ReadAheadSettings& readAhead) {
+void FillRows(std::vector<TSongInfo>& rows, const ReadAheadSettings& readAhead,
+              std::vector<std::optional<ReadCheck>>* checks) {
+  if (checks) checks->assign(rows.size(), std::nullopt);
   // While one row's file is read, the disk already fetches the head and tail
   // of the next rows' files, and the media probe's helper measures the next
   // rows' lengths.
   FileReadAhead ahead(readAhead);
   size_t announced = 1;  // rows before this one have been announced (row 0 is read at once)
   size_t lengthsQueued = 0;
+  // The files of rows i.. whose lengths have been announced: each is opened
+  // once, for the announcement and for its row's own reads.
+  std::deque<InputFile> opened;
   for (size_t i = 0; i < rows.size(); ++i) {
     for (; announced < rows.size() && announced <= i + readAhead.Depth; ++announced)
       ahead.Announce(rows[announced].FN);
-    for (; lengthsQueued < rows.size() && lengthsQueued <= i + kLengthsAhead; ++lengthsQueued)
-      AnnounceTrackLength(rows[lengthsQueued].FN);
-    FillRow(rows[i]);
+    for (; lengthsQueued < rows.size() && lengthsQueued <= i + kLengthsAhead; ++lengthsQueued) {
+      opened.push_back(OpenRowFile(rows[lengthsQueued].FN, checks ? &(*checks)[lengthsQueued] : nullptr));
+      AnnounceTrackLengthOf(opened.back(), rows[lengthsQueued].FN);
+    }
+    FillRow(rows[i], opened.front());
+    opened.pop_front();
   }
 }
 
@@ -227,8 +250,10 @@ std::vector<TSongInfo> CollectSongs(const std::u16string& Folder, TDate StartDat
 std::vector<TSongInfo> CollectSongs(const std::u16string& Folder, TDate StartDate, TDate EndDate,
                                     TBuildSummary* Summary) {
   std::vector<TSongInfo> rows = CountPlays(Folder, StartDate, EndDate, Summary);
-  FillRows(rows);
-  if (Summary) SummarizeRows(rows, *Summary);
+  // The summary takes each file's readability from the open that read it.
+  std::vector<std::optional<ReadCheck>> checks;
+  FillRows(rows, kReportReadAhead, Summary ? &checks : nullptr);
+  if (Summary) SummarizeRows(rows, *Summary, checks);
   return rows;
 }
 

@@ -65,9 +65,14 @@ inline constexpr ReadAheadSettings kReportReadAhead{256 * 1024, 64 * 1024, 16};
 // Fills one row's tags (ReadTrackInfo; its exceptions are ignored) and length
 // (GetTrackLength), both from one open of the row's file.
 void FillRow(TSongInfo& row);
+// The same from the row's file opened by the caller (see ReadTrackInfoOf).
+void FillRow(TSongInfo& row, const InputFile& file);
 
 // Fills every row (FillRow), in row order, with read-ahead of later rows.
-void FillRows(std::vector<TSongInfo>& rows, const ReadAheadSettings& readAhead = kReportReadAhead);
+// With checks, checks[i] tells how the open of rows[i]'s file went (none
+// for an address, which is not opened).
+void FillRows(std::vector<TSongInfo>& rows, const ReadAheadSettings& readAhead = kReportReadAhead,
+              std::vector<std::optional<ReadCheck>>* checks = nullptr);
 
 // The rows for the logs in Folder dated StartDate..EndDate (both included),
 // sorted by path in the locale's case-insensitive order. Throws

@@ -146,13 +146,27 @@ uint32_t GetTrackLengthOf(const InputFile& File, const std::u16string& FileName)
   return static_cast<uint32_t>(length);
 }
 
+namespace {
+// The same choice as GetTrackLength makes for the audio path.
+bool GoesToTheProbe(const std::u16string& FileName) {
+  return MediaProbeAvailable() && !IsVideoFile(FileName) && !HasStatedLengthParser(FileName);
+}
+}  // namespace
+
 void AnnounceTrackLength(const std::u16string& FileName) {
   try {
-    // The same choice as GetTrackLength makes for the audio path.
-    if (!MediaProbeAvailable() || IsVideoFile(FileName) || HasStatedLengthParser(FileName)) return;
+    if (!GoesToTheProbe(FileName)) return;
     InputFile file = OpenLocal(FileName);
     if (!file || Mp4ClaimsMoreThanItHolds(file)) return;
     QueueAudioLength(std::move(file), FileName);
+  } catch (...) {
+  }
+}
+
+void AnnounceTrackLengthOf(const InputFile& File, const std::u16string& FileName) {
+  try {
+    if (!File || LooksLikeAddress(FileName) || !GoesToTheProbe(FileName) || Mp4ClaimsMoreThanItHolds(File)) return;
+    QueueAudioLength(File.Duplicate(), FileName);
   } catch (...) {
   }
 }

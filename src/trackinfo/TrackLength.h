@@ -30,6 +30,10 @@ uint32_t GetTrackLengthOf(const InputFile& File, const std::u16string& FileName)
 // GetTrackLength would have had anyway). Files measured by our own parsers,
 // video files and addresses are left alone. Never throws.
 void AnnounceTrackLength(const std::u16string& FileName);
+// The same for a file the caller has opened (File is FileName opened for
+// reading, or not open): the helper is handed a second handle to it, so the
+// caller's file stays its own (for its GetTrackLengthOf).
+void AnnounceTrackLengthOf(const InputFile& File, const std::u16string& FileName);
 
 // The extensions that send a file the video way, in this order: "3gp",
 // "avi", "divx", "flv", "mkv", "mov", "mpeg", "mpg", "vob", "wmv", "mp4".

@@ -106,6 +106,10 @@ int64_t InputFile::ReadAt(int64_t pos, void* buf, size_t n) const {
   return IsOpen() ? posix::ReadFullyAt(Fd(handle_), pos, buf, n) : -1;
 }
 
+InputFile InputFile::Duplicate() const {
+  return InputFile(IsOpen() ? ::fcntl(Fd(handle_), F_DUPFD_CLOEXEC, 0) : -1);
+}
+
 void InputFile::Close() {
   if (IsOpen()) ::close(Fd(handle_));
   handle_ = -1;

@@ -339,6 +339,14 @@ int64_t InputFile::ReadAt(int64_t pos, void* buf, size_t n) const {
   return static_cast<int64_t>(done);
 }
 
+InputFile InputFile::Duplicate() const {
+  HANDLE copy = INVALID_HANDLE_VALUE;
+  if (!IsOpen() || !::DuplicateHandle(::GetCurrentProcess(), H(handle_), ::GetCurrentProcess(), &copy, 0, FALSE,
+                                      DUPLICATE_SAME_ACCESS))
+    return InputFile();
+  return InputFile(reinterpret_cast<intptr_t>(copy));
+}
+
 void InputFile::Close() {
   if (IsOpen()) ::CloseHandle(H(handle_));
   handle_ = -1;
