@@ -219,27 +219,35 @@ namespace {
 constexpr size_t kLengthsAhead = 8;
 }  // namespace
 
-void FillRows(std::vector<TSongInfo>& rows, const ReadAheadSettings& readAhead,
-              std::vector<std::optional<ReadCheck>>* checks) {
-  if (checks) checks->assign(rows.size(), std::nullopt);
+RowFiller::RowFiller(std::vector<TSongInfo>& rows, const ReadAheadSettings& readAhead,
+                     std::vector<std::optional<ReadCheck>>* checks)
+    : rows_(rows), checks_(checks), depth_(readAhead.Depth), ahead_(std::make_unique<FileReadAhead>(readAhead)) {
+  if (checks_) checks_->assign(rows_.size(), std::nullopt);
+}
+
+RowFiller::~RowFiller() = default;
+
+bool RowFiller::FillNext() {
+  const size_t i = next_;
+  if (i >= rows_.size()) return false;
   // While one row's file is read, the disk already fetches the head and tail
   // of the next rows' files, and the media probe's helper measures the next
   // rows' lengths.
-  FileReadAhead ahead(readAhead);
-  size_t announced = 1;  // rows before this one have been announced (row 0 is read at once)
-  size_t lengthsQueued = 0;
-  // The files of rows i.. whose lengths have been announced: each is opened
-  // once, for the announcement and for its row's own reads.
-  std::deque<InputFile> opened;
-  for (size_t i = 0; i < rows.size(); ++i) {
-    for (; announced < rows.size() && announced <= i + readAhead.Depth; ++announced)
-      ahead.Announce(rows[announced].FN);
-    for (; lengthsQueued < rows.size() && lengthsQueued <= i + kLengthsAhead; ++lengthsQueued) {
-      opened.push_back(OpenRowFile(rows[lengthsQueued].FN, checks ? &(*checks)[lengthsQueued] : nullptr));
-      AnnounceTrackLengthOf(opened.back(), rows[lengthsQueued].FN);
-    }
-    FillRow(rows[i], opened.front());
-    opened.pop_front();
+  for (; announced_ < rows_.size() && announced_ <= i + depth_; ++announced_) ahead_->Announce(rows_[announced_].FN);
+  for (; lengthsQueued_ < rows_.size() && lengthsQueued_ <= i + kLengthsAhead; ++lengthsQueued_) {
+    opened_.push_back(OpenRowFile(rows_[lengthsQueued_].FN, checks_ ? &(*checks_)[lengthsQueued_] : nullptr));
+    AnnounceTrackLengthOf(opened_.back(), rows_[lengthsQueued_].FN);
+  }
+  FillRow(rows_[i], opened_.front());
+  opened_.pop_front();
+  ++next_;
+  return true;
+}
+
+void FillRows(std::vector<TSongInfo>& rows, const ReadAheadSettings& readAhead,
+              std::vector<std::optional<ReadCheck>>* checks) {
+  RowFiller filler(rows, readAhead, checks);
+  while (filler.FillNext()) {
   }
 }
 

@@ -4,7 +4,10 @@
 // of each play line is kept, and every distinct path becomes one row with its
 // play count, tags and length.
 #include <cstddef>
+#include <deque>
 #include <limits>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -73,6 +76,33 @@ void FillRow(TSongInfo& row, const InputFile& file);
 // for an address, which is not opened).
 void FillRows(std::vector<TSongInfo>& rows, const ReadAheadSettings& readAhead = kReportReadAhead,
               std::vector<std::optional<ReadCheck>>* checks = nullptr);
+
+// FillRows one row at a time: each FillNext() fills the next row, after
+// hinting the next rows' files to the system and opening the next rows'
+// files for the media probe's helper, which measures their lengths
+// meanwhile. Each file is opened once, for its announcement and its own row.
+// The rows (and checks) must outlive the filler and keep their size.
+class RowFiller {
+ public:
+  RowFiller(std::vector<TSongInfo>& rows, const ReadAheadSettings& readAhead = kReportReadAhead,
+            std::vector<std::optional<ReadCheck>>* checks = nullptr);
+  ~RowFiller();
+  RowFiller(const RowFiller&) = delete;
+  RowFiller& operator=(const RowFiller&) = delete;
+
+  // Fills the next row; false once every row is filled.
+  bool FillNext();
+
+ private:
+  std::vector<TSongInfo>& rows_;
+  std::vector<std::optional<ReadCheck>>* checks_;
+  size_t depth_;
+  std::unique_ptr<FileReadAhead> ahead_;
+  size_t next_ = 0;
+  size_t announced_ = 1;  // rows before this one have been hinted (row 0 is read at once)
+  size_t lengthsQueued_ = 0;
+  std::deque<InputFile> opened_;  // the files of rows next_.. lengthsQueued_
+};
 
 // The rows for the logs in Folder dated StartDate..EndDate (both included),
 // sorted by path in the locale's case-insensitive order. Throws

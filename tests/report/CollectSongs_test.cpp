@@ -326,6 +326,20 @@ TEST(CollectSongs, RowsAreCountedFirstThenFilledWithReadAheadOfLaterRows) {
   FillRows(ahead);  // the report's own read-ahead
   FillRows(deep, ReadAheadSettings{1 << 20, 1 << 20, 100, false});  // deeper than the rows
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
+  // One row at a time: each step fills its own row, and no later one.
+  std::vector<TSongInfo> stepped = counted;
+  {
+    RowFiller filler(stepped);
+    for (size_t i = 0; i < stepped.size(); ++i) {
+      ASSERT_TRUE(filler.FillNext());
+      EXPECT_EQ(stepped[i].T.title, plain[i].T.title) << i;
+      EXPECT_EQ(stepped[i].T.filename, plain[i].FN) << i;
+      if (i + 1 < stepped.size()) {
+        EXPECT_TRUE(stepped[i + 1].T.filename.empty()) << i;
+      }
+    }
+    EXPECT_FALSE(filler.FillNext());
+  }
   SetPathMappings({});
   for (size_t i = 0; i < counted.size(); ++i) {
     const int n = number.at(plain[i].FN);
