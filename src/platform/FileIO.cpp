@@ -35,14 +35,19 @@ ReadCheck ReadCheckOfOpen(bool opened, int err) {
 
 InputFile::~InputFile() { Close(); }
 
-InputFile::InputFile(InputFile&& o) noexcept : handle_(o.handle_), pos_(o.pos_) { o.handle_ = -1; }
+InputFile::InputFile(InputFile&& o) noexcept : handle_(o.handle_), pos_(o.pos_), sizeAtOpen_(o.sizeAtOpen_) {
+  o.handle_ = -1;
+  o.sizeAtOpen_ = -1;
+}
 
 InputFile& InputFile::operator=(InputFile&& o) noexcept {
   if (this != &o) {
     Close();
     handle_ = o.handle_;
     pos_ = o.pos_;
+    sizeAtOpen_ = o.sizeAtOpen_;
     o.handle_ = -1;
+    o.sizeAtOpen_ = -1;
   }
   return *this;
 }

@@ -137,6 +137,10 @@ class InputFile {
   bool IsOpen() const { return handle_ != -1; }
   explicit operator bool() const { return IsOpen(); }
   int64_t Size() const;          // -1 when unknown
+  // The size the open found (-1 when unknown), without asking the system
+  // again: what one read of the file through several parsers takes as its
+  // size. Size() gives the size now.
+  int64_t SizeAtOpen() const { return sizeAtOpen_; }
   int64_t Position() const { return pos_; }
   // Moves the read position; positions past the end are allowed (reads there
   // deliver nothing). Negative positions are refused.
@@ -167,6 +171,7 @@ class InputFile {
   // when closed.
   intptr_t handle_ = -1;
   int64_t pos_ = 0;
+  int64_t sizeAtOpen_ = -1;
 };
 
 // The whole content of a file, or EFOpenError naming the file.

@@ -11,7 +11,10 @@ namespace ordana {
 class FileSource final : public bytes::ByteSource {
  public:
   // The file must stay open while the source is used.
-  explicit FileSource(const InputFile& file) : file_(file), size_(file.Size()) {}
+  // Its size is the one the open found: every parser of one read sees the
+  // same size, and none asks the system again.
+  explicit FileSource(const InputFile& file)
+      : file_(file), size_(file.SizeAtOpen() >= 0 ? file.SizeAtOpen() : file.Size()) {}
   int64_t Size() const override { return size_; }
   int64_t ReadAt(int64_t pos, void* buf, size_t n) const override {
     return file_.ReadAt(pos, buf, n);

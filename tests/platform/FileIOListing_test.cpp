@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "platform/FileIO.h"
 #include "platform/TextCodec.h"
 #include "support/TestFiles.h"
+#include "tags/FileSource.h"
 
 namespace ordana {
 namespace {
@@ -40,6 +42,33 @@ TEST(ListDirectory, FolderGoesThroughPathMapping) {
   std::vector<std::u16string> names = ListDirectory(u"l:\\logs\\");
   SetPathMappings({});
   EXPECT_EQ(names, (std::vector<std::u16string>{u"2026-11-01.csv"}));
+}
+
+TEST(InputFile, SizeAtOpenStaysWhileTheFileGrows) {
+  // One read of a file through several parsers sees one size: the one its
+  // open found, also in a second handle; Size() asks again.
+  test::TempDir dir;
+  const std::string path = dir.File("growing.mp3");
+  test::WriteBytes(path, std::string(100, 'a'));
+  InputFile file = InputFile::Open(U16(path), nullptr, ReadShare::Full);
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file.SizeAtOpen(), 100);
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    out << std::string(50, 'b');
+  }
+  EXPECT_EQ(file.Size(), 150);
+  EXPECT_EQ(file.SizeAtOpen(), 100);
+  EXPECT_EQ(FileSource(file).Size(), 100);
+  const InputFile copy = file.Duplicate();
+  ASSERT_TRUE(copy);
+  EXPECT_EQ(copy.SizeAtOpen(), 100);
+  const InputFile moved = std::move(file);
+  EXPECT_EQ(moved.SizeAtOpen(), 100);
+  EXPECT_EQ(file.SizeAtOpen(), -1);  // NOLINT(bugprone-use-after-move): a moved-from file is closed
+  EXPECT_EQ(InputFile::Open(U16(dir.File("missing.mp3"))).SizeAtOpen(), -1);
+  // A later open finds the new size.
+  EXPECT_EQ(InputFile::Open(U16(path)).SizeAtOpen(), 150);
 }
 
 }  // namespace

@@ -92,7 +92,9 @@ inline int Fd(intptr_t handle) { return static_cast<int>(handle); }
 
 InputFile InputFile::Open(std::u16string_view path, int* err, ReadShare) {
   InputFile f;
-  f.handle_ = posix::OpenRegularFileForReading(NativePath(path), err);
+  struct stat st {};
+  f.handle_ = posix::OpenRegularFileForReading(NativePath(path), err, &st);
+  if (f.IsOpen()) f.sizeAtOpen_ = static_cast<int64_t>(st.st_size);
   return f;
 }
 
@@ -107,13 +109,16 @@ int64_t InputFile::ReadAt(int64_t pos, void* buf, size_t n) const {
 }
 
 InputFile InputFile::Duplicate() const {
-  return InputFile(IsOpen() ? ::fcntl(Fd(handle_), F_DUPFD_CLOEXEC, 0) : -1);
+  InputFile copy(IsOpen() ? ::fcntl(Fd(handle_), F_DUPFD_CLOEXEC, 0) : -1);
+  if (copy.IsOpen()) copy.sizeAtOpen_ = sizeAtOpen_;
+  return copy;
 }
 
 void InputFile::Close() {
   if (IsOpen()) ::close(Fd(handle_));
   handle_ = -1;
   pos_ = 0;
+  sizeAtOpen_ = -1;
 }
 
 }  // namespace ordana

@@ -202,7 +202,7 @@ bool IsFile(const std::wstring& sp, DWORD attributes) {
 
 }  // namespace
 
-HANDLE OpenRegularFileForReading(std::u16string_view path, ReadShare share, DWORD flags, int* err) {
+HANDLE OpenRegularFileForReading(std::u16string_view path, ReadShare share, DWORD flags, int* err, int64_t* size) {
   auto fail = [&](int e) {
     if (err) *err = e;
     return INVALID_HANDLE_VALUE;
@@ -224,6 +224,7 @@ HANDLE OpenRegularFileForReading(std::u16string_view path, ReadShare share, DWOR
   BY_HANDLE_FILE_INFORMATION info{};
   if (!::GetFileInformationByHandle(h.get(), &info)) return fail(ErrnoFromWin32(::GetLastError()));
   if (IsFolder(info.dwFileAttributes)) return fail(EISDIR);
+  if (size) *size = static_cast<int64_t>((uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow);
   return h.Release();
 }
 
@@ -303,7 +304,9 @@ inline HANDLE H(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 InputFile InputFile::Open(std::u16string_view path, int* err, ReadShare share) {
   InputFile f;
-  f.handle_ = reinterpret_cast<intptr_t>(win32::OpenRegularFileForReading(path, share, 0, err));
+  int64_t size = -1;
+  f.handle_ = reinterpret_cast<intptr_t>(win32::OpenRegularFileForReading(path, share, 0, err, &size));
+  if (f.IsOpen()) f.sizeAtOpen_ = size;
   return f;
 }
 
@@ -344,13 +347,16 @@ InputFile InputFile::Duplicate() const {
   if (!IsOpen() || !::DuplicateHandle(::GetCurrentProcess(), H(handle_), ::GetCurrentProcess(), &copy, 0, FALSE,
                                       DUPLICATE_SAME_ACCESS))
     return InputFile();
-  return InputFile(reinterpret_cast<intptr_t>(copy));
+  InputFile f(reinterpret_cast<intptr_t>(copy));
+  f.sizeAtOpen_ = sizeAtOpen_;
+  return f;
 }
 
 void InputFile::Close() {
   if (IsOpen()) ::CloseHandle(H(handle_));
   handle_ = -1;
   pos_ = 0;
+  sizeAtOpen_ = -1;
 }
 
 }  // namespace ordana

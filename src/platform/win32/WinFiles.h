@@ -43,7 +43,8 @@ DWORD ShareModeFor(ReadShare share);
 // anything else that is not a file on a disk (ENXIO) is refused, a device
 // name without an open. On failure returns INVALID_HANDLE_VALUE with the
 // cause in *err (errno).
-HANDLE OpenRegularFileForReading(std::u16string_view path, ReadShare share, DWORD flags, int* err);
+HANDLE OpenRegularFileForReading(std::u16string_view path, ReadShare share, DWORD flags, int* err,
+                                  int64_t* size = nullptr);
 
 // An owned HANDLE, closed by the destructor.
 class Handle {
