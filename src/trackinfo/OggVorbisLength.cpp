@@ -6,6 +6,7 @@
 // mistaken for it.
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <optional>
 
 #include "trackinfo/StatedLength.h"
@@ -77,6 +78,23 @@ std::optional<Page> ReadPage(const uint8_t* bytes, size_t avail) {
   return page;
 }
 
+constexpr size_t kNoByte = static_cast<size_t>(-1);
+
+// The offset of the last 'O' among the n bytes at base (kNoByte when there is
+// none), eight bytes at a time.
+size_t LastO(const uint8_t* base, size_t n) {
+  constexpr uint64_t kOnes = 0x0101010101010101u, kHigh = 0x8080808080808080u, kO = 'O' * kOnes;
+  for (; n >= 8; n -= 8) {
+    uint64_t word;
+    std::memcpy(&word, base + n - 8, 8);
+    const uint64_t x = word ^ kO;  // a zero byte where the byte is 'O'
+    if ((x - kOnes) & ~x & kHigh) break;
+  }
+  while (n-- > 0)
+    if (base[n] == 'O') return n;
+  return kNoByte;
+}
+
 // The last whole page of the file's tail, searching backwards; nullopt when
 // there is none in the tail (or the last one is not the stream's).
 enum class Tail { kFound, kNone, kOther };
@@ -86,8 +104,12 @@ Tail LastPage(length::Window& w, int64_t from, size_t span, uint32_t serial, Pag
   length::Reader tail = w.Get(size - static_cast<int64_t>(len), len);
   if (!tail.Ok()) return Tail::kNone;
   const uint8_t* base = tail.All().data();
-  for (size_t o = len >= 27 ? len - 27 + 1 : 0; o-- > 0;) {
-    if (base[o] != 'O' || base[o + 1] != 'g' || base[o + 2] != 'g' || base[o + 3] != 'S') continue;
+  // Candidates from the end backwards: each 'O' that starts "OggS" with a
+  // whole page header after it.
+  for (size_t o = len >= 27 ? len - 27 + 1 : 0; o > 0;) {
+    o = LastO(base, o);
+    if (o == kNoByte) break;
+    if (base[o + 1] != 'g' || base[o + 2] != 'g' || base[o + 3] != 'S') continue;
     auto page = ReadPage(base + o, len - o);
     if (!page) continue;
     if (page->serial != serial) return Tail::kOther;  // chained or multiplexed: not ours to count
@@ -101,7 +123,9 @@ Tail LastPage(length::Window& w, int64_t from, size_t span, uint32_t serial, Pag
 }  // namespace
 
 StatedLength OggVorbisStatedLength(const length::Source& file) {
-  length::Window w(file, 4096);
+  // The head needs a few hundred bytes (ID3v2 headers, the first page); the
+  // tail is read in one piece below.
+  length::Window w(file, 512);
   const int64_t start = length::LeadingId3v2Size(w);
   const int64_t size = w.Size();
   // The first page, whose first packet is the Vorbis identification header.
@@ -123,9 +147,13 @@ StatedLength OggVorbisStatedLength(const length::Source& file) {
   const uint32_t rate = h.U32LE();
   if (!h.Ok() || version != 0 || channels == 0 || rate == 0) return StatedLength::NotStated();
 
+  // The last page of a Vorbis stream is rarely longer than 8 KiB; a longer
+  // one is found in a second search over the longest two pages can be.
+  constexpr size_t kTailSpan = 8192;
   Page last;
-  Tail found = LastPage(w, start, 16384, serial, last);
-  if (found == Tail::kNone && size - start > 16384) found = LastPage(w, start, 2 * kMaxPage, serial, last);
+  Tail found = LastPage(w, start, kTailSpan, serial, last);
+  if (found == Tail::kNone && size - start > static_cast<int64_t>(kTailSpan))
+    found = LastPage(w, start, 2 * kMaxPage, serial, last);
   // A last granule of 0 or less says nothing about the length.
   if (found != Tail::kFound || last.granule <= 0) return StatedLength::NotStated();
   return StatedLength::Samples(last.granule, rate);

@@ -130,6 +130,16 @@ TEST(StatedLength, OggTakesTheLastWholePageOfItsStream) {
             1.0);
   // Far from the end: the search widens to the longest page there can be.
   EXPECT_EQ(Seconds(OggVorbisStatedLength, OggWithPages(44100, {AudioPage(44100, 0x1234, 2, 60000)})), 1.0);
+  // A last page a little longer than the first search, its body full of
+  // 'O's and false capture patterns, after a page just as full.
+  std::string noisy;
+  for (int i = 0; i < 2500; ++i) noisy += i % 3 ? "OOgO" : "OggS";
+  const auto noisyPage = [&](int64_t granule, uint32_t seq) {
+    return test::OggPage(0, granule, 0x1234, seq, test::Lace(noisy.size()), noisy);
+  };
+  EXPECT_EQ(Seconds(OggVorbisStatedLength, OggWithPages(44100, {noisyPage(44100, 2), noisyPage(88200, 3)})), 2.0);
+  EXPECT_EQ(Seconds(OggVorbisStatedLength, OggWithPages(44100, {noisyPage(44100, 2), AudioPage(132300, 0x1234, 3, 3000)})),
+            3.0);
 }
 
 TEST(StatedLength, OggGranulesThatSayNothingGoToTheProbe) {
