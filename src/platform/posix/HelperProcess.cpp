@@ -17,7 +17,9 @@
 #include <sys/syscall.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -213,6 +215,17 @@ HelperProcess::System::Frame HelperProcess::System::TakeMessage(State& s, std::s
 }
 
 HelperProcess::System::Read HelperProcess::System::ReadMore(State& s, std::chrono::steady_clock::time_point deadline) {
+  char buf[4096];
+  // Awake for a moment first: most answers come within it.
+  const auto awakeUntil = std::min(deadline, std::chrono::steady_clock::now() + channel_framing::AwakeWait());
+  while (std::chrono::steady_clock::now() < awakeUntil) {
+    const ssize_t n = ::recv(s.fd, buf, sizeof buf, MSG_DONTWAIT);
+    if (n > 0) {
+      s.inbox.append(buf, static_cast<size_t>(n));
+      return Read::kBytes;
+    }
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) return Read::kEnded;
+  }
   for (;;) {
     // One blocking recv per wait, bounded by the socket's receive timeout
     // (set again only when the time left changes), rather than poll and recv.
@@ -225,7 +238,6 @@ HelperProcess::System::Read HelperProcess::System::ReadMore(State& s, std::chron
       if (::setsockopt(s.fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return Read::kFailed;
       s.timeoutUs = us;
     }
-    char buf[4096];
     const ssize_t n = ::recv(s.fd, buf, sizeof buf, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "platform/HelperProcess.h"
@@ -60,6 +61,9 @@ bool Present() { return IsSocket(kIn) && IsSocket(kOut); }
 bool Receive(std::string& message, ReceivedFile* file) {
   if (file) file->Close();
   std::string& inbox = Inbox();
+  // Awake for a moment before sleeping: the next request often follows.
+  const auto awakeUntil = std::chrono::steady_clock::now() + channel_framing::AwakeWait();
+  bool awake = true;
   for (;;) {
     switch (channel_framing::TakeFrame(inbox, message)) {
       case channel_framing::Frame::kWhole: return true;
@@ -74,8 +78,12 @@ bool Receive(std::string& message, ReceivedFile* file) {
     msg.msg_iovlen = 1;
     msg.msg_control = control;
     msg.msg_controllen = sizeof control;
-    const ssize_t n = ::recvmsg(kIn, &msg, MSG_CMSG_CLOEXEC);
+    const ssize_t n = ::recvmsg(kIn, &msg, MSG_CMSG_CLOEXEC | (awake ? MSG_DONTWAIT : 0));
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && awake && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      awake = std::chrono::steady_clock::now() < awakeUntil;
+      continue;
+    }
     if (n <= 0) return false;
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
       if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
