@@ -31,13 +31,14 @@
 // POSIX: each announcement opens the file, asks posix_fadvise(WILLNEED) for
 // the two ranges (the kernel queues the reads into its page cache) and
 // closes it again; nothing stays pending in the process.
-// Windows (to be written): the file opened with FILE_FLAG_OVERLAPPED and
-// sharing read, write and delete (a hint must never lock anyone out), two
-// overlapped ReadFile calls into a buffer of the object's own, the handle and
-// buffer kept until the reads complete or the announcement is retired
-// (CancelIoEx, then wait for the completion before the buffer is reused).
-// A build without a backend that does this is not finished: a hint that
-// does nothing makes cold reports as slow as without it.
+// Windows: the file opened with FILE_FLAG_OVERLAPPED and sharing read,
+// write and delete (a hint must never lock anyone out), two overlapped
+// ReadFile calls into a buffer of the object's own, the handle and buffer
+// kept until the reads complete or the announcement is retired (CancelIoEx,
+// then wait for the completion before the buffer is reused). A read that
+// completes at once was served from memory; PauseWhileCached counts those,
+// and while paused every Depth-th announcement still reads, so that a read
+// that has to wait for the disk resumes the hints.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
