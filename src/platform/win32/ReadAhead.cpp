@@ -7,11 +7,11 @@
 // announcement still pending when its slot is needed again (or when the
 // object ends) is cancelled and waited for before its buffer is reused.
 //
-// Pausing while cached: a read that completes at once was served from
-// memory, one that has to wait went to the disk. After 2 x Depth
+// Pausing while cached: a read that has completed when ReadFile returns was
+// served from memory, one still going went to the disk. After 2 x Depth
 // announcements whose reads all completed at once, only every Depth-th
-// announcement still reads, to find out when the disk is needed again; the
-// first read that has to wait resumes them all.
+// announcement still reads, and only its first 4 KiB, to find out when the
+// disk is needed again; the first read that has to wait resumes them all.
 #include "platform/ReadAhead.h"
 
 #include <algorithm>
@@ -71,7 +71,9 @@ struct Slot {
     if (::ReadFile(file.get(), buffer.get() + at, static_cast<DWORD>(n), nullptr, &ov[i])) return false;
     if (::GetLastError() != ERROR_IO_PENDING) return false;
     pending[i] = true;
-    return true;
+    // Some systems (Wine) answer "pending" also for a read they have
+    // already done from memory: only a read still going counts as waiting.
+    return !HasOverlappedIoCompleted(&ov[i]);
   }
 };
 
@@ -99,9 +101,8 @@ void FileReadAhead::Announce(std::u16string_view path) {
   Backend& b = *backend_;
   if (settings_.Depth == 0 || path.empty() || b.slots.empty()) return;
   for (Slot& s : b.slots) s.CloseIfDone();
-  if (settings_.PauseWhileCached && b.quietAnnouncements > 2 * settings_.Depth &&
-      b.whilePaused++ % settings_.Depth != 0)
-    return;  // everything lately read came from memory
+  const bool paused = settings_.PauseWhileCached && b.quietAnnouncements > 2 * settings_.Depth;
+  if (paused && b.whilePaused++ % settings_.Depth != 0) return;  // everything lately read came from memory
   try {
     Slot& slot = b.slots[b.next];
     b.next = (b.next + 1) % b.slots.size();
@@ -117,7 +118,13 @@ void FileReadAhead::Announce(std::u16string_view path) {
     constexpr int64_t kMaxRead = int64_t{1} << 30;
     const int64_t head = std::clamp<int64_t>(settings_.HeadBytes, 0, std::min(size, kMaxRead));
     const int64_t tailStart = std::max(head, size - std::clamp<int64_t>(settings_.TailBytes, 0, kMaxRead));
-    const auto headBytes = static_cast<size_t>(head), tailBytes = static_cast<size_t>(size - tailStart);
+    auto headBytes = static_cast<size_t>(head), tailBytes = static_cast<size_t>(size - tailStart);
+    // While paused, the first 4 KiB are enough to tell whether the file is
+    // still in memory.
+    if (paused) {
+      headBytes = std::min<size_t>(headBytes, 4096);
+      tailBytes = 0;
+    }
     if (headBytes + tailBytes > slot.capacity) {
       slot.buffer = std::make_unique_for_overwrite<char[]>(headBytes + tailBytes);
       slot.capacity = headBytes + tailBytes;
