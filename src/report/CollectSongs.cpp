@@ -221,11 +221,9 @@ constexpr size_t kLengthsAhead = 8;
 
 RowFiller::RowFiller(std::vector<TSongInfo>& rows, const ReadAheadSettings& readAhead,
                      std::vector<std::optional<ReadCheck>>* checks)
-    : rows_(rows), checks_(checks), depth_(readAhead.Depth), ahead_(std::make_unique<FileReadAhead>(readAhead)) {
+    : rows_(rows), checks_(checks), depth_(readAhead.Depth), ahead_(readAhead) {
   if (checks_) checks_->assign(rows_.size(), std::nullopt);
 }
-
-RowFiller::~RowFiller() = default;
 
 bool RowFiller::FillNext() {
   const size_t i = next_;
@@ -233,7 +231,7 @@ bool RowFiller::FillNext() {
   // While one row's file is read, the disk already fetches the head and tail
   // of the next rows' files, and the media probe's helper measures the next
   // rows' lengths.
-  for (; announced_ < rows_.size() && announced_ <= i + depth_; ++announced_) ahead_->Announce(rows_[announced_].FN);
+  for (; announced_ < rows_.size() && announced_ <= i + depth_; ++announced_) ahead_.Announce(rows_[announced_].FN);
   for (; lengthsQueued_ < rows_.size() && lengthsQueued_ <= i + kLengthsAhead; ++lengthsQueued_) {
     opened_.push_back(OpenRowFile(rows_[lengthsQueued_].FN, checks_ ? &(*checks_)[lengthsQueued_] : nullptr));
     AnnounceTrackLengthOf(opened_.back(), rows_[lengthsQueued_].FN);

@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <deque>
 #include <limits>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -86,7 +85,6 @@ class RowFiller {
  public:
   RowFiller(std::vector<TSongInfo>& rows, const ReadAheadSettings& readAhead = kReportReadAhead,
             std::vector<std::optional<ReadCheck>>* checks = nullptr);
-  ~RowFiller();
   RowFiller(const RowFiller&) = delete;
   RowFiller& operator=(const RowFiller&) = delete;
 
@@ -97,7 +95,7 @@ class RowFiller {
   std::vector<TSongInfo>& rows_;
   std::vector<std::optional<ReadCheck>>* checks_;
   size_t depth_;
-  std::unique_ptr<FileReadAhead> ahead_;
+  FileReadAhead ahead_;
   size_t next_ = 0;
   size_t announced_ = 1;  // rows before this one have been hinted (row 0 is read at once)
   size_t lengthsQueued_ = 0;
